@@ -1,0 +1,1212 @@
+#include "data/CodeBase.h"
+
+#include "data/Clock.h"
+#include "data/IndexStub.h"
+#include "data/Paths.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <iostream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace xb {
+
+// ---------------------------------------------------------------- error report
+
+namespace {
+ErrorReport& errorReport()
+{
+    static ErrorReport r;
+    return r;
+}
+
+uint32_t le32(const unsigned char* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24); }
+uint16_t le16(const unsigned char* p) { return uint16_t(p[0] | (p[1] << 8)); }
+void putLe32(unsigned char* p, uint32_t v)
+{
+    p[0] = v & 0xFF;
+    p[1] = (v >> 8) & 0xFF;
+    p[2] = (v >> 16) & 0xFF;
+    p[3] = (v >> 24) & 0xFF;
+}
+void putLe16(unsigned char* p, uint16_t v)
+{
+    p[0] = v & 0xFF;
+    p[1] = (v >> 8) & 0xFF;
+}
+
+bool sameNoCase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        unsigned char x = a[i], y = b[i];
+        if (x >= 'a' && x <= 'z') x -= 32;
+        if (y >= 'a' && y <= 'z') y -= 32;
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+std::string_view trimView(std::string_view s)
+{
+    std::size_t b = 0, e = s.size();
+    while (b < e && (s[b] == ' ' || s[b] == '\0'))
+        ++b;
+    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\0'))
+        --e;
+    return s.substr(b, e - b);
+}
+
+bool knownVersion(unsigned char v)
+{
+    switch (v) {
+    case 0x02: case 0x03: case 0x30: case 0x31: case 0x32: case 0x43: case 0x63:
+    case 0x83: case 0x8B: case 0xCB: case 0xE5: case 0xF5: case 0xFB:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool isVisualFoxPro(unsigned char v) { return v == 0x30 || v == 0x31 || v == 0x32; }
+
+// Reads exactly n bytes at offset; false on a short read or an error.
+bool preadAll(int fd, void* buf, std::size_t n, uint64_t off)
+{
+    char* p = static_cast<char*>(buf);
+    while (n > 0) {
+        ssize_t r = ::pread(fd, p, n, off_t(off));
+        if (r < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (r == 0)
+            return false;
+        p += r;
+        n -= std::size_t(r);
+        off += uint64_t(r);
+    }
+    return true;
+}
+
+// A number as text in a field of this width and these decimals; nullopt when
+// it does not fit (it is then refused, never stored as another number).
+std::optional<std::string> formatNumber(double v, int width, int decimals)
+{
+    if (!std::isfinite(v))
+        return std::nullopt;
+    char buf[400];
+    int n = std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
+    if (n < 0 || n >= int(sizeof buf))
+        return std::nullopt;
+    std::string s(buf, std::size_t(n));
+    // "-0.00" is zero.
+    if (s[0] == '-' && s.find_first_not_of("-0.") == std::string::npos)
+        s.erase(0, 1);
+    if (int(s.size()) > width)
+        return std::nullopt;
+    return std::string(std::size_t(width) - s.size(), ' ') + s;
+}
+
+// A strict decimal number: optional sign, digits, optional point and digits.
+std::optional<double> parseNumber(std::string_view t)
+{
+    t = trimView(t);
+    if (t.empty())
+        return std::nullopt;
+    std::size_t i = 0;
+    if (t[0] == '+' || t[0] == '-')
+        ++i;
+    bool digits = false, point = false;
+    for (std::size_t j = i; j < t.size(); ++j) {
+        if (t[j] >= '0' && t[j] <= '9')
+            digits = true;
+        else if (t[j] == '.' && !point)
+            point = true;
+        else
+            return std::nullopt;
+    }
+    if (!digits)
+        return std::nullopt;
+    std::string s(t[0] == '+' ? t.substr(1) : t);
+    double v = 0;
+    auto r = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (r.ec != std::errc() || r.ptr != s.data() + s.size())
+        return std::nullopt;
+    return v;
+}
+
+}  // namespace
+
+ErrorReport setErrorReport(ErrorReport report)
+{
+    ErrorReport previous = std::move(errorReport());
+    errorReport() = std::move(report);
+    return previous;
+}
+
+void reportError(const std::string& file, const std::string& fault)
+{
+    EngineError e {file, fault};
+    if (auto& r = errorReport())
+        r(e);
+    else
+        std::cerr << "table engine: " << e.text() << std::endl;
+}
+
+// ---------------------------------------------------------------- fields
+
+char* Field::slot() { return table_->rec_.data() + desc_.offset; }
+
+std::string_view Field::raw() const
+{
+    return std::string_view(table_->rec_.data() + desc_.offset, std::size_t(desc_.width));
+}
+
+std::string_view Field::trimmedView() const { return trimView(raw()); }
+
+std::string Field::text() const { return std::string(trimmedView()); }
+
+bool Field::isBlank() const { return trimmedView().empty(); }
+
+double Field::number() const
+{
+    std::string_view t = trimmedView();
+    if (t.empty())
+        return 0;
+    if (t[0] == '+')
+        t.remove_prefix(1);
+    double v = 0;
+    auto r = std::from_chars(t.data(), t.data() + t.size(), v);
+    if (r.ec != std::errc())
+        return 0;
+    return v;
+}
+
+long long Field::integer() const
+{
+    std::string_view t = trimmedView();
+    if (t.empty())
+        return 0;
+    if (t[0] == '+')
+        t.remove_prefix(1);
+    long long v = 0;
+    auto r = std::from_chars(t.data(), t.data() + t.size(), v);
+    if (r.ec == std::errc() && r.ptr == t.data() + t.size())
+        return v;
+    double d = number();
+    if (!std::isfinite(d) || std::fabs(d) > 9e18)
+        return 0;
+    return (long long)std::trunc(d);
+}
+
+bool Field::isTrue() const
+{
+    std::string_view t = trimmedView();
+    if (t.empty())
+        return false;
+    char c = t[0];
+    return c == 'T' || c == 't' || c == 'Y' || c == 'y';
+}
+
+std::optional<Date> Field::date() const { return Date::fromText(raw()); }
+
+void Field::clear()
+{
+    table_->beginChange();
+    std::memset(slot(), ' ', std::size_t(desc_.width));
+}
+
+void Field::assignRaw(std::string_view bytes)
+{
+    table_->beginChange();
+    std::size_t n = std::min(bytes.size(), std::size_t(desc_.width));
+    std::memcpy(slot(), bytes.data(), n);
+    std::memset(slot() + n, ' ', std::size_t(desc_.width) - n);
+}
+
+bool Field::storeNumberText(std::string_view t)
+{
+    table_->beginChange();
+    std::memcpy(slot(), t.data(), std::size_t(desc_.width));
+    return true;
+}
+
+bool Field::assign(std::string_view text)
+{
+    switch (desc_.type) {
+    case 'N':
+    case 'F': {
+        if (trimView(text).empty()) {
+            clear();
+            return true;
+        }
+        auto v = parseNumber(text);
+        if (!v) {
+            table_->fail("field " + desc_.name + ": \"" + std::string(text) + "\" is not a number");
+            return false;
+        }
+        return assignNumber(*v);
+    }
+    case 'L': {
+        std::string_view t = trimView(text);
+        if (t.empty()) {
+            clear();
+            return true;
+        }
+        char c = t[0];
+        if (c == 'T' || c == 't' || c == 'Y' || c == 'y')
+            return assignLogical(true);
+        if (c == 'F' || c == 'f' || c == 'N' || c == 'n')
+            return assignLogical(false);
+        table_->fail("field " + desc_.name + ": \"" + std::string(text) + "\" is not a logical value");
+        return false;
+    }
+    case 'D': {
+        std::string_view t = trimView(text);
+        if (t.empty()) {
+            clear();
+            return true;
+        }
+        auto d = Date::fromText(t);
+        if (!d) {
+            table_->fail("field " + desc_.name + ": \"" + std::string(text) + "\" is not a date (yyyymmdd)");
+            return false;
+        }
+        return assignDate(d);
+    }
+    default: {
+        table_->beginChange();
+        std::size_t n = std::min(text.size(), std::size_t(desc_.width));
+        std::memcpy(slot(), text.data(), n);
+        std::memset(slot() + n, ' ', std::size_t(desc_.width) - n);
+        return true;
+    }
+    }
+}
+
+bool Field::assignNumber(double value)
+{
+    if (desc_.type != 'N' && desc_.type != 'F') {
+        if (desc_.type == 'C') {
+            char buf[64];
+            std::snprintf(buf, sizeof buf, "%.*f", desc_.decimals, value);
+            return assign(buf);
+        }
+        table_->fail("field " + desc_.name + " does not hold numbers");
+        return false;
+    }
+    auto s = formatNumber(value, desc_.width, desc_.decimals);
+    if (!s) {
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "%.*f", std::min(desc_.decimals, 15), value);
+        table_->fail("field " + desc_.name + ": the number " + buf + " does not fit its width of " +
+                     std::to_string(desc_.width));
+        return false;
+    }
+    return storeNumberText(*s);
+}
+
+bool Field::assignInteger(long long value)
+{
+    if (desc_.type == 'N' || desc_.type == 'F') {
+        std::string s = std::to_string(value);
+        if (desc_.decimals > 0)
+            s += "." + std::string(std::size_t(desc_.decimals), '0');
+        if (int(s.size()) > desc_.width) {
+            table_->fail("field " + desc_.name + ": the number " + std::to_string(value) +
+                         " does not fit its width of " + std::to_string(desc_.width));
+            return false;
+        }
+        return storeNumberText(std::string(std::size_t(desc_.width) - s.size(), ' ') + s);
+    }
+    if (desc_.type == 'C')
+        return assign(std::to_string(value));
+    table_->fail("field " + desc_.name + " does not hold numbers");
+    return false;
+}
+
+bool Field::assignLogical(bool value)
+{
+    if (desc_.type != 'L' && desc_.type != 'C') {
+        table_->fail("field " + desc_.name + " does not hold logical values");
+        return false;
+    }
+    table_->beginChange();
+    std::memset(slot(), ' ', std::size_t(desc_.width));
+    slot()[0] = value ? 'T' : 'F';
+    return true;
+}
+
+bool Field::assignDate(const std::optional<Date>& value)
+{
+    if (desc_.type != 'D' && desc_.type != 'C') {
+        table_->fail("field " + desc_.name + " does not hold dates");
+        return false;
+    }
+    if (!value) {
+        clear();
+        return true;
+    }
+    if (!isValidDate(value->year, value->month, value->day)) {
+        table_->fail("field " + desc_.name + ": not a valid date");
+        return false;
+    }
+    return assign(value->text());
+}
+
+// ---------------------------------------------------------------- tables
+
+Table::Table(Connection* conn) : conn_(conn) {}
+
+Table::~Table()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+int Table::fail(const std::string& fault)
+{
+    reportError(path_, fault);
+    conn_->error_ = kError;
+    return kError;
+}
+
+bool Table::openFile(const std::string& givenPath)
+{
+    std::string p = givenPath;
+    if (baseName(p).find('.') == std::string::npos)
+        p += ".dbf";
+    path_ = resolvePath(p);
+
+    auto bad = [&](const std::string& fault) {
+        fail(fault);
+        return false;
+    };
+
+    fd_ = ::open(path_.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd_ < 0 && (errno == EACCES || errno == EROFS || errno == EPERM)) {
+        fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+        readOnly_ = true;
+    }
+    if (fd_ < 0) {
+        if (errno == ENOENT)
+            return bad("the table does not exist");
+        return bad(std::string("the table cannot be opened (") + std::strerror(errno) + ")");
+    }
+    struct stat st;
+    if (::fstat(fd_, &st) != 0)
+        return bad(std::string("the table cannot be examined (") + std::strerror(errno) + ")");
+    if (!S_ISREG(st.st_mode))
+        return bad("not a table: not a regular file");
+    fileSize_ = uint64_t(st.st_size);
+
+    if (fileSize_ == 0)
+        return bad("not a table: the file is empty");
+    unsigned char h[32];
+    if (fileSize_ < 32 || !preadAll(fd_, h, 32, 0))
+        return bad("not a table: the file ends inside its 32-byte header (" + std::to_string(fileSize_) +
+                   " bytes)");
+    version_ = h[0];
+    if (!knownVersion(version_)) {
+        char b[8];
+        std::snprintf(b, sizeof b, "0x%02X", version_);
+        return bad(std::string("not a table: unknown version byte ") + b);
+    }
+    lastUpdate_ = Date {h[1] < 100 ? 1900 + h[1] : 1900 + h[1], h[2], h[3]};
+    headerCount_ = le32(h + 4);
+    hdrLen_ = le16(h + 8);
+    recLen_ = le16(h + 10);
+    flags_ = h[28];
+    codePage_ = h[29];
+
+    const int backlink = isVisualFoxPro(version_) ? 263 : 0;
+    if (hdrLen_ < 32 + 32 + 1)
+        return bad("damaged header: the header length " + std::to_string(hdrLen_) +
+                   " is too small to hold one field");
+    if (uint64_t(hdrLen_) > fileSize_)
+        return bad("damaged header: the header length " + std::to_string(hdrLen_) +
+                   " runs past the end of the file (" + std::to_string(fileSize_) + " bytes)");
+    if (recLen_ < 2)
+        return bad("damaged header: the record length " + std::to_string(recLen_) + " is too small");
+
+    header_.resize(std::size_t(hdrLen_));
+    if (!preadAll(fd_, header_.data(), header_.size(), 0))
+        return bad("the header cannot be read");
+    const auto* hb = reinterpret_cast<const unsigned char*>(header_.data());
+
+    // The header length says where the records start; the descriptors are
+    // read up to it (or to their 0x0D terminator), never past it.
+    int maxFields = (hdrLen_ - 32 - 1 - backlink) / 32;
+    if (maxFields < 1)
+        return bad("damaged header: the header length " + std::to_string(hdrLen_) +
+                   " is smaller than its field descriptors need");
+    std::vector<FieldDesc> fields;
+    bool terminated = false;
+    for (int i = 0; i < maxFields; ++i) {
+        const unsigned char* d = hb + 32 + 32 * i;
+        if (d[0] == 0x0D) {
+            terminated = true;
+            break;
+        }
+        FieldDesc f;
+        int n = 0;
+        while (n < 11 && d[n] != 0)
+            ++n;
+        f.name.assign(reinterpret_cast<const char*>(d), std::size_t(n));
+        while (!f.name.empty() && f.name.back() == ' ')
+            f.name.pop_back();
+        for (char& c : f.name)
+            if (c >= 'a' && c <= 'z')
+                c = char(c - 32);
+        f.type = char(d[11]);
+        f.width = d[16];
+        f.decimals = d[17];
+        if (f.name.empty())
+            return bad("damaged header: field " + std::to_string(i + 1) + " has no name");
+        fields.push_back(std::move(f));
+    }
+    if (fields.empty())
+        return bad("damaged header: the table has no fields");
+    if (!terminated) {
+        // The terminator may be missing or replaced (0x0A is seen); then the
+        // descriptors fill the header up to its end. A descriptor cut by the
+        // header length is a fault the record length check below reports.
+        (void)terminated;
+    }
+
+    auto layout = [&](bool wideChars) {
+        int off = 1;
+        for (auto& f : fields) {
+            int w = f.width;
+            if (wideChars && f.type == 'C')
+                w = f.width + 256 * f.decimals;
+            f.offset = off;
+            off += w;
+        }
+        return off;
+    };
+    int total = layout(false);
+    if (total != recLen_) {
+        // Some writers keep the high byte of a long character field's width
+        // in its decimals byte.
+        int wide = layout(true);
+        if (wide == recLen_) {
+            for (auto& f : fields)
+                if (f.type == 'C') {
+                    f.width += 256 * f.decimals;
+                    f.decimals = 0;
+                }
+        } else {
+            return bad("damaged header: the record length " + std::to_string(recLen_) +
+                       " disagrees with the fields, which need " + std::to_string(total));
+        }
+    }
+    for (const auto& f : fields)
+        if (f.width == 0)
+            return bad("damaged header: field " + f.name + " has no width");
+
+    desc_ = fields;
+    fields_.clear();
+    fields_.reserve(desc_.size());
+    for (const auto& f : desc_)
+        fields_.push_back(Field(this, f));
+
+    uint64_t whole = (fileSize_ - uint64_t(hdrLen_)) / uint64_t(recLen_);
+    count_ = uint32_t(std::min<uint64_t>(headerCount_, whole));
+
+    rec_.assign(std::size_t(recLen_), ' ');
+    orig_.assign(std::size_t(recLen_), ' ');
+    setEof();
+    return true;
+}
+
+bool Table::readRecordRaw(uint32_t n, char* out)
+{
+    if (n >= cacheFirst_ && n < cacheFirst_ + cacheCount_) {
+        std::memcpy(out, cache_.data() + std::size_t(n - cacheFirst_) * std::size_t(recLen_), std::size_t(recLen_));
+        return true;
+    }
+    // Read ahead a run of records: sequential walks then cost one read per run.
+    uint32_t run = uint32_t(std::max<std::size_t>(1, (256 * 1024) / std::size_t(recLen_)));
+    run = std::min<uint32_t>(run, count_ - n + 1);
+    cache_.resize(std::size_t(run) * std::size_t(recLen_));
+    uint64_t off = uint64_t(hdrLen_) + uint64_t(n - 1) * uint64_t(recLen_);
+    if (!preadAll(fd_, cache_.data(), cache_.size(), off)) {
+        cacheCount_ = 0;
+        fail("record " + std::to_string(n) + " cannot be read (" + std::strerror(errno ? errno : EIO) + ")");
+        return false;
+    }
+    cacheFirst_ = n;
+    cacheCount_ = run;
+    std::memcpy(out, cache_.data(), std::size_t(recLen_));
+    return true;
+}
+
+bool Table::loadRecord(uint32_t n)
+{
+    if (!readRecordRaw(n, rec_.data()))
+        return false;
+    recno_ = n;
+    eof_ = bof_ = false;
+    return true;
+}
+
+void Table::setEof()
+{
+    recno_ = count_ + 1;
+    eof_ = true;
+    bof_ = false;
+    std::memset(rec_.data(), ' ', rec_.size());
+}
+
+void Table::setBof()
+{
+    recno_ = 0;
+    bof_ = true;
+    eof_ = false;
+    std::memset(rec_.data(), ' ', rec_.size());
+}
+
+bool Table::liveAt(uint32_t n)
+{
+    return loadRecord(n) && rec_[0] != '*';
+}
+
+void Table::beginChange()
+{
+    if (!changed_ && !appending_)
+        std::memcpy(orig_.data(), rec_.data(), rec_.size());
+    changed_ = true;
+}
+
+Field* Table::field(std::string_view name)
+{
+    std::string_view n = trimView(name);
+    for (auto& f : fields_)
+        if (sameNoCase(f.name(), n))
+            return &f;
+    return nullptr;
+}
+
+Field* Table::fieldAt(int position)
+{
+    if (position < 1 || position > int(fields_.size()))
+        return nullptr;
+    return &fields_[std::size_t(position - 1)];
+}
+
+int Table::top()
+{
+    if (flushRecord() != kSuccess)
+        return kError;
+    appending_ = false;
+    if (tag_ >= 0)
+        return navigateTag(0, 0);
+    for (uint32_t n = 1; n <= count_; ++n) {
+        if (!loadRecord(n))
+            return kError;
+        if (rec_[0] != '*')
+            return kSuccess;
+    }
+    setEof();
+    return kEof;
+}
+
+int Table::bottom()
+{
+    if (flushRecord() != kSuccess)
+        return kError;
+    appending_ = false;
+    if (tag_ >= 0)
+        return navigateTag(1, 0);
+    for (uint32_t n = count_; n >= 1; --n) {
+        if (!loadRecord(n))
+            return kError;
+        if (rec_[0] != '*')
+            return kSuccess;
+    }
+    setEof();
+    return kEof;
+}
+
+int Table::skip(long n)
+{
+    if (flushRecord() != kSuccess)
+        return kError;
+    appending_ = false;
+    if (tag_ >= 0)
+        return navigateTag(2, n);
+    if (n == 0)
+        return positioned() ? kSuccess : (eof_ ? kEof : kBof);
+    long step = n > 0 ? 1 : -1;
+    long left = n > 0 ? n : -n;
+    int64_t cur = eof_ ? int64_t(count_) + 1 : (bof_ ? 0 : int64_t(recno_));
+    while (left > 0) {
+        cur += step;
+        if (cur > int64_t(count_)) {
+            setEof();
+            return kEof;
+        }
+        if (cur < 1) {
+            // Before the first record: stay on the first live one, as xBase does.
+            int r = top();
+            bof_ = true;
+            return r == kError ? kError : kBof;
+        }
+        if (!loadRecord(uint32_t(cur)))
+            return kError;
+        if (rec_[0] != '*')
+            --left;
+    }
+    return kSuccess;
+}
+
+int Table::go(uint32_t record)
+{
+    if (flushRecord() != kSuccess)
+        return kError;
+    appending_ = false;
+    if (record < 1 || record > count_)
+        return fail("there is no record " + std::to_string(record) + " (the table holds " +
+                    std::to_string(count_) + ")");
+    if (!loadRecord(record))
+        return kError;
+    if (tag_ >= 0 && index_) {
+        // Keep the tag position in step with the record.
+        tagKey_.clear();
+    }
+    return kSuccess;
+}
+
+bool Table::pwriteAll(const void* data, std::size_t n, uint64_t off, std::string& why)
+{
+    const char* p = static_cast<const char*>(data);
+    while (n > 0) {
+        ssize_t w = ::pwrite(fd_, p, n, off_t(off));
+        if (w < 0) {
+            if (errno == EINTR)
+                continue;
+            why = std::strerror(errno);
+            return false;
+        }
+        if (w == 0) {
+            why = "nothing could be written";
+            return false;
+        }
+        p += w;
+        n -= std::size_t(w);
+        off += uint64_t(w);
+    }
+    return true;
+}
+
+bool Table::writeHeaderCount(std::string& why)
+{
+    // Bytes 1 to 7: date of the last update and the record count, in one write.
+    LocalTime t = now();
+    unsigned char b[7];
+    b[0] = (unsigned char)(std::clamp(t.year - 1900, 0, 255));
+    b[1] = (unsigned char)t.month;
+    b[2] = (unsigned char)t.day;
+    putLe32(b + 3, count_);
+    if (!pwriteAll(b, sizeof b, 1, why))
+        return false;
+    lastUpdate_ = Date {t.year, t.month, t.day};
+    headerCount_ = count_;
+    std::memcpy(header_.data() + 1, b, sizeof b);
+    // The index flag says exactly whether the production index exists.
+    unsigned char want = index_ ? (flags_ | 0x01) : (flags_ & ~0x01);
+    if (want != flags_) {
+        if (!pwriteAll(&want, 1, 28, why))
+            return false;
+        flags_ = want;
+        header_[28] = char(want);
+    }
+    dirtyData_ = true;
+    return true;
+}
+
+int Table::flushRecord()
+{
+    if (!changed_ || appending_ || !positioned())
+        return kSuccess;
+    if (readOnly_) {
+        std::memcpy(rec_.data(), orig_.data(), rec_.size());
+        changed_ = false;
+        return fail("the table is read-only: the change to record " + std::to_string(recno_) +
+                    " was not saved");
+    }
+    std::string why;
+    if (!indexWritable(why)) {
+        std::memcpy(rec_.data(), orig_.data(), rec_.size());
+        changed_ = false;
+        return fail(why + ": the change to record " + std::to_string(recno_) + " was not saved");
+    }
+    uint64_t off = uint64_t(hdrLen_) + uint64_t(recno_ - 1) * uint64_t(recLen_);
+    if (!pwriteAll(rec_.data(), rec_.size(), off, why)) {
+        // Put the old bytes back so the record is as it was.
+        std::string ignored;
+        pwriteAll(orig_.data(), orig_.size(), off, ignored);
+        std::memcpy(rec_.data(), orig_.data(), rec_.size());
+        changed_ = false;
+        return fail("record " + std::to_string(recno_) + " cannot be written (" + why + ")");
+    }
+    dirtyData_ = true;
+    if (recno_ >= cacheFirst_ && recno_ < cacheFirst_ + cacheCount_)
+        std::memcpy(cache_.data() + std::size_t(recno_ - cacheFirst_) * std::size_t(recLen_), rec_.data(),
+                    rec_.size());
+    changed_ = false;
+    if (headerCount_ != count_ && !writeHeaderCount(why))
+        return fail("the header cannot be written (" + why + ")");
+    if (!updateIndexForChange(orig_.data(), rec_.data(), recno_))
+        return kError;
+    return kSuccess;
+}
+
+int Table::appendStart()
+{
+    if (flushRecord() != kSuccess)
+        return kError;
+    appending_ = true;
+    changed_ = false;
+    rec_[0] = ' ';
+    return kSuccess;
+}
+
+void Table::blank()
+{
+    if (!appending_ && positioned())
+        beginChange();
+    std::memset(rec_.data() + 1, ' ', rec_.size() - 1);
+}
+
+int Table::append()
+{
+    if (!appending_)
+        return fail("append without a record begun");
+    if (readOnly_) {
+        appending_ = false;
+        return fail("the table is read-only: the new record was not saved");
+    }
+    std::string why;
+    if (!indexWritable(why)) {
+        appending_ = false;
+        return fail(why + ": the new record was not saved");
+    }
+    if (count_ == UINT32_MAX)
+        return fail("the table is full");
+    rec_[0] = ' ';
+    // The record, then the end mark, then the count: a crash at any moment
+    // leaves the table as it was or with the new record counted.
+    uint64_t off = uint64_t(hdrLen_) + uint64_t(count_) * uint64_t(recLen_);
+    std::vector<char> buf(rec_.size() + 1);
+    std::memcpy(buf.data(), rec_.data(), rec_.size());
+    buf.back() = 0x1A;
+    const uint64_t oldSize = fileSize_;
+    if (!pwriteAll(buf.data(), buf.size(), off, why)) {
+        // Put the end mark back where it was and give back what was written.
+        std::string ignored;
+        char eofMark = 0x1A;
+        if (oldSize > off)
+            pwriteAll(&eofMark, 1, off, ignored);
+        if (::ftruncate(fd_, off_t(std::max<uint64_t>(oldSize, off + (oldSize > off ? 1 : 0)))) != 0) {
+        }
+        appending_ = false;
+        return fail("the new record cannot be written (" + why + ")");
+    }
+    ++count_;
+    if (!writeHeaderCount(why)) {
+        --count_;
+        char eofMark = 0x1A;
+        std::string ignored;
+        pwriteAll(&eofMark, 1, off, ignored);
+        if (::ftruncate(fd_, off_t(std::max<uint64_t>(oldSize, off + 1))) != 0) {
+        }
+        appending_ = false;
+        return fail("the header cannot be written (" + why + ")");
+    }
+    uint64_t end = off + buf.size();
+    if (fileSize_ > end) {
+        // Whole records past the old count (an append cut short before its
+        // count was written) are gone now: trim the file after the end mark.
+        if (::ftruncate(fd_, off_t(end)) != 0) {
+        }
+    }
+    fileSize_ = end;
+    appending_ = false;
+    changed_ = false;
+    recno_ = count_;
+    eof_ = bof_ = false;
+    if (!insertIndexKeys(rec_.data(), recno_))
+        return kError;
+    return kSuccess;
+}
+
+int Table::appendBlank()
+{
+    if (appendStart() != kSuccess)
+        return kError;
+    blank();
+    return append();
+}
+
+int Table::deleteRecord()
+{
+    if (!positioned())
+        return fail("delete: no current record");
+    beginChange();
+    rec_[0] = '*';
+    return kSuccess;
+}
+
+int Table::recall()
+{
+    if (!positioned())
+        return fail("recall: no current record");
+    beginChange();
+    rec_[0] = ' ';
+    return kSuccess;
+}
+
+bool Table::syncToDisk()
+{
+    if (!dirtyData_)
+        return true;
+    if (::fdatasync(fd_) != 0) {
+        fail(std::string("the table cannot be flushed to disk (") + std::strerror(errno) + ")");
+        return false;
+    }
+    dirtyData_ = false;
+    return true;
+}
+
+int Table::flush()
+{
+    int r = flushRecord();
+    if (!syncToDisk())
+        r = kError;
+    if (!flushIndex())
+        r = kError;
+    return r;
+}
+
+int Table::pack()
+{
+    if (flushRecord() != kSuccess)
+        return kError;
+    appending_ = false;
+    if (readOnly_)
+        return fail("the table is read-only: it was not packed");
+    std::string why;
+    if (!indexWritable(why))
+        return fail(why + ": the table was not packed");
+
+    // The packed table is written beside the old one, flushed to disk and
+    // renamed over it: a crash leaves one or the other, never a half table.
+    std::string tmp = path_ + ".pack-XXXXXX";
+    std::vector<char> name(tmp.begin(), tmp.end());
+    name.push_back('\0');
+    int out = ::mkstemp(name.data());
+    if (out < 0)
+        return fail(std::string("the table cannot be packed: no file can be made beside it (") +
+                    std::strerror(errno) + ")");
+    tmp = name.data();
+    auto abandon = [&](const std::string& fault) {
+        ::close(out);
+        ::unlink(tmp.c_str());
+        return fail("the table was not packed: " + fault);
+    };
+
+    std::vector<char> head = header_;
+    std::vector<char> buf;
+    buf.reserve(std::size_t(1) << 20);
+    uint32_t kept = 0;
+    uint64_t off = uint64_t(hdrLen_);
+    auto writeOut = [&](const char* p, std::size_t n, uint64_t at) {
+        while (n > 0) {
+            ssize_t w = ::pwrite(out, p, n, off_t(at));
+            if (w <= 0) {
+                if (w < 0 && errno == EINTR)
+                    continue;
+                why = w < 0 ? std::strerror(errno) : "nothing could be written";
+                return false;
+            }
+            p += w;
+            n -= std::size_t(w);
+            at += uint64_t(w);
+        }
+        return true;
+    };
+    std::vector<char> rec(static_cast<std::size_t>(recLen_), 0);
+    for (uint32_t n = 1; n <= count_; ++n) {
+        if (!readRecordRaw(n, rec.data())) {
+            ::close(out);
+            ::unlink(tmp.c_str());
+            return kError;
+        }
+        if (rec[0] == '*')
+            continue;
+        buf.insert(buf.end(), rec.begin(), rec.end());
+        ++kept;
+        if (buf.size() >= (std::size_t(1) << 20)) {
+            if (!writeOut(buf.data(), buf.size(), off))
+                return abandon(why);
+            off += buf.size();
+            buf.clear();
+        }
+    }
+    buf.push_back(0x1A);
+    if (!writeOut(buf.data(), buf.size(), off))
+        return abandon(why);
+    off += buf.size();
+    LocalTime t = now();
+    auto* hb = reinterpret_cast<unsigned char*>(head.data());
+    hb[1] = (unsigned char)std::clamp(t.year - 1900, 0, 255);
+    hb[2] = (unsigned char)t.month;
+    hb[3] = (unsigned char)t.day;
+    putLe32(hb + 4, kept);
+    if (!writeOut(head.data(), head.size(), 0))
+        return abandon(why);
+    struct stat st;
+    if (::fstat(fd_, &st) == 0)
+        ::fchmod(out, st.st_mode & 07777);
+    if (::fsync(out) != 0)
+        return abandon(std::string("it cannot be flushed to disk (") + std::strerror(errno) + ")");
+    if (::close(out) != 0) {
+        ::unlink(tmp.c_str());
+        return fail(std::string("the table was not packed: ") + std::strerror(errno));
+    }
+    // The old index no longer matches once the packed table is in place:
+    // mark it interrupted first, so a crash before the new index is in place
+    // makes the next open rebuild it.
+    prepareIndexForPack();
+    if (::rename(tmp.c_str(), path_.c_str()) != 0) {
+        int e = errno;
+        ::unlink(tmp.c_str());
+        return fail(std::string("the table was not packed: it cannot be replaced (") + std::strerror(e) + ")");
+    }
+    syncDirectoryOf(path_);
+
+    int newFd = ::open(path_.c_str(), O_RDWR | O_CLOEXEC);
+    if (newFd < 0)
+        return fail(std::string("the packed table cannot be opened again (") + std::strerror(errno) + ")");
+    ::close(fd_);
+    fd_ = newFd;
+    header_ = head;
+    count_ = headerCount_ = kept;
+    lastUpdate_ = Date {t.year, t.month, t.day};
+    fileSize_ = off;
+    cacheCount_ = 0;
+    dirtyData_ = false;
+    changed_ = false;
+    if (!rebuildIndex(""))
+        return kError;
+    setEof();
+    return kSuccess;
+}
+
+int Table::close()
+{
+    int r = flush();
+    appending_ = false;
+    closeIndex();
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    conn_->forget(this);  // destroys this table
+    return r;
+}
+
+// ---------------------------------------------------------------- connections
+
+Connection::Connection() = default;
+
+Connection::~Connection() { closeAll(); }
+
+void Connection::closeAll()
+{
+    while (!tables_.empty())
+        tables_.back()->close();
+}
+
+void Connection::forget(Table* t)
+{
+    for (auto it = tables_.begin(); it != tables_.end(); ++it)
+        if (it->get() == t) {
+            std::unique_ptr<Table> gone = std::move(*it);
+            tables_.erase(it);
+            return;
+        }
+}
+
+Table* Connection::open(std::string_view path)
+{
+    auto t = std::unique_ptr<Table>(new Table(this));
+    if (!t->openFile(std::string(path)))
+        return nullptr;
+    Table* raw = t.get();
+    tables_.push_back(std::move(t));
+    raw->openIndex();
+    return raw;
+}
+
+Table* Connection::create(std::string_view path, const std::vector<FieldSpec>& fields)
+{
+    return create(path, fields, {});
+}
+
+namespace {
+bool validFieldName(const std::string& n)
+{
+    if (n.empty() || n.size() > 10)
+        return false;
+    if (!(std::isalpha((unsigned char)n[0]) || n[0] == '_'))
+        return false;
+    for (char c : n)
+        if (!(std::isalnum((unsigned char)c) || c == '_'))
+            return false;
+    return true;
+}
+}  // namespace
+
+Table* Connection::create(std::string_view pathIn, const std::vector<FieldSpec>& fields,
+                          const std::vector<TagSpec>& tags)
+{
+    std::string p(pathIn);
+    if (baseName(p).find('.') == std::string::npos)
+        p += ".dbf";
+    const std::string path = resolvePath(p);
+    auto bad = [&](const std::string& fault) -> Table* {
+        reportError(path, fault);
+        error_ = kError;
+        return nullptr;
+    };
+    if (safety_ && fileExists(path))
+        return bad("the table was not created: the file exists already");
+    if (fields.empty() || fields.size() > 255)
+        return bad("the table was not created: a table has 1 to 255 fields");
+    int recLen = 1;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        const FieldSpec& f = fields[i];
+        std::string up = f.name;
+        for (char& c : up)
+            c = char(std::toupper((unsigned char)c));
+        if (!validFieldName(up))
+            return bad("the table was not created: \"" + f.name + "\" is not a field name");
+        for (std::size_t j = 0; j < i; ++j)
+            if (sameNoCase(fields[j].name, f.name))
+                return bad("the table was not created: field " + up + " is named twice");
+        bool ok = true;
+        switch (f.type) {
+        case 'C': ok = f.width >= 1 && f.width <= 254 && f.decimals == 0; break;
+        case 'N':
+        case 'F': ok = f.width >= 1 && f.width <= 20 && f.decimals >= 0 && (f.decimals == 0 || f.decimals <= f.width - 2); break;
+        case 'L': ok = f.width == 1 && f.decimals == 0; break;
+        case 'D': ok = f.width == 8 && f.decimals == 0; break;
+        default: return bad("the table was not created: field " + up + " has the unknown type " + f.type);
+        }
+        if (!ok)
+            return bad("the table was not created: field " + up + " has an impossible width or decimals");
+        recLen += f.width;
+    }
+    if (recLen > 65535)
+        return bad("the table was not created: its records would be too long");
+
+    int hdrLen = 32 + 32 * int(fields.size()) + 1;
+    std::vector<unsigned char> h(std::size_t(hdrLen) + 1, 0);
+    LocalTime t = now();
+    h[0] = 0x03;
+    h[1] = (unsigned char)std::clamp(t.year - 1900, 0, 255);
+    h[2] = (unsigned char)t.month;
+    h[3] = (unsigned char)t.day;
+    putLe32(&h[4], 0);
+    putLe16(&h[8], uint16_t(hdrLen));
+    putLe16(&h[10], uint16_t(recLen));
+    h[28] = tags.empty() ? 0x00 : 0x01;
+    h[29] = 0x03;  // code page 1252, as the site's other programs write
+    int off = 1;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        unsigned char* d = &h[32 + 32 * i];
+        std::string up = fields[i].name;
+        for (char& c : up)
+            c = char(std::toupper((unsigned char)c));
+        std::memcpy(d, up.data(), up.size());
+        d[11] = (unsigned char)fields[i].type;
+        putLe32(d + 12, uint32_t(off));
+        d[16] = (unsigned char)fields[i].width;
+        d[17] = (unsigned char)fields[i].decimals;
+        off += fields[i].width;
+    }
+    h[std::size_t(hdrLen) - 1] = 0x0D;
+    h[std::size_t(hdrLen)] = 0x1A;
+
+    // Written under a temporary name and renamed into place, so that
+    // overwriting a table (safety off) never leaves half of either.
+    std::string tmp = path + ".new-XXXXXX";
+    std::vector<char> name(tmp.begin(), tmp.end());
+    name.push_back('\0');
+    int fd = ::mkstemp(name.data());
+    if (fd < 0)
+        return bad(std::string("the table was not created (") + std::strerror(errno) + ")");
+    tmp = name.data();
+    ::fchmod(fd, 0666 & ~[] { mode_t m = ::umask(0); ::umask(m); return m; }());
+    bool ok = true;
+    std::string why;
+    const unsigned char* wp = h.data();
+    std::size_t left = h.size();
+    while (left > 0) {
+        ssize_t w = ::write(fd, wp, left);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0) {
+            ok = false;
+            why = w < 0 ? std::strerror(errno) : "nothing could be written";
+            break;
+        }
+        wp += w;
+        left -= std::size_t(w);
+    }
+    if (ok && ::fsync(fd) != 0) {
+        ok = false;
+        why = std::strerror(errno);
+    }
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        why = std::strerror(errno);
+    }
+    if (ok && !tags.empty() && !Table::createIndexFor(path, tags, fields, why))
+        ok = false;
+    if (ok && ::rename(tmp.c_str(), path.c_str()) != 0) {
+        ok = false;
+        why = std::strerror(errno);
+    }
+    if (!ok) {
+        ::unlink(tmp.c_str());
+        return bad("the table was not created (" + why + ")");
+    }
+    syncDirectoryOf(path);
+    if (tags.empty()) {
+        // A production index left by an earlier table of this name no longer
+        // belongs to anything.
+        std::string cdx = resolvePath(replaceExtension(path, ".cdx"));
+        if (fileExists(cdx))
+            ::unlink(cdx.c_str());
+    }
+    Table* created = open(path);
+    if (created)
+        created->setEof();
+    return created;
+}
+
+}  // namespace xb

@@ -1,0 +1,266 @@
+#pragma once
+// The table engine: xBase tables (.dbf) with their production indexes (.cdx).
+//
+// A Connection owns the tables opened in it; a Table has a current record
+// where field reads and writes act. The record being changed reaches the file
+// when the record pointer moves, when the table is flushed or closed, or when
+// its connection ends.
+//
+// Failures are not thrown: an operation that fails reports through the
+// engine's one error report (setErrorReport), naming the file and the fault in
+// plain words, and returns a negative code, false or null.
+
+#include "data/Date.h"
+#include "data/FieldDesc.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace xb {
+
+struct TagSpec;
+class CdxIndex;
+
+// Return codes of navigation and writes.
+enum Code : int {
+    kSuccess = 0,  // positioned on a record / done
+    kAfter = 2,    // seek: not found, positioned after where the key would be
+    kEof = 3,      // past the last record (also: top of an empty table)
+    kBof = 4,      // before the first record
+    kError = -1,
+};
+
+struct EngineError {
+    std::string file;   // the file concerned, as the program named it
+    std::string fault;  // what went wrong, in plain words
+    std::string text() const { return file.empty() ? fault : file + ": " + fault; }
+};
+
+using ErrorReport = std::function<void(const EngineError&)>;
+// Installs the function every engine failure is reported to; an empty
+// function restores the default, which writes the report to standard error.
+// Gives the report that was installed before.
+ErrorReport setErrorReport(ErrorReport report);
+void reportError(const std::string& file, const std::string& fault);
+
+// A field of a table to be created.
+struct FieldSpec {
+    std::string name;
+    char type = 'C';
+    int width = 0;
+    int decimals = 0;
+};
+
+class Table;
+class Connection;
+
+class Field {
+public:
+    const std::string& name() const { return desc_.name; }
+    char type() const { return desc_.type; }
+    int width() const { return desc_.width; }
+    int decimals() const { return desc_.decimals; }
+    const FieldDesc& desc() const { return desc_; }
+
+    std::string_view raw() const;  // blank-padded contents as stored
+    std::string text() const;      // contents without leading and trailing blanks
+    std::string_view trimmedView() const;
+    double number() const;         // N, F: the value; blank or unreadable: 0
+    long long integer() const;     // the value without its fraction
+    bool isTrue() const;           // L: T, t, Y, y
+    std::optional<Date> date() const;  // D: nullopt when blank or not a date
+    bool isBlank() const;
+
+    // Writes change the current record (or the record being appended).
+    // A value that does not fit is refused with an engine error and the
+    // field keeps what it held; a text wider than a C field is cut.
+    bool assign(std::string_view text);  // C: the text; N, F: a number written as text; L: T/F/Y/N; D: yyyymmdd
+    bool assignNumber(double value);
+    bool assignInteger(long long value);
+    bool assignLogical(bool value);
+    bool assignDate(const std::optional<Date>& value);
+    void clear();  // blank
+    // The bytes as stored, cut or blank-padded to the width: for copying a
+    // value between fields of the same type and size.
+    void assignRaw(std::string_view bytes);
+
+private:
+    friend class Table;
+    Field(Table* t, FieldDesc d) : table_(t), desc_(std::move(d)) {}
+    bool storeNumberText(std::string_view digits);
+    char* slot();
+    Table* table_;
+    FieldDesc desc_;
+};
+
+class Table {
+public:
+    ~Table();
+    Table(const Table&) = delete;
+    Table& operator=(const Table&) = delete;
+
+    // What the table is.
+    const std::string& path() const { return path_; }
+    unsigned char version() const { return version_; }
+    int headerLength() const { return hdrLen_; }
+    int recordLength() const { return recLen_; }
+    unsigned char tableFlags() const { return flags_; }
+    unsigned char codePage() const { return codePage_; }
+    Date lastUpdate() const { return lastUpdate_; }
+    uint32_t headerRecordCount() const { return headerCount_; }
+    bool readOnly() const { return readOnly_; }
+    Connection& connection() { return *conn_; }
+
+    // Fields: by name without regard to case, or by position (1 = first).
+    int fieldCount() const { return int(fields_.size()); }
+    Field* field(std::string_view name);
+    Field* fieldAt(int position);
+    const FieldList& fieldList() const { return desc_; }
+
+    // Navigation. Records marked deleted are passed over by top, bottom and
+    // skip; go() reaches any record by number.
+    uint32_t recCount() const { return count_; }
+    uint32_t recNo() const { return recno_; }
+    bool eof() const { return eof_; }
+    bool bof() const { return bof_; }
+    bool deleted() const { return positioned() && rec_[0] == '*'; }
+    int top();
+    int bottom();
+    int skip(long n = 1);
+    int go(uint32_t record);
+    const char* recordBuffer() const { return rec_.data(); }
+
+    // Index tags of the production index (empty without one).
+    int tagCount() const;
+    std::vector<std::string> tagNames() const;
+    bool selectTag(std::string_view name);  // empty name: record order; false when there is no such tag
+    std::string selectedTag() const;
+    int seek(std::string_view key);          // kSuccess when found under the selected tag
+    CdxIndex* index() { return index_.get(); }
+    bool reindex();                          // rebuild the production index from the table
+    std::vector<std::string> checkIndex();   // faults of the production index, one line each
+
+    // Writes.
+    int appendStart();   // begin a new record (its buffer starts as the current one)
+    void blank();        // blank the record being built or the current one
+    int append();        // append the record being built
+    int appendBlank();   // append a blank record and make it current
+    int deleteRecord();  // mark the current record deleted
+    int recall();        // remove the mark
+    int pack();          // remove the deleted records
+    int flush();         // the current record and the file reach the disk
+    int close();         // flushes, closes and frees the table
+
+    // True when the file on disk holds more whole records than the header
+    // counts, or fewer, or lacks its end mark: what the next write repairs.
+    bool needsRepair() const { return headerCount_ != count_; }
+    uint64_t fileSize() const { return fileSize_; }
+
+private:
+    friend class Connection;
+    friend class Field;
+    Table(Connection* conn);
+    bool openFile(const std::string& path);
+    bool loadRecord(uint32_t n);
+    bool readRecordRaw(uint32_t n, char* out);
+    void setEof();
+    void setBof();
+    bool positioned() const { return recno_ >= 1 && recno_ <= count_ && !eof_ && !bof_; }
+    void beginChange();
+    int flushRecord();
+    int fail(const std::string& fault);
+    bool pwriteAll(const void* data, std::size_t n, uint64_t offset, std::string& why);
+    bool writeHeaderCount(std::string& why);
+    bool syncToDisk();
+    void openIndex();
+    bool indexWritable(std::string& why);
+    bool updateIndexForChange(const char* oldRec, const char* newRec, uint32_t recno);
+    bool insertIndexKeys(const char* rec, uint32_t recno);
+    bool rebuildIndex(const std::string& reason);
+    int navigateTag(int how, long n);
+    bool flushIndex();
+    void prepareIndexForPack();
+    void closeIndex();
+    static bool createIndexFor(const std::string& tablePath, const std::vector<TagSpec>& tags,
+                               const std::vector<FieldSpec>& fields, std::string& why);
+    bool liveAt(uint32_t n);
+
+    Connection* conn_;
+    std::string path_;
+    int fd_ = -1;
+    bool readOnly_ = false;
+    unsigned char version_ = 0x03;
+    unsigned char flags_ = 0;
+    unsigned char codePage_ = 0;
+    Date lastUpdate_ {};
+    int hdrLen_ = 0;
+    int recLen_ = 0;
+    uint32_t headerCount_ = 0;  // as the header says
+    uint32_t count_ = 0;        // whole records the table holds
+    uint64_t fileSize_ = 0;
+    std::vector<char> header_;  // the header as read: kept for pack
+    FieldList desc_;
+    std::vector<Field> fields_;
+
+    std::vector<char> rec_;   // the current record, or the one being appended
+    std::vector<char> orig_;  // the current record as it was read, while changed
+    uint32_t recno_ = 0;
+    bool eof_ = true;
+    bool bof_ = false;
+    bool changed_ = false;
+    bool appending_ = false;
+    bool dirtyData_ = false;  // written since the last sync to disk
+
+    std::vector<char> cache_;  // a run of records read ahead
+    uint32_t cacheFirst_ = 0;
+    uint32_t cacheCount_ = 0;
+
+    std::unique_ptr<CdxIndex> index_;
+    std::string indexPath_;
+    int tag_ = -1;  // selected tag, -1 for record order
+    std::string tagKey_;  // key of the current record under the selected tag
+};
+
+class Connection {
+public:
+    Connection();
+    ~Connection();  // closes every table still open in it
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    // With safety on (the default) a create refuses to overwrite a file.
+    void setSafety(bool on) { safety_ = on; }
+    bool safety() const { return safety_; }
+
+    // Opens an existing table, found whatever the case of its name (".dbf" is
+    // added to a name without an extension). Null on failure, reported.
+    Table* open(std::string_view path);
+    // Creates a table with these fields and, when tags are given, its
+    // production index; the new table is open and positioned at its end.
+    Table* create(std::string_view path, const std::vector<FieldSpec>& fields,
+                  const std::vector<TagSpec>& tags);
+    Table* create(std::string_view path, const std::vector<FieldSpec>& fields);
+
+    void closeAll();
+    // Non-zero once an operation of this connection has failed.
+    int errorCode() const { return error_; }
+    void clearError() { error_ = 0; }
+
+private:
+    friend class Table;
+    void forget(Table* t);
+    bool safety_ = true;
+    int error_ = 0;
+    std::vector<std::unique_ptr<Table>> tables_;
+};
+
+// The record count and the faults of a table file, without opening it for
+// writing: what the table tool's check prints. Empty when sound.
+std::vector<std::string> checkTableFile(const std::string& path);
+
+}  // namespace xb

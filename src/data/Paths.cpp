@@ -1,0 +1,265 @@
+#include "data/Paths.h"
+
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace xb {
+namespace {
+
+bool sameNoCase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        unsigned char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = x - 'A' + 'a';
+        if (y >= 'A' && y <= 'Z') y = y - 'A' + 'a';
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+bool exists(const std::string& p, struct stat* st = nullptr)
+{
+    struct stat s;
+    if (::stat(p.c_str(), &s) != 0)
+        return false;
+    if (st)
+        *st = s;
+    return true;
+}
+
+// The entry of `dir` whose name equals `name` without regard to case; the
+// alphabetically first when several do, so the answer does not depend on the
+// order of the directory.
+bool findNoCase(const std::string& dir, std::string_view name, std::string& found)
+{
+    DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+    if (!d)
+        return false;
+    bool any = false;
+    while (dirent* e = ::readdir(d)) {
+        std::string_view n(e->d_name);
+        if (n == "." || n == "..")
+            continue;
+        if (sameNoCase(n, name) && (!any || n < found)) {
+            found.assign(n);
+            any = true;
+        }
+    }
+    ::closedir(d);
+    return any;
+}
+
+}  // namespace
+
+std::string resolvePath(std::string_view in)
+{
+    std::string path(in);
+    for (char& c : path)
+        if (c == '\\')
+            c = '/';
+    if (path.empty() || exists(path))
+        return path;
+
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    bool absolute = path[0] == '/';
+    while (start <= path.size()) {
+        std::size_t slash = path.find('/', start);
+        if (slash == std::string::npos)
+            slash = path.size();
+        if (slash > start)
+            parts.emplace_back(path.substr(start, slash - start));
+        start = slash + 1;
+    }
+    bool trailing = path.back() == '/';
+
+    std::string cur = absolute ? "/" : "";
+    std::size_t i = 0;
+    for (; i < parts.size(); ++i) {
+        const std::string& part = parts[i];
+        std::string candidate = cur + part;
+        if (part == "." || part == ".." || exists(candidate)) {
+            cur = candidate;
+        } else {
+            std::string found;
+            if (!findNoCase(cur, part, found))
+                break;
+            cur += found;
+        }
+        if (i + 1 < parts.size())
+            cur += '/';
+    }
+    for (; i < parts.size(); ++i) {
+        cur += parts[i];
+        if (i + 1 < parts.size())
+            cur += '/';
+    }
+    if (trailing && (cur.empty() || cur.back() != '/'))
+        cur += '/';
+    return cur;
+}
+
+bool fileExists(std::string_view path)
+{
+    struct stat st;
+    return exists(resolvePath(path), &st) && S_ISREG(st.st_mode);
+}
+
+bool directoryExists(std::string_view path)
+{
+    struct stat st;
+    return exists(resolvePath(path), &st) && S_ISDIR(st.st_mode);
+}
+
+std::string addBackslash(std::string_view text)
+{
+    std::string r(text);
+    if (!r.empty() && r.back() != '/' && r.back() != '\\')
+        r += '/';
+    return r;
+}
+
+bool makeDir(std::string_view in)
+{
+    std::string path = resolvePath(in);
+    if (path.empty())
+        return false;
+    std::string cur;
+    for (std::size_t i = 0; i <= path.size(); ++i) {
+        if (i == path.size() || path[i] == '/') {
+            if (!cur.empty() && cur != "/") {
+                if (::mkdir(cur.c_str(), 0777) != 0 && errno != EEXIST)
+                    return false;
+            }
+        }
+        if (i < path.size())
+            cur += path[i];
+    }
+    return directoryExists(path);
+}
+
+std::string baseName(std::string_view path)
+{
+    std::size_t p = path.find_last_of("/\\");
+    return std::string(p == std::string_view::npos ? path : path.substr(p + 1));
+}
+
+std::string directoryOf(std::string_view path)
+{
+    std::size_t p = path.find_last_of("/\\");
+    return p == std::string_view::npos ? std::string() : std::string(path.substr(0, p + 1));
+}
+
+std::string replaceExtension(std::string_view path, std::string_view ext)
+{
+    std::string base = baseName(path);
+    std::string dir = directoryOf(path);
+    std::size_t dot = base.rfind('.');
+    if (dot != std::string::npos && dot > 0)
+        base.resize(dot);
+    return dir + base + std::string(ext);
+}
+
+void syncDirectoryOf(std::string_view path)
+{
+    std::string dir = directoryOf(path);
+    if (dir.empty())
+        dir = ".";
+    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+bool copyFile(std::string_view sourceIn, std::string_view targetIn, std::string* error)
+{
+    auto fail = [&](const std::string& what) {
+        if (error)
+            *error = what;
+        return false;
+    };
+    std::string source = resolvePath(sourceIn);
+    std::string target = resolvePath(targetIn);
+    int in = ::open(source.c_str(), O_RDONLY);
+    if (in < 0)
+        return fail(source + ": cannot be opened for reading (" + std::strerror(errno) + ")");
+    std::string tmp = target + ".copy-XXXXXX";
+    std::vector<char> tmpl(tmp.begin(), tmp.end());
+    tmpl.push_back('\0');
+    int out = ::mkstemp(tmpl.data());
+    if (out < 0) {
+        int e = errno;
+        ::close(in);
+        return fail(target + ": cannot be written (" + std::strerror(e) + ")");
+    }
+    tmp = tmpl.data();
+    std::vector<char> buf(1 << 20);
+    bool ok = true;
+    std::string why;
+    for (;;) {
+        ssize_t n = ::read(in, buf.data(), buf.size());
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            ok = false;
+            why = source + ": read failed (" + std::strerror(errno) + ")";
+            break;
+        }
+        if (n == 0)
+            break;
+        for (ssize_t done = 0; done < n;) {
+            ssize_t w = ::write(out, buf.data() + done, std::size_t(n - done));
+            if (w < 0) {
+                if (errno == EINTR)
+                    continue;
+                ok = false;
+                why = target + ": write failed (" + std::strerror(errno) + ")";
+                break;
+            }
+            done += w;
+        }
+        if (!ok)
+            break;
+    }
+    struct stat st;
+    if (ok && ::fstat(in, &st) == 0)
+        ::fchmod(out, st.st_mode & 0777);
+    if (ok && ::fsync(out) != 0) {
+        ok = false;
+        why = target + ": cannot be flushed to disk (" + std::strerror(errno) + ")";
+    }
+    ::close(in);
+    if (::close(out) != 0 && ok) {
+        ok = false;
+        why = target + ": write failed (" + std::strerror(errno) + ")";
+    }
+    if (ok && ::rename(tmp.c_str(), target.c_str()) != 0) {
+        ok = false;
+        why = target + ": cannot be replaced (" + std::strerror(errno) + ")";
+    }
+    if (!ok) {
+        ::unlink(tmp.c_str());
+        return fail(why);
+    }
+    syncDirectoryOf(target);
+    return true;
+}
+
+bool removeFile(std::string_view path)
+{
+    std::string p = resolvePath(path);
+    if (::unlink(p.c_str()) == 0)
+        return true;
+    return errno == ENOENT;
+}
+
+}  // namespace xb

@@ -1,0 +1,54 @@
+#pragma once
+// The record-access layer the program's operations are written against: a
+// thin, forgiving face of the table engine. Every call that fails has been
+// reported through the engine's error report already; callers check the
+// result and stop.
+
+#include "data/CodeBase.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace util {
+
+using xb::Connection;
+using xb::Table;
+
+Connection* openData();                 // a new connection
+void closeData(Connection* connection); // closes its tables and ends it
+
+// Opens a table; a non-empty tag becomes the current order and the table is
+// positioned on its first record. Null when the table cannot be opened or
+// has no such tag.
+Table* mOpen(Connection* connection, std::string_view path, std::string_view tag = {});
+
+// 0 when the key is found under the current tag, positioned on it.
+int seek(Table* table, std::string_view key);
+
+// Field reads of the current record; a missing field reads as blank.
+std::string fetch(Table* table, std::string_view field);  // trimmed text
+bool fetch(Table* table, std::string_view field, std::string& out);
+long long ifetch(Table* table, std::string_view field);
+bool tfetch(Table* table, std::string_view field);
+std::optional<xb::Date> dtfetch(Table* table, std::string_view field);
+
+// Field writes of the current record or of the record being appended.
+bool replace(Table* table, std::string_view field, std::string_view value);
+bool ireplace(Table* table, std::string_view field, long long value);
+bool dreplace(Table* table, std::string_view field, double value);
+bool treplace(Table* table, std::string_view field, bool value);
+
+bool makeDir(std::string_view path);
+bool fileCopy(std::string_view source, std::string_view target);
+
+// Appends every live record of the table `source` to the table `target`,
+// fields matched by name without regard to case; target fields without a
+// source field stay blank. False when either table cannot be opened or a
+// value does not fit (the records appended before it stay).
+bool cbAppendFrom(std::string_view source, std::string_view target);
+
+// The engine's date picture, "MM/DD/CCYY" for mm/dd/yyyy.
+std::string date4format(std::string_view stored, std::string_view picture = "MM/DD/CCYY");
+
+}  // namespace util

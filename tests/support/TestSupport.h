@@ -1,0 +1,53 @@
+#pragma once
+// Small helpers shared by the test programs.
+
+#include <QString>
+#include <QTemporaryDir>
+#include <functional>
+
+namespace xb { struct EngineError; }
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// The directory of the fixture tables made by other xBase programs, or an
+// empty string when it is absent (tests then QSKIP with a message).
+QString fixturesDir();
+
+// Copy one fixture file (and its index or memo file when one exists beside it)
+// into dir; gives the path of the copy of `name`.
+QString copyFixture(const QString& name, const QString& dir);
+
+// The directory holding the built command-line tools.
+QString binDir();
+
+// Runs a program and collects what it prints; exit code, or -1 when it could not run.
+struct RunResult {
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+RunResult run(const QString& program, const QStringList& args, const QByteArray& input = {}, int timeoutMs = 120000);
+
+// Collects the reports of the table engine while it is alive and installs
+// itself as the engine's error report.
+class EngineErrors {
+public:
+    EngineErrors();
+    ~EngineErrors();
+    std::vector<std::string> messages;
+    void clear() { messages.clear(); }
+    bool contains(const std::string& needle) const;
+
+private:
+    std::function<void(const xb::EngineError&)> previous_;
+};
+
+}  // namespace testsupport
+
+#define REQUIRE_FIXTURES()                                                             \
+    do {                                                                               \
+        if (testsupport::fixturesDir().isEmpty())                                      \
+            QSKIP("shared fixtures (../shared/fixtures/xbase) are absent; skipped");   \
+    } while (0)
