@@ -361,7 +361,8 @@ bool Field::assignDate(const std::optional<Date>& value)
         table_->fail("field " + desc_.name + ": not a valid date");
         return false;
     }
-    return assign(value->text());
+    assignRaw(value->text());
+    return true;
 }
 
 // ---------------------------------------------------------------- tables
@@ -607,9 +608,8 @@ Field* Table::fieldAt(int position)
 
 int Table::top()
 {
-    if (flushRecord() != kSuccess)
+    if (leaveRecord() != kSuccess)
         return kError;
-    appending_ = false;
     if (tag_ >= 0)
         return navigateTag(0, 0);
     for (uint32_t n = 1; n <= count_; ++n) {
@@ -624,9 +624,8 @@ int Table::top()
 
 int Table::bottom()
 {
-    if (flushRecord() != kSuccess)
+    if (leaveRecord() != kSuccess)
         return kError;
-    appending_ = false;
     if (tag_ >= 0)
         return navigateTag(1, 0);
     for (uint32_t n = count_; n >= 1; --n) {
@@ -641,9 +640,8 @@ int Table::bottom()
 
 int Table::skip(long n)
 {
-    if (flushRecord() != kSuccess)
+    if (leaveRecord() != kSuccess)
         return kError;
-    appending_ = false;
     if (tag_ >= 0)
         return navigateTag(2, n);
     if (n == 0)
@@ -673,9 +671,8 @@ int Table::skip(long n)
 
 int Table::go(uint32_t record)
 {
-    if (flushRecord() != kSuccess)
+    if (leaveRecord() != kSuccess)
         return kError;
-    appending_ = false;
     if (record < 1 || record > count_)
         return fail("there is no record " + std::to_string(record) + " (the table holds " +
                     std::to_string(count_) + ")");
@@ -713,7 +710,12 @@ bool Table::pwriteAll(const void* data, std::size_t n, uint64_t off, std::string
 bool Table::writeHeaderCount(std::string& why)
 {
     // Bytes 1 to 7: date of the last update and the record count, in one write.
-    LocalTime t = now();
+    if (!updateDateTaken_) {
+        LocalTime t = now();
+        updateDate_ = Date {t.year, t.month, t.day};
+        updateDateTaken_ = true;
+    }
+    const Date& t = updateDate_;
     unsigned char b[7];
     b[0] = (unsigned char)(std::clamp(t.year - 1900, 0, 255));
     b[1] = (unsigned char)t.month;
@@ -721,7 +723,7 @@ bool Table::writeHeaderCount(std::string& why)
     putLe32(b + 3, count_);
     if (!pwriteAll(b, sizeof b, 1, why))
         return false;
-    lastUpdate_ = Date {t.year, t.month, t.day};
+    lastUpdate_ = t;
     headerCount_ = count_;
     std::memcpy(header_.data() + 1, b, sizeof b);
     // The index flag says exactly whether the production index exists.
@@ -773,6 +775,17 @@ int Table::flushRecord()
     return kSuccess;
 }
 
+int Table::leaveRecord()
+{
+    if (appending_) {
+        // A record begun but not appended is given up when the pointer moves.
+        appending_ = false;
+        changed_ = false;
+        return kSuccess;
+    }
+    return flushRecord();
+}
+
 int Table::appendStart()
 {
     if (flushRecord() != kSuccess)
@@ -809,30 +822,31 @@ int Table::append()
     // The record, then the end mark, then the count: a crash at any moment
     // leaves the table as it was or with the new record counted.
     uint64_t off = uint64_t(hdrLen_) + uint64_t(count_) * uint64_t(recLen_);
-    std::vector<char> buf(rec_.size() + 1);
+    std::vector<char>& buf = appendBuf_;
+    buf.resize(rec_.size() + 1);
     std::memcpy(buf.data(), rec_.data(), rec_.size());
     buf.back() = 0x1A;
-    const uint64_t oldSize = fileSize_;
-    if (!pwriteAll(buf.data(), buf.size(), off, why)) {
-        // Put the end mark back where it was and give back what was written.
+    const uint64_t oldSize = fileSize_;  // never less than off: the count is of whole records
+    auto undo = [&] {
+        // Give back what was written and put the end mark back where it was.
         std::string ignored;
-        char eofMark = 0x1A;
-        if (oldSize > off)
+        if (::ftruncate(fd_, off_t(oldSize)) != 0) {
+        }
+        if (oldSize > off) {
+            char eofMark = 0x1A;
             pwriteAll(&eofMark, 1, off, ignored);
-        if (::ftruncate(fd_, off_t(std::max<uint64_t>(oldSize, off + (oldSize > off ? 1 : 0)))) != 0) {
         }
         appending_ = false;
+        changed_ = false;
+    };
+    if (!pwriteAll(buf.data(), buf.size(), off, why)) {
+        undo();
         return fail("the new record cannot be written (" + why + ")");
     }
     ++count_;
     if (!writeHeaderCount(why)) {
         --count_;
-        char eofMark = 0x1A;
-        std::string ignored;
-        pwriteAll(&eofMark, 1, off, ignored);
-        if (::ftruncate(fd_, off_t(std::max<uint64_t>(oldSize, off + 1))) != 0) {
-        }
-        appending_ = false;
+        undo();
         return fail("the header cannot be written (" + why + ")");
     }
     uint64_t end = off + buf.size();
@@ -902,9 +916,8 @@ int Table::flush()
 
 int Table::pack()
 {
-    if (flushRecord() != kSuccess)
+    if (leaveRecord() != kSuccess)
         return kError;
-    appending_ = false;
     if (readOnly_)
         return fail("the table is read-only: it was not packed");
     std::string why;
@@ -918,7 +931,7 @@ int Table::pack()
     name.push_back('\0');
     int out = ::mkstemp(name.data());
     if (out < 0)
-        return fail(std::string("the table cannot be packed: no file can be made beside it (") +
+        return fail(std::string("the table was not packed: no file can be made beside it (") +
                     std::strerror(errno) + ")");
     tmp = name.data();
     auto abandon = [&](const std::string& fault) {
@@ -1017,8 +1030,9 @@ int Table::pack()
 
 int Table::close()
 {
-    int r = flush();
-    appending_ = false;
+    int r = leaveRecord();
+    if (flush() != kSuccess)
+        r = kError;
     closeIndex();
     if (fd_ >= 0) {
         ::close(fd_);

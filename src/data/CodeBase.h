@@ -173,6 +173,7 @@ private:
     bool positioned() const { return recno_ >= 1 && recno_ <= count_ && !eof_ && !bof_; }
     void beginChange();
     int flushRecord();
+    int leaveRecord();
     int fail(const std::string& fault);
     bool pwriteAll(const void* data, std::size_t n, uint64_t offset, std::string& why);
     bool writeHeaderCount(std::string& why);
@@ -215,6 +216,10 @@ private:
     bool changed_ = false;
     bool appending_ = false;
     bool dirtyData_ = false;  // written since the last sync to disk
+
+    std::vector<char> appendBuf_;
+    Date updateDate_ {};  // the date written as the last update, taken at the first write
+    bool updateDateTaken_ = false;
 
     std::vector<char> cache_;  // a run of records read ahead
     uint32_t cacheFirst_ = 0;

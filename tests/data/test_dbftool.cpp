@@ -1,0 +1,125 @@
+// dbftool as an administrator uses it: every command, its output and its
+// exit status.
+
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using testsupport::run;
+
+namespace {
+QString tool() { return testsupport::binDir() + "/dbftool"; }
+}  // namespace
+
+class TestDbfTool : public QObject {
+    Q_OBJECT
+
+private slots:
+    void createAppendDumpPack();
+    void infoDescribesTable();
+    void checkFindsFaults();
+    void errorsGoToStandardError();
+};
+
+void TestDbfTool::createAppendDumpPack()
+{
+    QTemporaryDir dir;
+    QString t = dir.path() + "/Product.dbf";
+    QCOMPARE(run(tool(), {"create", t, "4"}).exitCode, 0);
+    QCOMPARE(run(tool(), {"create", t, "4"}).exitCode, 2);  // exists: left alone
+    auto r = run(tool(), {"append", t, "code_num=1", "n_ame=PEA, GRAVEL", "price_t=9.75", "Balance=-350"});
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.out, QByteArray("1\n"));
+    QCOMPARE(run(tool(), {"append", t, "n_ame=SAND \"WASHED\""}).exitCode, 0);
+    QCOMPARE(run(tool(), {"append", t, "n_ame=GONE", "code_num=3"}).exitCode, 0);
+    QCOMPARE(run(tool(), {"delete", t, "3"}).exitCode, 0);
+
+    QByteArray header = "CODE_NUM,N_AME,PRICE_T,BALANCE\n";
+    QByteArray live = "1,\"PEA, GRAVEL\",9.75,-350\n,\"SAND \"\"WASHED\"\"\",,\n";
+    QCOMPARE(run(tool(), {"dump", t}).out, header + live);
+    QCOMPARE(run(tool(), {"dump", t, "--deleted"}).out,
+             "," + header + ",1,\"PEA, GRAVEL\",9.75,-350\n,,\"SAND \"\"WASHED\"\"\",,\n*,3,GONE,,\n");
+    QCOMPARE(run(tool(), {"pack", t}).exitCode, 0);
+    QCOMPARE(run(tool(), {"dump", t, "--deleted"}).out,
+             "," + header + ",1,\"PEA, GRAVEL\",9.75,-350\n,,\"SAND \"\"WASHED\"\"\",,\n");
+
+    QString ticket = dir.path() + "/ticket.dbf";
+    QCOMPARE(run(tool(), {"create", ticket, "1"}).exitCode, 0);
+    QCOMPARE(run(tool(), {"append", ticket, "ticket=7", "in_date=20261209", "complete=T", "pounds=F", "in_time=930"}).exitCode, 0);
+    QByteArray dump = run(tool(), {"dump", ticket}).out;
+    QCOMPARE(dump.split('\n')[1], QByteArray(",7,,,,,,,,,,,,F,930,20261209,,,,,,T,"));
+}
+
+void TestDbfTool::infoDescribesTable()
+{
+    QTemporaryDir dir;
+    QString t = dir.path() + "/setup.dbf";
+    QCOMPARE(run(tool(), {"create", t, "9"}).exitCode, 0);
+    QCOMPARE(run(tool(), {"append", t, "scalport=1"}).exitCode, 0);
+    auto r = run(tool(), {"info", t});
+    QCOMPARE(r.exitCode, 0);
+    QString out = QString::fromLatin1(r.out);
+    QVERIFY2(out.contains("version: 0x03"), qPrintable(out));
+    QVERIFY(out.contains("records: 1\n"));
+    QVERIFY(out.contains("header length: 225\n"));
+    QVERIFY(out.contains("record length: 65\n"));
+    QVERIFY(out.contains("code page: 0x03"));
+    QVERIFY(out.contains(QRegularExpression("6 DATAPATH\\s+C\\s+50\\s+0")));
+    QVERIFY(out.contains(QRegularExpression("5 TONE\\s+L\\s+1\\s+0")));
+}
+
+void TestDbfTool::checkFindsFaults()
+{
+    QTemporaryDir dir;
+    QString good = dir.path() + "/good.dbf";
+    QCOMPARE(run(tool(), {"create", good, "1"}).exitCode, 0);
+    QCOMPARE(run(tool(), {"append", good, "ticket=1"}).exitCode, 0);
+    QCOMPARE(run(tool(), {"check", good}).exitCode, 0);
+    QCOMPARE(run(tool(), {"check", dir.path()}).out, QByteArray());
+
+    // A number field holding letters, written by some other program.
+    QFile::copy(good, dir.path() + "/BAD.DBF");
+    QFile f(dir.path() + "/BAD.DBF");
+    f.open(QIODevice::ReadWrite);
+    f.seek(769 + 21);
+    f.write("ABCDE");
+    f.close();
+    QFile junk(dir.path() + "/notes.dbf");
+    junk.open(QIODevice::WriteOnly);
+    junk.write("not a table at all, but named like one");
+    junk.close();
+    auto r = run(tool(), {"check", dir.path()});
+    QCOMPARE(r.exitCode, 1);
+    QStringList lines = QString::fromLatin1(r.out).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 2);
+    QVERIFY2(lines[0].contains("BAD.DBF") && lines[0].contains("TICKET") && lines[0].contains("not a number"),
+             qPrintable(lines[0]));
+    QVERIFY2(lines[1].contains("notes.dbf") && lines[1].contains("not a table"), qPrintable(lines[1]));
+}
+
+void TestDbfTool::errorsGoToStandardError()
+{
+    QTemporaryDir dir;
+    QString t = dir.path() + "/c.dbf";
+    auto missing = run(tool(), {"dump", t});
+    QCOMPARE(missing.exitCode, 2);
+    QVERIFY(missing.out.isEmpty());
+    QVERIFY(missing.err.contains("c.dbf") && missing.err.contains("does not exist"));
+    QCOMPARE(run(tool(), {"create", t, "5"}).exitCode, 2);
+    QCOMPARE(run(tool(), {"create", t, "3"}).exitCode, 0);
+    auto wide = run(tool(), {"append", t, "code_num=1000"});
+    QCOMPARE(wide.exitCode, 2);
+    QVERIFY(wide.err.contains("does not fit"));
+    auto nofield = run(tool(), {"append", t, "colour=red"});
+    QCOMPARE(nofield.exitCode, 2);
+    QVERIFY(nofield.err.contains("no field colour"));
+    QCOMPARE(run(tool(), {"dump", t}).out, QByteArray("CODE_NUM,N_AME,ADD_R,FAX_NO\n"));  // nothing appended
+    QCOMPARE(run(tool(), {"frobnicate", t}).exitCode, 2);
+    QCOMPARE(run(tool(), {"delete", t, "1"}).exitCode, 2);
+}
+
+QTEST_GUILESS_MAIN(TestDbfTool)
+#include "test_dbftool.moc"

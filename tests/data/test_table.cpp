@@ -1,0 +1,658 @@
+// The table engine on tables it makes itself: reading, writing, navigation,
+// and the faults it must survive (damaged files, a full disk, read-only files).
+
+#include "TestSupport.h"
+
+#include "data/Catalogue.h"
+#include "data/CodeBase.h"
+#include "data/IndexStub.h"
+#include "data/Paths.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <functional>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace xb;
+
+namespace {
+
+const std::vector<FieldSpec> kFields = {
+    {"name", 'C', 10, 0}, {"qty", 'N', 6, 0}, {"price", 'N', 8, 2},
+    {"rate", 'F', 6, 2},  {"ok", 'L', 1, 0},  {"day", 'D', 8, 0},
+};
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    f.open(QIODevice::ReadOnly);
+    return f.readAll();
+}
+
+void writeAll(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    f.write(bytes);
+}
+
+// A table of kFields with n records: name "R<i>", qty i.
+std::string makeTable(const QTemporaryDir& dir, int n, const char* name = "t.dbf")
+{
+    std::string path = (dir.path() + "/" + name).toStdString();
+    Connection c;
+    Table* t = c.create(path, kFields);
+    for (int i = 1; i <= n; ++i) {
+        t->appendStart();
+        t->blank();
+        t->field("name")->assign("R" + std::to_string(i));
+        t->field("qty")->assignInteger(i);
+        t->append();
+    }
+    t->close();
+    return path;
+}
+
+std::vector<long long> qtyInOrder(Table* t)
+{
+    std::vector<long long> v;
+    for (int r = t->top(); r == kSuccess; r = t->skip(1))
+        v.push_back(t->field("qty")->integer());
+    return v;
+}
+
+}  // namespace
+
+class TestTable : public QObject {
+    Q_OBJECT
+
+private slots:
+    void createWritesFoxProHeader();
+    void valuesRoundTrip();
+    void numbersThatDoNotFitAreRefused();
+    void textIsCutToWidth();
+    void navigation();
+    void deletedRecordsArePassedOver();
+    void recordReachesFileWhenPointerMoves();
+    void appendStartAbandonedByMove();
+    void pack();
+    void fieldsByNameAndPosition();
+    void connectionClosesItsTables();
+    void safetyGuardsExistingFiles();
+    void namesFoundWhateverTheirCase();
+    void headerCountLargerThanFile();
+    void recordsPastHeaderCount();
+    void damagedFilesFailCleanly_data();
+    void damagedFilesFailCleanly();
+    void fullDiskLeavesTableAsItWas();
+    void readOnlyTableRefusesWrites();
+    void packFailureLeavesTable();
+    void otherFieldTypesReadAsText();
+};
+
+void TestTable::createWritesFoxProHeader()
+{
+    QTemporaryDir dir;
+    std::string path = makeTable(dir, 2);
+    QByteArray b = readAll(QString::fromStdString(path));
+    const int hdr = 32 + 32 * 6 + 1, rec = 1 + 10 + 6 + 8 + 6 + 1 + 8;
+    QCOMPARE(uint8_t(b[0]), uint8_t(0x03));
+    QCOMPARE(int(uint8_t(b[4])), 2);
+    QCOMPARE(int(uint8_t(b[8]) | uint8_t(b[9]) << 8), hdr);
+    QCOMPARE(int(uint8_t(b[10]) | uint8_t(b[11]) << 8), rec);
+    QCOMPARE(uint8_t(b[28]), uint8_t(0x00));  // no production index
+    QCOMPARE(uint8_t(b[hdr - 1]), uint8_t(0x0D));
+    QCOMPARE(b.size(), hdr + 2 * rec + 1);
+    QCOMPARE(uint8_t(b[b.size() - 1]), uint8_t(0x1A));
+    QCOMPARE(b.mid(32, 5), QByteArray("NAME\0", 5));
+    QCOMPARE(char(b[32 + 11]), 'C');
+    QCOMPARE(int(uint8_t(b[32 + 32 * 2 + 17])), 2);  // decimals of price
+    QCOMPARE(b.mid(hdr, rec), QByteArray(" R1") + QByteArray(13, ' ') + "1" + QByteArray(rec - 17, ' '));
+}
+
+void TestTable::valuesRoundTrip()
+{
+    QTemporaryDir dir;
+    testsupport::EngineErrors errors;
+    std::string path = (dir.path() + "/v.dbf").toStdString();
+    {
+        Connection c;
+        Table* t = c.create(path, kFields);
+        QVERIFY(t);
+        t->appendStart();
+        t->blank();
+        QVERIFY(t->field("name")->assign("ab  "));
+        QVERIFY(t->field("qty")->assign("-42"));
+        QVERIFY(t->field("price")->assignNumber(7.5));
+        QVERIFY(t->field("rate")->assign("-1.25"));
+        QVERIFY(t->field("ok")->assignLogical(true));
+        QVERIFY(t->field("day")->assignDate(Date {2026, 12, 8}));
+        QCOMPARE(t->append(), int(kSuccess));
+        QCOMPARE(t->appendBlank(), int(kSuccess));
+    }
+    QVERIFY(errors.messages.empty());
+    QByteArray b = readAll(QString::fromStdString(path));
+    QCOMPARE(b.mid(32 + 32 * 6 + 1, 40), QByteArray(" ab           -42    7.50 -1.25T20261208"));
+
+    Connection c;
+    Table* t = c.open(path);
+    QCOMPARE(t->top(), int(kSuccess));
+    QCOMPARE(t->field("NAME")->text(), std::string("ab"));
+    QCOMPARE(t->field("name")->raw(), std::string_view("ab        "));
+    QCOMPARE(t->field("qty")->integer(), -42LL);
+    QCOMPARE(t->field("price")->number(), 7.5);
+    QCOMPARE(t->field("price")->text(), std::string("7.50"));
+    QCOMPARE(t->field("rate")->number(), -1.25);
+    QVERIFY(t->field("ok")->isTrue());
+    QCOMPARE(t->field("day")->date().value(), (Date {2026, 12, 8}));
+    QCOMPARE(t->skip(1), int(kSuccess));
+    // Blank values.
+    QVERIFY(t->field("name")->isBlank());
+    QCOMPARE(t->field("qty")->integer(), 0LL);
+    QVERIFY(!t->field("ok")->isTrue());
+    QVERIFY(!t->field("day")->date().has_value());
+    QCOMPARE(t->skip(1), int(kEof));
+    QVERIFY(t->eof());
+}
+
+void TestTable::numbersThatDoNotFitAreRefused()
+{
+    QTemporaryDir dir;
+    std::string path = makeTable(dir, 1);
+    testsupport::EngineErrors errors;
+    Connection c;
+    Table* t = c.open(path);
+    t->top();
+    QVERIFY(!t->field("qty")->assignInteger(1234567));  // N(6)
+    QVERIFY(errors.contains("does not fit"));
+    QVERIFY(errors.contains("t.dbf"));
+    QCOMPARE(t->field("qty")->integer(), 1LL);  // unchanged
+    QVERIFY(!t->field("price")->assignNumber(123456.5));  // "123456.50" is 9 wide in N(8,2)
+    QVERIFY(t->field("price")->assignNumber(-9999.99));
+    QVERIFY(!t->field("qty")->assign("12a"));
+    QVERIFY(!t->field("day")->assign("20261332"));
+    QVERIFY(!t->field("ok")->assign("maybe"));
+    QVERIFY(t->field("qty")->assignInteger(-99999));
+    QVERIFY(!t->field("qty")->assignInteger(-100000));
+    QVERIFY(t->field("price")->assignNumber(0.004));  // rounds to 0.00: a fit, not a change of number
+    QCOMPARE(t->field("price")->text(), std::string("0.00"));
+    QVERIFY(!t->field("price")->assignNumber(std::nan("")));
+    QVERIFY(c.errorCode() != 0);
+}
+
+void TestTable::textIsCutToWidth()
+{
+    QTemporaryDir dir;
+    std::string path = makeTable(dir, 1);
+    Connection c;
+    Table* t = c.open(path);
+    t->top();
+    QVERIFY(t->field("name")->assign("ABCDEFGHIJKLMNOP"));
+    t->close();
+    t = c.open(path);
+    t->top();
+    QCOMPARE(t->field("name")->text(), std::string("ABCDEFGHIJ"));
+}
+
+void TestTable::navigation()
+{
+    QTemporaryDir dir;
+    std::string path = makeTable(dir, 5);
+    Connection c;
+    Table* t = c.open(path);
+    QCOMPARE(t->recCount(), 5u);
+    QCOMPARE(t->top(), int(kSuccess));
+    QCOMPARE(t->recNo(), 1u);
+    QCOMPARE(t->skip(2), int(kSuccess));
+    QCOMPARE(t->recNo(), 3u);
+    QCOMPARE(t->skip(-1), int(kSuccess));
+    QCOMPARE(t->recNo(), 2u);
+    QCOMPARE(t->bottom(), int(kSuccess));
+    QCOMPARE(t->recNo(), 5u);
+    QCOMPARE(t->skip(1), int(kEof));
+    QVERIFY(t->eof());
+    QCOMPARE(t->skip(-1), int(kSuccess));  // back from the end
+    QCOMPARE(t->recNo(), 5u);
+    QCOMPARE(t->go(4), int(kSuccess));
+    QCOMPARE(t->field("qty")->integer(), 4LL);
+    QCOMPARE(t->top(), int(kSuccess));
+    QCOMPARE(t->skip(-1), int(kBof));
+    QVERIFY(t->bof());
+
+    // An empty table: top gives "end of table".
+    Table* e = c.create((dir.path() + "/empty.dbf").toStdString(), kFields);
+    QCOMPARE(e->top(), int(kEof));
+    QCOMPARE(e->bottom(), int(kEof));
+    QCOMPARE(e->recCount(), 0u);
+    testsupport::EngineErrors errors;
+    QCOMPARE(e->go(1), int(kError));
+}
+
+void TestTable::deletedRecordsArePassedOver()
+{
+    QTemporaryDir dir;
+    std::string path = makeTable(dir, 5);
+    Connection c;
+    Table* t = c.open(path);
+    for (uint32_t n : {1u, 3u, 5u}) {
+        t->go(n);
+        QCOMPARE(t->deleteRecord(), int(kSuccess));
+        QVERIFY(t->deleted());
+    }
+    QCOMPARE(qtyInOrder(t), (std::vector<long long> {2, 4}));
+    QCOMPARE(t->bottom(), int(kSuccess));
+    QCOMPARE(t->recNo(), 4u);
+    QCOMPARE(t->go(3), int(kSuccess));  // reached by number
+    QVERIFY(t->deleted());
+    QCOMPARE(t->recall(), int(kSuccess));
+    t->close();
+    t = c.open(path);
+    QCOMPARE(qtyInOrder(t), (std::vector<long long> {2, 3, 4}));
+    QCOMPARE(t->recCount(), 5u);
+
+    // All records deleted: like an empty table.
+    for (uint32_t n = 1; n <= 5; ++n) {
+        t->go(n);
+        t->deleteRecord();
+    }
+    QCOMPARE(t->top(), int(kEof));
+}
+
+void TestTable::recordReachesFileWhenPointerMoves()
+{
+    QTemporaryDir dir;
+    std::string path = makeTable(dir, 3);
+    Connection c;
+    Table* t = c.open(path);
+    Connection reader;
+    auto onDisk = [&](uint32_t n) {
+        Table* r = reader.open(path);
+        r->go(n);
+        long long v = r->field("qty")->integer();
+        r->close();
+        return v;
+    };
+    t->go(2);
+    t->field("qty")->assignInteger(20);
+    QCOMPARE(onDisk(2), 2LL);  // not yet written
+    t->skip(1);
+    QCOMPARE(onDisk(2), 20LL);  // the move wrote it
+    t->field("qty")->assignInteger(30);
+    QCOMPARE(t->flush(), int(kSuccess));
+    QCOMPARE(onDisk(3), 30LL);
+    t->top();
+    t->field("qty")->assignInteger(10);
+    c.closeAll();  // the end of the connection writes it
+    QCOMPARE(onDisk(1), 10LL);
+}
+
+void TestTable::appendStartAbandonedByMove()
+{
+    QTemporaryDir dir;
+    std::string path = makeTable(dir, 2);
+    Connection c;
+    Table* t = c.open(path);
+    t->top();
+    t->appendStart();
+    t->blank();
+    t->field("qty")->assignInteger(99);
+    t->top();  // gives up the new record
+    QCOMPARE(t->recCount(), 2u);
+    t->skip(1);
+    t->close();
+    t = c.open(path);
+    QCOMPARE(qtyInOrder(t), (std::vector<long long> {1, 2}));
+}
+
+void TestTable::pack()
+{
+    QTemporaryDir dir;
+    std::string path = makeTable(dir, 10);
+    Connection c;
+    Table* t = c.open(path);
+    for (uint32_t n = 1; n <= 10; n += 3) {
+        t->go(n);
+        t->deleteRecord();
+    }
+    QCOMPARE(t->pack(), int(kSuccess));
+    QCOMPARE(t->recCount(), 6u);
+    QCOMPARE(qtyInOrder(t), (std::vector<long long> {2, 3, 5, 6, 8, 9}));
+    t->appendBlank();
+    QCOMPARE(t->recNo(), 7u);
+    t->close();
+    QByteArray b = readAll(QString::fromStdString(path));
+    QCOMPARE(int(uint8_t(b[4])), 7);
+    QCOMPARE(b.size(), 32 + 32 * 6 + 1 + 7 * 40 + 1);
+    QVERIFY(checkTableFile(path).empty());
+    // No temporary files are left beside the table.
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 1);
+}
+
+void TestTable::fieldsByNameAndPosition()
+{
+    QTemporaryDir dir;
+    std::string path = makeTable(dir, 1);
+    Connection c;
+    Table* t = c.open(path);
+    QCOMPARE(t->fieldCount(), 6);
+    QCOMPARE(t->fieldAt(1)->name(), std::string("NAME"));
+    QCOMPARE(t->fieldAt(6)->name(), std::string("DAY"));
+    QVERIFY(t->fieldAt(0) == nullptr);
+    QVERIFY(t->fieldAt(7) == nullptr);
+    QVERIFY(t->field("Price") == t->fieldAt(3));
+    QVERIFY(t->field("nosuch") == nullptr);
+    QCOMPARE(t->field("price")->decimals(), 2);
+    QCOMPARE(t->field("rate")->type(), 'F');
+}
+
+void TestTable::connectionClosesItsTables()
+{
+    QTemporaryDir dir;
+    std::string path = makeTable(dir, 1);
+    {
+        Connection c;
+        Table* t = c.open(path);
+        t->top();
+        t->field("name")->assign("CHANGED");
+        Table* t2 = c.open(path);  // the same file twice
+        QVERIFY(t2 && t2 != t);
+    }
+    Connection c;
+    Table* t = c.open(path);
+    t->top();
+    QCOMPARE(t->field("name")->text(), std::string("CHANGED"));
+}
+
+void TestTable::safetyGuardsExistingFiles()
+{
+    QTemporaryDir dir;
+    std::string path = makeTable(dir, 3);
+    testsupport::EngineErrors errors;
+    Connection c;
+    QVERIFY(c.create(path, kFields) == nullptr);
+    QVERIFY(errors.contains("exists"));
+    Connection d;
+    QVERIFY(d.open(path)->recCount() == 3);
+    d.closeAll();
+    c.setSafety(false);
+    Table* t = c.create(path, kFields);
+    QVERIFY(t);
+    QCOMPARE(t->recCount(), 0u);
+}
+
+void TestTable::namesFoundWhateverTheirCase()
+{
+    QTemporaryDir dir;
+    makeTable(dir, 2, "Customer.dbf");
+    Connection c;
+    Table* t = c.open((dir.path() + "/CUSTOMER.DBF").toStdString());
+    QVERIFY(t);
+    QCOMPARE(t->recCount(), 2u);
+    QCOMPARE(QString::fromStdString(t->path()), dir.path() + "/Customer.dbf");
+    QVERIFY(c.open((dir.path() + "/customer").toStdString()));  // .dbf added
+    // A create of another spelling replaces the existing file, not a second one.
+    c.closeAll();
+    c.setSafety(false);
+    QVERIFY(c.create((dir.path() + "/customer.dbf").toStdString(), kFields));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList {"Customer.dbf"});
+}
+
+void TestTable::headerCountLargerThanFile()
+{
+    QTemporaryDir dir;
+    std::string path = makeTable(dir, 4);
+    QString qp = QString::fromStdString(path);
+    QByteArray b = readAll(qp);
+    b[4] = 9;                        // the header claims 9 records
+    b.chop(1 + 40 / 2);              // the file ends halfway into record 4
+    writeAll(qp, b);
+    QVERIFY(!checkTableFile(path).empty());
+    Connection c;
+    Table* t = c.open(path);
+    QCOMPARE(t->recCount(), 3u);  // the whole records; the partial one is ignored
+    QCOMPARE(qtyInOrder(t), (std::vector<long long> {1, 2, 3}));
+    t->appendStart();
+    t->blank();
+    t->field("qty")->assignInteger(44);
+    QCOMPARE(t->append(), int(kSuccess));
+    t->close();
+    b = readAll(qp);
+    QCOMPARE(int(uint8_t(b[4])), 4);  // repaired
+    QCOMPARE(b.size(), 32 + 32 * 6 + 1 + 4 * 40 + 1);
+    QVERIFY(checkTableFile(path).empty());
+
+    // A change of a record repairs the header too.
+    b[4] = 7;
+    writeAll(qp, b);
+    t = c.open(path);
+    t->go(1);
+    t->field("qty")->assignInteger(11);
+    t->close();
+    QCOMPARE(int(uint8_t(readAll(qp)[4])), 4);
+}
+
+void TestTable::recordsPastHeaderCount()
+{
+    QTemporaryDir dir;
+    std::string path = makeTable(dir, 4);
+    QString qp = QString::fromStdString(path);
+    QByteArray b = readAll(qp);
+    b[4] = 2;  // an append of records 3 and 4 cut short before their count was written
+    writeAll(qp, b);
+    QVERIFY(checkTableFile(path).empty());
+    Connection c;
+    Table* t = c.open(path);
+    QCOMPARE(t->recCount(), 2u);
+    t->appendStart();
+    t->blank();
+    t->field("qty")->assignInteger(33);
+    t->append();
+    t->close();
+    t = c.open(path);
+    QCOMPARE(qtyInOrder(t), (std::vector<long long> {1, 2, 33}));
+    QCOMPARE(readAll(qp).size(), 32 + 32 * 6 + 1 + 3 * 40 + 1);
+}
+
+void TestTable::damagedFilesFailCleanly_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("fault");
+    QTemporaryDir dir;
+    QByteArray good = readAll(QString::fromStdString(makeTable(dir, 2)));
+    auto with = [&](int at, std::initializer_list<uint8_t> v) {
+        QByteArray b = good;
+        int i = at;
+        for (uint8_t x : v)
+            b[i++] = char(x);
+        return b;
+    };
+    QTest::newRow("empty file") << QByteArray() << "empty";
+    QTest::newRow("not a table") << QByteArray("Dear operator, this is a letter.\n") << "not a table";
+    QTest::newRow("truncated header") << good.left(20) << "header";
+    QTest::newRow("header longer than file") << good.left(100) << "runs past the end";
+    QTest::newRow("header length too small") << with(8, {40, 0}) << "too small";
+    QTest::newRow("descriptors past header") << with(8, {32 + 32 * 3 + 1, 0}) << "record length";
+    QTest::newRow("record length disagrees") << with(10, {41, 0}) << "record length";
+    QTest::newRow("record length zero") << with(10, {0, 0}) << "record length";
+    QTest::newRow("field of no width") << with(32 + 16, {0}) << "record length";
+    QTest::newRow("huge header length") << with(8, {0xFF, 0xFF}) << "runs past";
+}
+
+void TestTable::damagedFilesFailCleanly()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, fault);
+    QTemporaryDir dir;
+    QString path = dir.path() + "/bad.dbf";
+    writeAll(path, bytes);
+    testsupport::EngineErrors errors;
+    Connection c;
+    QVERIFY(c.open(path.toStdString()) == nullptr);
+    QCOMPARE(errors.messages.size(), std::size_t(1));
+    QVERIFY2(errors.contains(fault.toStdString()), errors.messages[0].c_str());
+    QVERIFY2(errors.contains("bad.dbf"), errors.messages[0].c_str());
+    QVERIFY(!checkTableFile(path.toStdString()).empty());
+    QCOMPARE(readAll(path), bytes);  // untouched
+}
+
+void TestTable::fullDiskLeavesTableAsItWas()
+{
+    // A file size limit stands in for a full disk: writes that would grow
+    // the file fail, as they do when the disk has no room left.
+    QTemporaryDir dir;
+    std::string path = makeTable(dir, 3);
+    QString qp = QString::fromStdString(path);
+    const QByteArray before = readAll(qp);
+    pid_t pid = fork();
+    if (pid == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit lim {rlim_t(before.size() + 10), rlim_t(before.size() + 10)};
+        setrlimit(RLIMIT_FSIZE, &lim);
+        int reports = 0;
+        setErrorReport([&](const EngineError&) { ++reports; });
+        Connection c;
+        Table* t = c.open(path);
+        t->appendStart();
+        t->blank();
+        t->field("qty")->assignInteger(4);
+        int r = t->append();
+        t->go(1);
+        t->deleteRecord();
+        int p = t->pack();  // its new file cannot be written either... but is smaller: allowed
+        t->close();
+        _exit(r == kError && reports >= 1 ? (p == kSuccess ? 10 : 11) : 1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    QVERIFY(WIFEXITED(status));
+    QVERIFY2(WEXITSTATUS(status) == 10 || WEXITSTATUS(status) == 11, "the append did not report the fault");
+    Connection c;
+    Table* t = c.open(path);
+    QVERIFY(checkTableFile(path).empty());
+    if (WEXITSTATUS(status) == 10)
+        QCOMPARE(qtyInOrder(t), (std::vector<long long> {2, 3}));
+    else
+        QCOMPARE(readAll(qp), before);
+}
+
+// Runs `body` in a child process that, when the test runs as root, gives up
+// root first: permissions then stop writes as they do for a site's user.
+int asUnprivileged(const std::function<int()>& body)
+{
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(99);
+        _exit(body());
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void TestTable::readOnlyTableRefusesWrites()
+{
+    QTemporaryDir dir;
+    ::chmod(dir.path().toLocal8Bit().constData(), 0777);
+    std::string path = makeTable(dir, 2);
+    QString qp = QString::fromStdString(path);
+    const QByteArray before = readAll(qp);
+    ::chmod(path.c_str(), 0444);
+    int r = asUnprivileged([&] {
+        std::vector<std::string> reports;
+        setErrorReport([&](const EngineError& e) { reports.push_back(e.text()); });
+        Connection c;
+        Table* t = c.open(path);
+        if (!t || !t->readOnly())
+            return 1;
+        t->top();
+        t->field("qty")->assignInteger(5);
+        if (t->skip(1) != kError)
+            return 2;
+        if (reports.empty() || reports[0].find("read-only") == std::string::npos)
+            return 3;
+        if (t->appendBlank() != kError || t->pack() != kError)
+            return 4;
+        if (t->top() != kSuccess || t->field("qty")->integer() != 1)
+            return 5;  // the refused change is not kept in memory either
+        t->close();
+        return 0;
+    });
+    QCOMPARE(r, 0);
+    QCOMPARE(readAll(qp), before);
+}
+
+void TestTable::packFailureLeavesTable()
+{
+    QTemporaryDir dir;
+    ::chmod(dir.path().toLocal8Bit().constData(), 0777);
+    QDir(dir.path()).mkdir("ro");
+    std::string path = makeTable(dir, 4, "ro/t.dbf");
+    QString qp = QString::fromStdString(path);
+    {
+        Connection c;
+        Table* t = c.open(path);
+        t->go(2);
+        t->deleteRecord();
+        t->close();
+    }
+    ::chmod(path.c_str(), 0666);
+    const QByteArray before = readAll(qp);
+    const std::string ro = (dir.path() + "/ro").toStdString();
+    ::chmod(ro.c_str(), 0555);
+    int r = asUnprivileged([&] {
+        std::vector<std::string> reports;
+        setErrorReport([&](const EngineError& e) { reports.push_back(e.text()); });
+        Connection c;
+        Table* t = c.open(path);
+        if (!t || t->readOnly())
+            return 1;
+        if (t->pack() != kError)
+            return 2;
+        if (reports.empty() || reports[0].find("not packed") == std::string::npos)
+            return 3;
+        return t->recCount() == 4 ? 0 : 4;
+    });
+    ::chmod(ro.c_str(), 0755);
+    QCOMPARE(r, 0);
+    QCOMPARE(readAll(qp), before);
+    QCOMPARE(QDir(dir.path() + "/ro").entryList(QDir::Files).size(), 1);
+}
+
+void TestTable::otherFieldTypesReadAsText()
+{
+    // A table with a memo field (as dBase III with memo writes it): the
+    // block number reads as text and the table opens.
+    QTemporaryDir dir;
+    QString path = dir.path() + "/memo.dbf";
+    QByteArray h(32 + 64 + 1, '\0');
+    h[0] = char(0x83);
+    h[4] = 1;
+    h[8] = char(h.size());
+    h[10] = 1 + 5 + 10;
+    auto desc = [&](int at, const char* name, char type, int width) {
+        memcpy(h.data() + at, name, strlen(name));
+        h[at + 11] = type;
+        h[at + 16] = char(width);
+    };
+    desc(32, "NAME", 'C', 5);
+    desc(64, "NOTES", 'M', 10);
+    h[96] = 0x0D;
+    writeAll(path, h + QByteArray(" hello         7") + "\x1A");
+    Connection c;
+    Table* t = c.open(path.toStdString());
+    QVERIFY(t);
+    QCOMPARE(t->top(), int(kSuccess));
+    QCOMPARE(t->field("notes")->text(), std::string("7"));
+    QCOMPARE(t->field("notes")->type(), 'M');
+}
+
+QTEST_APPLESS_MAIN(TestTable)
+#include "test_table.moc"
