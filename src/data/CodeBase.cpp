@@ -394,8 +394,8 @@ bool Table::openFile(const std::string& givenPath)
         return false;
     };
 
-    fd_ = ::open(path_.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd_ < 0 && (errno == EACCES || errno == EROFS || errno == EPERM)) {
+    fd_ = conn_->readOnly_ ? -1 : ::open(path_.c_str(), O_RDWR | O_CLOEXEC);
+    if (conn_->readOnly_ || (fd_ < 0 && (errno == EACCES || errno == EROFS || errno == EPERM))) {
         fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
         readOnly_ = true;
     }
@@ -727,7 +727,7 @@ bool Table::writeHeaderCount(std::string& why)
     headerCount_ = count_;
     std::memcpy(header_.data() + 1, b, sizeof b);
     // The index flag says exactly whether the production index exists.
-    unsigned char want = index_ ? (flags_ | 0x01) : (flags_ & ~0x01);
+    unsigned char want = indexFileExists_ ? (flags_ | 0x01) : (flags_ & ~0x01);
     if (want != flags_) {
         if (!pwriteAll(&want, 1, 28, why))
             return false;

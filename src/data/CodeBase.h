@@ -24,6 +24,7 @@
 namespace xb {
 
 struct TagSpec;
+struct IndexEntry;
 class CdxIndex;
 
 // Return codes of navigation and writes.
@@ -184,6 +185,9 @@ private:
     bool insertIndexKeys(const char* rec, uint32_t recno);
     bool rebuildIndex(const std::string& reason);
     int navigateTag(int how, long n);
+    int navigateTagOnce(int how, long n);
+    bool loadEntry(const IndexEntry& e, bool& live);
+    static constexpr int kBroken = -100;  // inside the index code: the index was found damaged
     bool flushIndex();
     void prepareIndexForPack();
     void closeIndex();
@@ -227,6 +231,9 @@ private:
 
     std::unique_ptr<CdxIndex> index_;
     std::string indexPath_;
+    bool indexFileExists_ = false;  // a .cdx lies beside the table (readable or not)
+    bool indexUnreadable_ = false;  // it does, but its tags cannot be read
+    bool indexBroken_ = false;      // found damaged and not rebuilt (read-only table)
     int tag_ = -1;  // selected tag, -1 for record order
     std::string tagKey_;  // key of the current record under the selected tag
 };
@@ -241,6 +248,9 @@ public:
     // With safety on (the default) a create refuses to overwrite a file.
     void setSafety(bool on) { safety_ = on; }
     bool safety() const { return safety_; }
+    // Tables opened while this is on are only read: nothing is written,
+    // nothing repaired (what a check needs).
+    void setReadOnly(bool on) { readOnly_ = on; }
 
     // Opens an existing table, found whatever the case of its name (".dbf" is
     // added to a name without an extension). Null on failure, reported.
@@ -260,6 +270,7 @@ private:
     friend class Table;
     void forget(Table* t);
     bool safety_ = true;
+    bool readOnly_ = false;
     int error_ = 0;
     std::vector<std::unique_ptr<Table>> tables_;
 };

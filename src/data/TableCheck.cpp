@@ -52,6 +52,7 @@ std::vector<std::string> checkTableFile(const std::string& path)
         ~Restore() { setErrorReport(std::move(r)); }
     } restore {previous};
     Connection conn;
+    conn.setReadOnly(true);
     Table* t = conn.open(path);
     if (!t) {
         for (auto& r : reported)
