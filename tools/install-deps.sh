@@ -7,7 +7,7 @@ packages=(
   # build
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
   # Qt 6
-  qt6-base-dev
+  qt6-base-dev libqt6serialport6-dev
   # test: independent readers of the table and index files
   python3 python3-dbfread python3-dbf libdbd-xbase-perl libtime-parsedate-perl
 )
