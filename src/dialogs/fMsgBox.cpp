@@ -1,0 +1,131 @@
+#include "dialogs/fMsgBox.h"
+
+#include "data/Catalogue.h"
+#include "data/Paths.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QLabel>
+#include <QPixmap>
+#include <QPushButton>
+#include <QScreen>
+
+namespace {
+// The box is designed at 992 by 209 for a 1024-pixel-wide screen; on larger
+// screens everything grows in proportion.
+double screenScale()
+{
+    QScreen* s = QGuiApplication::primaryScreen();
+    if (!s)
+        return 1.0;
+    return std::max(1.0, s->geometry().width() / 1024.0);
+}
+}  // namespace
+
+TfrmMsgBox::TfrmMsgBox(QWidget* parent) : QDialog(parent)
+{
+    setObjectName("TfrmMsgBox");
+    setModal(true);
+    scale_ = screenScale();
+    auto px = [this](int v) { return int(v * scale_ + 0.5); };
+    QFont font("Arial");
+    font.setPixelSize(px(27));
+    setFont(font);
+    setFixedSize(px(992), px(209));
+
+    imgSign = new QLabel(this);
+    imgSign->setObjectName("imgSign");
+    imgSign->setGeometry(px(8), px(32), px(65), px(65));
+    imgSign->setAttribute(Qt::WA_TranslucentBackground);
+    imgSign->setAlignment(Qt::AlignCenter);
+
+    txtMessage1 = new QLabel(this);
+    txtMessage1->setObjectName("txtMessage1");
+    txtMessage1->move(px(96), px(32));
+
+    txtMessage2 = new QLabel(this);
+    txtMessage2->setObjectName("txtMessage2");
+    txtMessage2->setGeometry(px(96), px(80), px(500), px(36));
+
+    cmdOK = new QPushButton("OK", this);
+    cmdOK->setObjectName("cmdOK");
+    cmdOK->setGeometry(px(192), px(128), px(289), px(57));
+    cmdOK->setDefault(true);
+    connect(cmdOK, &QPushButton::clicked, this, [this] { done(1); });
+
+    cmdCancel = new QPushButton("Cancel", this);
+    cmdCancel->setObjectName("cmdCancel");
+    cmdCancel->setGeometry(px(496), px(128), px(289), px(57));
+    cmdCancel->hide();
+    connect(cmdCancel, &QPushButton::clicked, this, [this] { done(2); });
+
+    setTabOrder(cmdOK, cmdCancel);
+    cmdOK->setFocus();
+}
+
+QString TfrmMsgBox::pictureFile(int kind)
+{
+    switch (kind) {
+    case dialogs::kWarning:
+    case dialogs::kInformation: return "warning.bmp";
+    case dialogs::kError: return "error.bmp";
+    case dialogs::kConfirmation: return "question.bmp";
+    default: return {};
+    }
+}
+
+void TfrmMsgBox::setMessage(const dialogs::Message& m)
+{
+    auto px = [this](int v) { return int(v * scale_ + 0.5); };
+    setWindowTitle(QString::fromStdString(m.caption));
+    txtMessage1->setText(QString::fromStdString(m.line1));
+    txtMessage1->adjustSize();
+    txtMessage2->setText(QString::fromStdString(m.line2));
+
+    // A missing or unreadable picture shows no picture and no error.
+    imgSign->clear();
+    QString file = pictureFile(m.kind);
+    if (!file.isEmpty()) {
+        QString path = QString::fromStdString(xb::resolvePath(catalogue::programDir() + file.toStdString()));
+        QPixmap pic;
+        if (QFile::exists(path) && pic.load(path))
+            imgSign->setPixmap(pic.scaled(imgSign->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    }
+
+    if (m.buttons & dialogs::kYes)
+        cmdOK->setText("Yes");
+    else if (m.buttons & dialogs::kOk)
+        cmdOK->setText("OK");
+
+    if (m.buttons & dialogs::kNo) {
+        setFixedWidth(px(1000));
+        cmdCancel->setText("No");
+        cmdCancel->show();
+    } else if (m.buttons & dialogs::kCancel) {
+        setFixedWidth(px(1000));
+        cmdCancel->setText("Cancel");
+        cmdCancel->show();
+    } else {
+        setFixedWidth(px(600));
+        cmdCancel->hide();
+    }
+}
+
+namespace dialogs {
+
+bool showInMsgBox(const Message& m)
+{
+    QWidget* parent = QApplication::activeWindow();
+    TfrmMsgBox box(parent);
+    box.setMessage(m);
+    if (parent) {
+        QRect r = parent->frameGeometry();
+        box.move(r.center() - QPoint(box.width() / 2, box.height() / 2));
+    }
+    int result = box.exec();
+    return result != 1;
+}
+
+void installMsgBoxHandler() { setMessageHandler(showInMsgBox); }
+
+}  // namespace dialogs

@@ -1,0 +1,40 @@
+#pragma once
+// The kiosk's large-print message box: a caption, two lines, a picture of
+// the kind of message and one or two big buttons, made for a touch screen.
+
+#include "dialogs/MessageSeam.h"
+
+#include <QDialog>
+
+class QLabel;
+class QPushButton;
+
+class TfrmMsgBox : public QDialog {
+    Q_OBJECT
+public:
+    explicit TfrmMsgBox(QWidget* parent = nullptr);
+
+    // Sets caption, lines, picture and buttons as the message asks.
+    void setMessage(const dialogs::Message& m);
+
+    QLabel* txtMessage1;
+    QLabel* txtMessage2;
+    QLabel* imgSign;
+    QPushButton* cmdOK;
+    QPushButton* cmdCancel;
+
+    // The picture file of a kind in the program directory; empty for a kind
+    // that has none.
+    static QString pictureFile(int kind);
+
+private:
+    double scale_ = 1.0;
+};
+
+namespace dialogs {
+// Shows the message in a TfrmMsgBox, modally, over the active window; gives
+// what ShowMsgBox gives.
+bool showInMsgBox(const Message& m);
+// Installs showInMsgBox as the program's message handler.
+void installMsgBoxHandler();
+}  // namespace dialogs

@@ -1,0 +1,121 @@
+// The large-print message box, shown for real (offscreen), answered by
+// clicking its buttons; and the seam every message goes through.
+
+#include "TestSupport.h"
+
+#include "dialogs/fMsgBox.h"
+
+#include <QApplication>
+#include <QImage>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+using namespace dialogs;
+
+class TestMsgBox : public QObject {
+    Q_OBJECT
+
+    // Shows the message through the real box; `act` runs once the box is up.
+    bool showAndDo(const Message& m, std::function<void(TfrmMsgBox*)> act, TfrmMsgBox** seen = nullptr)
+    {
+        bool acted = false;
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<TfrmMsgBox*>(QApplication::activeModalWidget());
+            QVERIFY(box);
+            if (seen)
+                *seen = box;
+            captured_ = {box->windowTitle(), box->txtMessage1->text(), box->txtMessage2->text(),
+                         box->cmdOK->text(), box->cmdCancel->isVisibleTo(box) ? box->cmdCancel->text() : QString(),
+                         QString::number(box->width()), box->imgSign->pixmap().isNull() ? "no picture" : "picture"};
+            acted = true;
+            act(box);
+        });
+        bool r = showInMsgBox(m);
+        if (!acted)
+            qWarning("the box never showed");
+        return r;
+    }
+    QStringList captured_;
+
+private slots:
+    void initTestCase()
+    {
+        dir_.reset(new QTemporaryDir);
+        qputenv("GRAZULO_HOME", dir_->path().toLocal8Bit());
+    }
+
+    void okOnly()
+    {
+        Message m {"Card Error", "Invalid Swipe Card!", "", kError, kOk};
+        QCOMPARE(showAndDo(m, [](TfrmMsgBox* b) { b->cmdOK->click(); }), false);
+        QCOMPARE(captured_, (QStringList {"Card Error", "Invalid Swipe Card!", "", "OK", "", "600", "no picture"}));
+        // Closed another way: true.
+        QCOMPARE(showAndDo(m, [](TfrmMsgBox* b) { b->reject(); }), true);
+    }
+
+    void yesNo()
+    {
+        Message m {"Delete", "Delete this record?", "It cannot be undone.", kConfirmation, kYes | kNo};
+        QCOMPARE(showAndDo(m, [](TfrmMsgBox* b) { b->cmdOK->click(); }), false);
+        QCOMPARE(captured_.mid(0, 6),
+                 (QStringList {"Delete", "Delete this record?", "It cannot be undone.", "Yes", "No", "1000"}));
+        QCOMPARE(showAndDo(m, [](TfrmMsgBox* b) { b->cmdCancel->click(); }), true);
+    }
+
+    void noWithoutYesKeepsOk()
+    {
+        Message m {"x", "y", "", kWarning, kNo};
+        showAndDo(m, [](TfrmMsgBox* b) { b->cmdOK->click(); });
+        QCOMPARE(captured_[3], QString("OK"));
+        QCOMPARE(captured_[4], QString("No"));
+        Message c {"x", "y", "", kWarning, kOk | kCancel};
+        showAndDo(c, [](TfrmMsgBox* b) { b->cmdCancel->click(); });
+        QCOMPARE(captured_[4], QString("Cancel"));
+        QCOMPARE(captured_[5], QString("1000"));
+    }
+
+    void pictures()
+    {
+        QCOMPARE(TfrmMsgBox::pictureFile(kInformation), QString("warning.bmp"));
+        QCOMPARE(TfrmMsgBox::pictureFile(kConfirmation), QString("question.bmp"));
+        QCOMPARE(TfrmMsgBox::pictureFile(7), QString());
+        QImage img(20, 20, QImage::Format_RGB32);
+        img.fill(Qt::red);
+        QVERIFY(img.save(dir_->path() + "/WARNING.BMP", "BMP"));  // found whatever its case
+        Message m {"Info", "Saved.", "", kInformation, kOk};
+        showAndDo(m, [](TfrmMsgBox* b) { b->cmdOK->click(); });
+        QCOMPARE(captured_[6], QString("picture"));
+        // An unreadable picture: no picture, no error.
+        QFile bad(dir_->path() + "/error.bmp");
+        bad.open(QIODevice::WriteOnly);
+        bad.write("not a bitmap");
+        bad.close();
+        Message e {"Error", "Broken.", "", kError, kOk};
+        showAndDo(e, [](TfrmMsgBox* b) { b->cmdOK->click(); });
+        QCOMPARE(captured_[6], QString("no picture"));
+    }
+
+    void seamRecordsAndAnswers()
+    {
+        RecordingMessages rec;
+        rec.answers = {true};
+        QCOMPARE(ShowMsgBox("Weigh Scale Error", "Scale Indicator Error!", "Unable to read the weight."), true);
+        QCOMPARE(ShowMsgBox("Second", "no answer queued"), false);
+        BlankWarning("Customer Name");
+        QCOMPARE(rec.shown.size(), std::size_t(3));
+        QCOMPARE(rec.shown[0].line2, std::string("Unable to read the weight."));
+        QCOMPARE(rec.shown[0].kind, int(kError));
+        QCOMPARE(rec.shown[0].buttons, int(kOk));
+        QCOMPARE(rec.last().line1, std::string("\"Customer Name\" cannot be blank."));
+        QCOMPARE(rec.last().kind, int(kWarning));
+    }
+
+private:
+    std::unique_ptr<QTemporaryDir> dir_;
+};
+
+QTEST_MAIN(TestMsgBox)
+#include "test_msgbox.moc"
