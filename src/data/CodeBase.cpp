@@ -176,7 +176,15 @@ std::string_view Field::trimmedView() const { return trimView(raw()); }
 
 std::string Field::text() const { return std::string(trimmedView()); }
 
-bool Field::isBlank() const { return trimmedView().empty(); }
+bool Field::isBlank() const
+{
+    std::string_view t = trimmedView();
+    if (desc_.type == 'L')
+        return t.empty() || t == "?";
+    if (desc_.type == 'D')
+        return t.empty() || t == "00000000";
+    return t.empty();
+}
 
 double Field::number() const
 {
@@ -423,7 +431,9 @@ bool Table::openFile(const std::string& givenPath)
         std::snprintf(b, sizeof b, "0x%02X", version_);
         return bad(std::string("not a table: unknown version byte ") + b);
     }
-    lastUpdate_ = Date {h[1] < 100 ? 1900 + h[1] : 1900 + h[1], h[2], h[3]};
+    // Writers disagree on the year byte: most write year - 1900, some year -
+    // 2000. No table predates 1980, so a small value is a year of this century.
+    lastUpdate_ = Date {h[1] < 80 ? 2000 + h[1] : 1900 + h[1], h[2], h[3]};
     headerCount_ = le32(h + 4);
     hdrLen_ = le16(h + 8);
     recLen_ = le16(h + 10);

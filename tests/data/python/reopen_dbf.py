@@ -21,17 +21,9 @@ def plain(value):
         return value.strftime('%Y%m%d')
     if isinstance(value, str):
         return value.rstrip(' ')
-    if isinstance(value, bool):
+    if isinstance(value, (bool, int, float)):
         return value
-    if isinstance(value, (int, float)):
-        return value
-    # The library's own blank and logical types.
-    if value is dbf.Null or value == dbf.Unknown:
-        return None
-    if value is dbf.Truth or value == True:
-        return True
-    if value is dbf.Falsth or value == False:
-        return False
+    # Anything else (the library's own blank objects) is shown as it prints.
     return str(value)
 
 

@@ -22,7 +22,7 @@ import dbf
 
 def field_text(field):
     name, kind, width, decimals = field
-    if kind in ('C',):
+    if kind == 'C':
         return '%s C(%d)' % (name, width)
     if kind in ('N', 'F'):
         return '%s %s(%d,%d)' % (name, kind, width, decimals)
@@ -37,25 +37,25 @@ def value_for(kind, value):
     return value
 
 
-def write(spec):
-    fields = spec['fields']
-    table = dbf.Table(spec['path'], '; '.join(field_text(f) for f in fields), dbf_type=spec['dbf_type'])
+def write(order):
+    fields = order['fields']
+    table = dbf.Table(order['path'], '; '.join(field_text(f) for f in fields), dbf_type=order['dbf_type'])
     table.open(dbf.READ_WRITE)
     try:
-        for row in spec.get('rows', []):
+        for row in order.get('rows', []):
             if row is None:
                 table.append()
             else:
                 table.append(tuple(value_for(f[1], v) for f, v in zip(fields, row)))
-        for index in spec.get('deleted', []):
+        for index in order.get('deleted', []):
             dbf.delete(table[index])
     finally:
         table.close()
 
 
 def main():
-    for spec in json.load(sys.stdin):
-        write(spec)
+    for order in json.load(sys.stdin):
+        write(order)
     print('ok')
 
 

@@ -1,0 +1,95 @@
+#include "kiosk/Keyboard.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace {
+// Rows of the keyboard in key units (a key is 1 unit wide); 5 rows of 15 units.
+constexpr double kUnitsWide = 15.0;
+constexpr double kRows = 5.0;
+}  // namespace
+
+OnScreenKeyboard::OnScreenKeyboard(QWidget* parent) : QWidget(parent)
+{
+    setObjectName("Keyboard1");
+    auto add = [this](const QString& label, double x, double y, double w, bool enabled = true) {
+        auto* b = new QPushButton(label, this);
+        b->setObjectName("key" + QString(label).remove(' '));
+        b->setFocusPolicy(Qt::NoFocus);
+        b->setEnabled(enabled);
+        if (enabled)
+            connect(b, &QPushButton::clicked, this, [this, label] { press(label); });
+        keys_.push_back({b, x, y, w});
+    };
+    add("Esc", 0, 0, 1, false);
+    const QString digits = "1234567890";
+    for (int i = 0; i < digits.size(); ++i)
+        add(digits.mid(i, 1), 1 + i, 0, 1);
+    add("Backspace", 11, 0, 4);
+    add("Tab", 0, 1, 1.5, false);
+    const QString row1 = "QWERTYUIOP";
+    for (int i = 0; i < row1.size(); ++i)
+        add(row1.mid(i, 1), 1.5 + i, 1, 1);
+    add("Caps Lock", 0, 2, 1.75, false);
+    const QString row2 = "ASDFGHJKL";
+    for (int i = 0; i < row2.size(); ++i)
+        add(row2.mid(i, 1), 1.75 + i, 2, 1);
+    add("Enter", 10.75, 2, 4.25);
+    add("Shift", 0, 3, 2.25, false);
+    const QString row3 = "ZXCVBNM";
+    for (int i = 0; i < row3.size(); ++i)
+        add(row3.mid(i, 1), 2.25 + i, 3, 1);
+    add("Shift ", 9.25, 3, 2.25, false);
+    keys_.back().button->setObjectName("keyShiftRight");
+    layoutKeys();
+}
+
+QPushButton* OnScreenKeyboard::key(const QString& label) const
+{
+    for (const auto& k : keys_)
+        if (k.button->text() == label)
+            return k.button;
+    return nullptr;
+}
+
+QRect OnScreenKeyboard::spareArea() const
+{
+    const double uw = width() / kUnitsWide, uh = height() / kRows;
+    return QRect(int(3 * uw), int(4 * uh), int(9 * uw), int(uh) - 2);
+}
+
+void OnScreenKeyboard::resizeEvent(QResizeEvent* e)
+{
+    QWidget::resizeEvent(e);
+    layoutKeys();
+}
+
+void OnScreenKeyboard::layoutKeys()
+{
+    const double uw = width() / kUnitsWide, uh = height() / kRows;
+    QFont f = font();
+    f.setPixelSize(std::max(10, int(uh * 0.35)));
+    f.setBold(true);
+    for (const auto& k : keys_) {
+        k.button->setGeometry(int(k.x * uw) + 2, int(k.y * uh) + 2, int(k.w * uw) - 4, int(uh) - 4);
+        k.button->setFont(f);
+    }
+}
+
+void OnScreenKeyboard::press(const QString& label)
+{
+    if (!edit_)
+        return;
+    if (label == "Backspace") {
+        edit_->backspace();
+    } else if (label == "Enter") {
+        QKeyEvent down(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QString(QChar(13)));
+        QApplication::sendEvent(edit_, &down);
+        QKeyEvent up(QEvent::KeyRelease, Qt::Key_Return, Qt::NoModifier, QString(QChar(13)));
+        QApplication::sendEvent(edit_, &up);
+    } else {
+        edit_->insert(label.toUpper());
+    }
+}

@@ -1,0 +1,53 @@
+#pragma once
+// What every kiosk screen shares: borderless, covering the whole screen with
+// or without a window manager, closed only by the program itself, and laid
+// out on a design grid that grows with the screen.
+
+#include <QPointer>
+#include <QRect>
+#include <QWidget>
+#include <vector>
+
+class KioskScreen : public QWidget {
+    Q_OBJECT
+public:
+    // Design size of the kiosk forms; a screen of any size shows them scaled
+    // by the same factor in both directions, centred.
+    KioskScreen(int designWidth, int designHeight, QWidget* parent = nullptr);
+
+    // Places a child at a rectangle of the design grid, with its font at a
+    // pixel size of the design; both follow the screen's size.
+    void place(QWidget* w, int x, int y, int width, int height, int fontPixels = 0);
+    void placeFont(QWidget* w, int fontPixels);
+
+    // The program closes its screens through this; every other request to
+    // close (Alt+F4, the window system) is refused.
+    void closeByProgram();
+    bool closingAllowed() const { return allowClose_; }
+
+    double scale() const { return scale_; }
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+
+private:
+    struct Placed {
+        QPointer<QWidget> w;
+        QRect rect;
+        int fontPixels;
+    };
+    void relayout();
+    int designW_, designH_;
+    double scale_ = 1.0;
+    bool allowClose_ = false;
+    std::vector<Placed> placed_;
+};
+
+// Sets the form's geometry to the whole screen's and shows it full screen:
+// without a window manager showFullScreen alone leaves a small window.
+void FitToScreen(QWidget* form);
+
+// The mouse pointer: hidden on the kiosk, normal on the station.
+void hidePointer();
+void showPointer();
