@@ -1,6 +1,6 @@
 #include "data/Catalogue.h"
 
-#include "data/IndexStub.h"
+#include "data/Cdx.h"
 #include "data/Paths.h"
 
 #include <algorithm>

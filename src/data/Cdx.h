@@ -111,6 +111,12 @@ public:
     bool flush(std::string& fault);
     // flush() and release the file; the object is unusable afterwards.
     bool close(std::string& fault);
+    // Sets the interrupted-change marker now, synced: for a caller about to
+    // make the index stale (a pack renumbering the records), so that a
+    // crash before the new index is in place makes the next open rebuild.
+    bool markInterrupted(std::string& fault);
+    // Releases the file without flushing: a marker that is set stays set.
+    void abandon();
 
     // Full check of the file and of every tag against the table (records
     // 1..count): page offsets, file length, node attributes and key counts,

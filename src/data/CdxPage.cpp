@@ -57,11 +57,20 @@ LeafLayout leafLayout(int keyLen, uint32_t maxRec)
     return l;
 }
 
+// Repeated bytes never reach into the previous key's trailing pad: some
+// readers keep the previous key without its pad and would copy garbage.
+int repeatCount(const char* prev, const char* k, int keyLen, char pad, int trail)
+{
+    if (!prev)
+        return 0;
+    int limit = std::min(keyLen - trail, keyLen - trailCount(prev, keyLen, pad));
+    return std::min(commonPrefix(prev, k, limit), limit);
+}
+
 int storedKeyBytes(const char* prev, const char* k, int keyLen, char pad)
 {
     int trail = trailCount(k, keyLen, pad);
-    int dup = prev ? std::min(commonPrefix(prev, k, keyLen), keyLen - trail) : 0;
-    return keyLen - dup - trail;
+    return keyLen - repeatCount(prev, k, keyLen, pad, trail) - trail;
 }
 
 int leafBytes(const NodeData& n, int keyLen, char pad, int from, int to)
@@ -214,7 +223,7 @@ bool encodeNode(const NodeData& n, int keyLen, char pad, uint8_t* p)
     for (int i = 0; i < count; ++i) {
         const char* k = n.keys.data() + size_t(i) * size_t(keyLen);
         int trail = trailCount(k, keyLen, pad);
-        int dup = prev ? std::min(commonPrefix(prev, k, keyLen), keyLen - trail) : 0;
+        int dup = repeatCount(prev, k, keyLen, pad, trail);
         int piece = keyLen - dup - trail;
         pos -= piece;
         if (pos < tableEnd)

@@ -1,7 +1,7 @@
 #include "data/CodeBase.h"
 
 #include "data/Clock.h"
-#include "data/IndexStub.h"
+#include "data/Cdx.h"
 #include "data/Paths.h"
 
 #include <algorithm>
@@ -764,6 +764,11 @@ int Table::flushRecord()
         changed_ = false;
         return fail(why + ": the change to record " + std::to_string(recno_) + " was not saved");
     }
+    if (!markIndexChanging(why)) {
+        std::memcpy(rec_.data(), orig_.data(), rec_.size());
+        changed_ = false;
+        return fail(why + ": the change to record " + std::to_string(recno_) + " was not saved");
+    }
     uint64_t off = uint64_t(hdrLen_) + uint64_t(recno_ - 1) * uint64_t(recLen_);
     if (!pwriteAll(rec_.data(), rec_.size(), off, why)) {
         // Put the old bytes back so the record is as it was.
@@ -828,6 +833,12 @@ int Table::append()
     }
     if (count_ == UINT32_MAX)
         return fail("the table is full");
+    // The index is marked as being changed before the table is: a crash
+    // between the two then makes the next open rebuild it.
+    if (!markIndexChanging(why)) {
+        appending_ = false;
+        return fail(why + ": the new record was not saved");
+    }
     rec_[0] = ' ';
     // The record, then the end mark, then the count: a crash at any moment
     // leaves the table as it was or with the new record counted.

@@ -181,6 +181,7 @@ private:
     bool syncToDisk();
     void openIndex();
     bool indexWritable(std::string& why);
+    bool markIndexChanging(std::string& why);
     bool updateIndexForChange(const char* oldRec, const char* newRec, uint32_t recno);
     bool insertIndexKeys(const char* rec, uint32_t recno);
     bool rebuildIndex(const std::string& reason);

@@ -84,6 +84,11 @@ int64_t julianFromText(std::string_view t)
     return julianDay(y, m, d);
 }
 
+int64_t julianOf(double day)
+{
+    return day >= 0 && day < 1e8 ? int64_t(day) : 0;   // anything else is no date
+}
+
 std::string textFromJulian(int64_t jd)
 {
     // 1721426 is 0001-01-01, 5373484 is 9999-12-31
@@ -91,9 +96,11 @@ std::string textFromJulian(int64_t jd)
         return std::string(8, ' ');
     int y, m, d;
     civilFromJulian(jd, y, m, d);
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%04d%02d%02d", y, m, d);
-    return std::string(buf, 8);
+    int v = y * 10000 + m * 100 + d;
+    std::string out(8, '0');
+    for (int i = 7; i >= 0; --i, v /= 10)
+        out[size_t(i)] = char('0' + v % 10);
+    return out;
 }
 
 double parseNumber(std::string_view t)
@@ -393,7 +400,7 @@ void KeyExpr::Program::eval(int i, RecordPtr rec, ExprValue& out) const
             out.number += r.number;
             if (n.type == ExprType::Date) {
                 out.type = ExprType::Date;
-                out.text = textFromJulian(int64_t(out.number));
+                out.text = textFromJulian(julianOf(out.number));
             }
         }
         return;
@@ -409,7 +416,7 @@ void KeyExpr::Program::eval(int i, RecordPtr rec, ExprValue& out) const
             out.number -= r.number;
             out.type = n.type;
             if (n.type == ExprType::Date)
-                out.text = textFromJulian(int64_t(out.number));
+                out.text = textFromJulian(julianOf(out.number));
         }
         return;
     case Op::Mul:
@@ -419,7 +426,7 @@ void KeyExpr::Program::eval(int i, RecordPtr rec, ExprValue& out) const
         out.number = r.number == 0 ? 0 : out.number / r.number;
         return;
     case Op::Contains:
-        out.logical = out.text.find(r.text) != std::string::npos;
+        out.logical = r.text.find(out.text) != std::string::npos;   // left contained in right
         out.type = ExprType::Logical;
         return;
     default:
@@ -995,7 +1002,7 @@ private:
             if (!constNumber(args[1], a) || (args.size() == 3 && !constNumber(args[2], b)))
                 return fail("the positions of " + name + " must be numbers");
             int w = at(args[0]).width;
-            if (a < 0 || a > kMaxWidth || b > kMaxWidth)
+            if (a < 0 || a > kMaxWidth || (args.size() == 3 && (b < 0 || b > kMaxWidth)))
                 return wrongArgs();
             n.op = Op::Substr;
             n.type = ExprType::Char;
@@ -1003,7 +1010,7 @@ private:
                 if (a < 1)
                     a = 1;
                 n.p1 = int(a) - 1;
-                n.p2 = args.size() == 3 ? std::max(0, int(b)) : -1;
+                n.p2 = args.size() == 3 ? int(b) : -1;
             } else if (name == "LEFT") {
                 n.p1 = 0;
                 n.p2 = int(a);

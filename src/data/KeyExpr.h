@@ -87,6 +87,9 @@ void civilFromJulian(int64_t jd, int& year, int& month, int& day);
 int64_t julianFromText(std::string_view yyyymmdd);
 // Julian day -> yyyymmdd, 8 blanks for 0 or out of range.
 std::string textFromJulian(int64_t jd);
+// A day number held as a double (a date key, date arithmetic) -> Julian day;
+// 0 for values no date can have.
+int64_t julianOf(double day);
 
 // Numeric field text -> value: leading/trailing blanks ignored, blank or
 // unreadable text is 0.

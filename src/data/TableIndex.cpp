@@ -1,25 +1,466 @@
-// Interim: tables without production indexes.
-#include "data/CodeBase.h"
+// A table and its production index: opening it, keeping every tag right as
+// records change, navigating and seeking in tag order, and rebuilding an
+// index found broken.
 
-#include "data/IndexStub.h"
+#include "data/Cdx.h"
+#include "data/CodeBase.h"
+#include "data/Paths.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace xb {
 
-
-void Table::openIndex() {}
-bool Table::indexWritable(std::string&) { return true; }
-bool Table::updateIndexForChange(const char*, const char*, uint32_t) { return true; }
-bool Table::insertIndexKeys(const char*, uint32_t) { return true; }
-bool Table::rebuildIndex(const std::string&) { return true; }
-int Table::navigateTag(int, long) { return kEof; }
-bool Table::flushIndex() { return true; }
-void Table::prepareIndexForPack() {}
-void Table::closeIndex() {}
-bool Table::createIndexFor(const std::string&, const std::vector<TagSpec>&, const std::vector<FieldSpec>&, std::string&) { return true; }
-int Table::tagCount() const { return 0; }
-std::vector<std::string> Table::tagNames() const { return {}; }
-bool Table::selectTag(std::string_view n) { return n.empty(); }
-std::string Table::selectedTag() const { return {}; }
-int Table::seek(std::string_view) { return kEof; }
-bool Table::reindex() { return true; }
-std::vector<std::string> Table::checkIndex() { return {}; }
+namespace {
+FieldList descFromSpecs(const std::vector<FieldSpec>& specs)
+{
+    FieldList list;
+    int off = 1;
+    for (const auto& s : specs) {
+        FieldDesc d;
+        d.name = s.name;
+        for (char& c : d.name)
+            if (c >= 'a' && c <= 'z')
+                c = char(c - 32);
+        d.type = s.type;
+        d.offset = off;
+        d.width = s.width;
+        d.decimals = s.decimals;
+        off += s.width;
+        list.push_back(d);
+    }
+    return list;
 }
+
+// A temporary name beside `path`, for a file renamed into place when whole.
+std::string tempBeside(const std::string& path)
+{
+    std::string tmp = path + ".new-XXXXXX";
+    std::vector<char> name(tmp.begin(), tmp.end());
+    name.push_back('\0');
+    int fd = ::mkstemp(name.data());
+    if (fd < 0)
+        return {};
+    ::close(fd);
+    return name.data();
+}
+}  // namespace
+
+bool Table::createIndexFor(const std::string& tablePath, const std::vector<TagSpec>& tags,
+                           const std::vector<FieldSpec>& fields, std::string& why)
+{
+    std::string cdx = resolvePath(replaceExtension(tablePath, ".cdx"));
+    std::string tmp = tempBeside(cdx);
+    if (tmp.empty()) {
+        why = std::string("the index cannot be written (") + std::strerror(errno) + ")";
+        return false;
+    }
+    std::string fault;
+    if (!CdxIndex::build(tmp, tags, descFromSpecs(fields), 0, [](uint32_t) -> RecordPtr { return nullptr; },
+                         fault)) {
+        ::unlink(tmp.c_str());
+        why = "the index cannot be written: " + fault;
+        return false;
+    }
+    if (::rename(tmp.c_str(), cdx.c_str()) != 0) {
+        why = std::string("the index cannot be put in place (") + std::strerror(errno) + ")";
+        ::unlink(tmp.c_str());
+        return false;
+    }
+    return true;
+}
+
+void Table::openIndex()
+{
+    indexPath_ = resolvePath(replaceExtension(path_, ".cdx"));
+    indexFileExists_ = fileExists(indexPath_);
+    if (!indexFileExists_)
+        return;
+    std::string fault;
+    index_ = CdxIndex::open(indexPath_, desc_, fault, readOnly_);
+    if (!index_) {
+        // Without its tag directory the tags are not known, so the index
+        // cannot be rebuilt: the table is used in record order, and the
+        // administrator is told.
+        reportError(indexPath_, "the index cannot be read (" + fault +
+                                    "); the table is used without it");
+        indexUnreadable_ = true;
+        return;
+    }
+    // An index left in the middle of a change is rebuilt; a read-only open
+    // (a check) leaves it to be reported.
+    if (index_->foundInterrupted() && !readOnly_)
+        rebuildIndex("the index was left in the middle of a change");
+}
+
+bool Table::rebuildIndex(const std::string& reason)
+{
+    if (!index_)
+        return true;
+    std::vector<TagSpec> tags;
+    for (int i = 0; i < index_->tagCount(); ++i)
+        tags.push_back(index_->tag(i));
+    std::string selected = tag_ >= 0 ? index_->tag(tag_).name : std::string();
+    if (readOnly_) {
+        if (!reason.empty())
+            reportError(indexPath_, reason + "; the table is read-only, so the index was not rebuilt");
+        indexBroken_ = true;
+        return false;
+    }
+    std::string fault;
+    // The old index is let go without clearing its marker: should the
+    // rebuild not finish, the next open rebuilds again.
+    index_->abandon();
+    index_.reset();
+    tag_ = -1;
+
+    // The new index is written beside the old one and renamed into place.
+    std::string tmp = tempBeside(indexPath_);
+    std::vector<char> rec(static_cast<std::size_t>(recLen_), 0);
+    bool ok = !tmp.empty() &&
+              CdxIndex::build(tmp, tags, desc_, count_,
+                              [&](uint32_t n) -> RecordPtr {
+                                  return readRecordRaw(n, rec.data()) ? rec.data() : nullptr;
+                              },
+                              fault);
+    if (ok && ::rename(tmp.c_str(), indexPath_.c_str()) != 0) {
+        fault = std::strerror(errno);
+        ok = false;
+    }
+    if (!ok) {
+        if (!tmp.empty())
+            ::unlink(tmp.c_str());
+        reportError(indexPath_, (reason.empty() ? std::string("the index") : reason) +
+                                    ": it could not be rebuilt (" + fault + ")");
+        conn_->error_ = kError;
+    } else if (!reason.empty()) {
+        reportError(indexPath_, reason + "; it was rebuilt from the table");
+    }
+    syncDirectoryOf(indexPath_);
+    index_ = CdxIndex::open(indexPath_, desc_, fault, readOnly_);
+    if (!index_) {
+        indexUnreadable_ = true;
+        return false;
+    }
+    indexBroken_ = false;
+    if (!selected.empty())
+        tag_ = index_->findTag(selected);
+    return ok;
+}
+
+bool Table::indexWritable(std::string& why)
+{
+    if (!index_)
+        return true;
+    for (int i = 0; i < index_->tagCount(); ++i) {
+        std::string reason;
+        if (!index_->usable(i, &reason)) {
+            const TagSpec& t = index_->tag(i);
+            why = "the index tag " + t.name + " (" + t.keyExpr +
+                  (t.forExpr.empty() ? std::string() : " FOR " + t.forExpr) +
+                  ") cannot be kept up to date: " + reason;
+            return false;
+        }
+    }
+    return true;
+}
+
+bool Table::markIndexChanging(std::string& why)
+{
+    if (!index_)
+        return true;
+    std::string fault;
+    if (index_->markInterrupted(fault))
+        return true;
+    why = "the index cannot be written (" + fault + ")";
+    return false;
+}
+
+bool Table::insertIndexKeys(const char* rec, uint32_t recno)
+{
+    if (!index_)
+        return true;
+    for (int i = 0; i < index_->tagCount(); ++i) {
+        auto key = index_->recordKey(i, rec);
+        if (!key)
+            continue;
+        std::string fault;
+        if (!index_->insert(i, *key, recno, fault))
+            return rebuildIndex("the index tag " + index_->tag(i).name + " is damaged (" + fault + ")");
+    }
+    return true;
+}
+
+bool Table::updateIndexForChange(const char* oldRec, const char* newRec, uint32_t recno)
+{
+    if (!index_)
+        return true;
+    for (int i = 0; i < index_->tagCount(); ++i) {
+        auto oldKey = index_->recordKey(i, oldRec);
+        auto newKey = index_->recordKey(i, newRec);
+        if (oldKey == newKey)
+            continue;
+        std::string fault;
+        if (oldKey && !index_->remove(i, *oldKey, recno, fault))
+            return rebuildIndex("the index tag " + index_->tag(i).name + " is damaged (" + fault + ")");
+        if (newKey && !index_->insert(i, *newKey, recno, fault))
+            return rebuildIndex("the index tag " + index_->tag(i).name + " is damaged (" + fault + ")");
+    }
+    return true;
+}
+
+bool Table::flushIndex()
+{
+    if (!index_)
+        return true;
+    std::string fault;
+    if (!index_->flush(fault)) {
+        reportError(indexPath_, "the index cannot be written (" + fault + ")");
+        conn_->error_ = kError;
+        return false;
+    }
+    return true;
+}
+
+void Table::prepareIndexForPack()
+{
+    if (!index_)
+        return;
+    std::string fault;
+    index_->markInterrupted(fault);
+}
+
+void Table::closeIndex()
+{
+    if (!index_)
+        return;
+    std::string fault;
+    if (!index_->close(fault)) {
+        reportError(indexPath_, "the index cannot be written (" + fault + ")");
+        conn_->error_ = kError;
+    }
+    index_.reset();
+}
+
+int Table::tagCount() const { return index_ ? index_->tagCount() : 0; }
+
+std::vector<std::string> Table::tagNames() const
+{
+    std::vector<std::string> names;
+    for (int i = 0; i < tagCount(); ++i)
+        names.push_back(index_->tag(i).name);
+    return names;
+}
+
+bool Table::selectTag(std::string_view name)
+{
+    if (name.empty()) {
+        tag_ = -1;
+        return true;
+    }
+    if (!index_)
+        return false;
+    int t = index_->findTag(name);
+    if (t < 0)
+        return false;
+    tag_ = t;
+    return true;
+}
+
+std::string Table::selectedTag() const { return index_ && tag_ >= 0 ? index_->tag(tag_).name : std::string(); }
+
+// Loads the record of an index entry; false when the entry names a record
+// the table does not hold (the index is then damaged).
+bool Table::loadEntry(const IndexEntry& e, bool& live)
+{
+    if (e.recno < 1 || e.recno > count_)
+        return false;
+    if (!loadRecord(e.recno))
+        return false;
+    live = rec_[0] != '*';
+    return true;
+}
+
+// how: 0 top, 1 bottom, 2 skip n. Passes over deleted records. A damaged
+// index found on the way is reported, rebuilt, and the move made again.
+int Table::navigateTag(int how, long n)
+{
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        int r = navigateTagOnce(how, n);
+        if (r != kBroken)
+            return r;
+        std::string fault = index_ ? index_->lastFault() : std::string();
+        uint32_t at = recno_;
+        bool wasEof = eof_;
+        std::string tagName = selectedTag();
+        if (!rebuildIndex("the index is damaged (" + fault + ")") || !selectTag(tagName))
+            return fail("the index cannot be used");
+        // Start again from where the move began.
+        if (how == 2 && !wasEof && at >= 1 && at <= count_)
+            loadRecord(at);
+    }
+    return fail("the index is damaged and could not be repaired");
+}
+
+int Table::navigateTagOnce(int how, long n)
+{
+    IndexEntry e;
+    IdxStatus s;
+    long left = 0;
+    bool forward = true;
+    if (how == 0) {
+        s = index_->first(tag_, e);
+        left = 0;
+    } else if (how == 1) {
+        s = index_->last(tag_, e);
+        forward = false;
+    } else {
+        if (n == 0)
+            return positioned() ? kSuccess : (eof_ ? kEof : kBof);
+        forward = n > 0;
+        left = forward ? n : -n;
+        if (eof_) {
+            if (forward)
+                return kEof;
+            s = index_->last(tag_, e);
+            --left;
+        } else if (bof_) {
+            if (!forward)
+                return kBof;
+            s = index_->first(tag_, e);
+            --left;
+        } else {
+            IndexEntry from;
+            auto key = index_->recordKey(tag_, rec_.data());
+            if (!key) {
+                // The current record is not in this tag (its FOR clause
+                // leaves it out): continue from where its key would be.
+                s = forward ? index_->first(tag_, e) : index_->last(tag_, e);
+                --left;
+            } else {
+                from.key = *key;
+                from.recno = recno_;
+                s = forward ? index_->next(tag_, from, e) : index_->prev(tag_, from, e);
+                --left;  // the entry reached is the first step
+            }
+        }
+    }
+    for (;;) {
+        if (s == IdxStatus::Broken)
+            return kBroken;
+        if (s == IdxStatus::End) {
+            if (forward) {
+                setEof();
+                return kEof;
+            }
+            int r = navigateTagOnce(0, 0);
+            if (r == kSuccess)
+                bof_ = true;
+            return r == kSuccess ? kBof : r;
+        }
+        bool live = false;
+        if (!loadEntry(e, live))
+            return kBroken;
+        if (live) {
+            if (left <= 0)
+                return kSuccess;
+            --left;
+        }
+        IndexEntry from = e;
+        s = forward ? index_->next(tag_, from, e) : index_->prev(tag_, from, e);
+    }
+}
+
+int Table::seek(std::string_view text)
+{
+    if (leaveRecord() != kSuccess)
+        return kError;
+    if (!index_ || tag_ < 0)
+        return fail("seek without an index tag selected");
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        auto key = index_->seekKey(tag_, text);
+        if (!key) {
+            setEof();
+            return kEof;
+        }
+        IndexEntry e;
+        IdxStatus s = index_->seek(tag_, *key, e);
+        bool broken = false;
+        while (s == IdxStatus::Ok) {
+            bool live = false;
+            if (!loadEntry(e, live)) {
+                broken = true;
+                break;
+            }
+            if (e.key != *key)
+                break;
+            if (live)
+                return kSuccess;
+            IndexEntry from = e;
+            s = index_->next(tag_, from, e);
+        }
+        if (s == IdxStatus::Broken)
+            broken = true;
+        if (!broken) {
+            // Not found: positioned after where the key would stand.
+            IndexEntry near;
+            IdxStatus ns = index_->seekNear(tag_, *key, near);
+            while (ns == IdxStatus::Ok) {
+                bool live = false;
+                if (!loadEntry(near, live)) {
+                    broken = true;
+                    break;
+                }
+                if (live)
+                    return kAfter;
+                IndexEntry from = near;
+                ns = index_->next(tag_, from, near);
+            }
+            if (ns == IdxStatus::Broken)
+                broken = true;
+            if (!broken) {
+                setEof();
+                return kEof;
+            }
+        }
+        std::string tagName = selectedTag();
+        if (!rebuildIndex("the index is damaged (" + index_->lastFault() + ")") || !selectTag(tagName))
+            return fail("the index cannot be used");
+    }
+    return fail("the index is damaged and could not be repaired");
+}
+
+bool Table::reindex()
+{
+    if (leaveRecord() != kSuccess)
+        return false;
+    if (!index_) {
+        if (indexUnreadable_)
+            return fail("the index cannot be read, so its tags are not known: it was not rebuilt") == kSuccess;
+        return true;
+    }
+    return rebuildIndex("");
+}
+
+std::vector<std::string> Table::checkIndex()
+{
+    std::vector<std::string> faults;
+    if (indexUnreadable_) {
+        faults.push_back("the index " + baseName(indexPath_) + " cannot be read");
+        return faults;
+    }
+    if (!index_)
+        return faults;
+    if (index_->foundInterrupted())
+        faults.push_back("the index was left in the middle of a change");
+    std::vector<char> rec(static_cast<std::size_t>(recLen_), 0);
+    for (auto& f : index_->check(count_, [&](uint32_t n) -> RecordPtr {
+             return readRecordRaw(n, rec.data()) ? rec.data() : nullptr;
+         }))
+        faults.push_back(f);
+    return faults;
+}
+
+}  // namespace xb

@@ -26,7 +26,7 @@
 #if __has_include("data/Cdx.h")
 #include "data/Cdx.h"
 #else
-#include "data/IndexStub.h"
+#include "data/Cdx.h"
 #endif
 
 #include <cerrno>

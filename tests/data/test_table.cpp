@@ -5,7 +5,7 @@
 
 #include "data/Catalogue.h"
 #include "data/CodeBase.h"
-#include "data/IndexStub.h"
+#include "data/Cdx.h"
 #include "data/Paths.h"
 
 #include <QFile>
