@@ -1,0 +1,157 @@
+#include "devices/ScaleReading.h"
+
+#include "devices/SerialPort.h"
+#include "dialogs/MessageSeam.h"
+
+namespace devices {
+
+namespace {
+
+constexpr char kStx = 0x02;
+constexpr char kCr = 0x0D;
+
+bool isOverload(const std::string& frame) { return frame.find("---") != std::string::npos; }
+
+}  // namespace
+
+ScaleReadingState& ScaleReading()
+{
+    static ScaleReadingState reading;
+    return reading;
+}
+
+void ResetScaleReading(ScaleReadingState& reading)
+{
+    reading.unit.clear();
+    reading.weight.clear();
+    reading.fresh = false;
+    reading.frameBuffer.clear();
+    reading.inFrame = false;
+    reading.frameUnit = 0;
+}
+
+void configureScalePort(SerialPort& port, int portNumber)
+{
+    port.setPortNumber(portNumber);
+    port.setLineSettings({1200, 8, Parity::None, 1});
+    port.setBufferSizes(8192, 8192);
+    FlowControl flow;
+    flow.receive = true;
+    flow.transmit = false;
+    flow.xon = kScaleXOn;
+    flow.xoff = kScaleXOff;
+    port.setFlowControl(flow);
+}
+
+void ParseScaleData(SerialPort& port, int count)
+{
+    char chunk[512];
+    while (count > 0) {
+        const std::size_t want = count < int(sizeof chunk) ? std::size_t(count) : sizeof chunk;
+        const std::size_t got = port.read(chunk, want);
+        if (got == 0)
+            break;
+        ParseScaleBytes(std::string_view(chunk, got));
+        count -= int(got);
+    }
+}
+
+void ParseScaleBytes(std::string_view bytes, ScaleReadingState& r)
+{
+    if (r.frameBuffer.capacity() < kMaxScaleFrame)
+        r.frameBuffer.reserve(kMaxScaleFrame);
+    for (const char c : bytes) {
+        if ((c >= '0' && c <= '9') || c == '-') {
+            if (!r.inFrame)
+                continue;
+            if (r.frameBuffer.size() >= kMaxScaleFrame) {
+                // No indicator sends a weight this long: the frame is garbage.
+                // Abandon it; nothing counts until the next STX.
+                r.frameBuffer.clear();
+                r.inFrame = false;
+                r.frameUnit = 0;
+                continue;
+            }
+            r.frameBuffer.push_back(c);
+            continue;
+        }
+        switch (c) {
+        case kStx:
+            r.inFrame = true;
+            r.frameBuffer.clear();
+            r.frameUnit = 0;
+            break;
+        case kCr:
+            if (!r.inFrame)
+                break;  // no frame to end: the last reading is not renewed
+            if (isOverload(r.frameBuffer)) {
+                r.unit = "X";
+                r.frameUnit = 0;
+                break;
+            }
+            r.weight = r.frameBuffer;
+            if (r.frameUnit)
+                r.unit.assign(1, r.frameUnit);
+            r.frameUnit = 0;
+            r.inFrame = false;
+            r.fresh = true;
+            break;
+        case 'K':
+        case 'k':
+        case 'L':
+        case 'l': {
+            const char letter = (c == 'k' || c == 'K') ? 'K' : 'L';
+            if (r.inFrame)
+                r.frameUnit = letter;
+            else
+                r.unit.assign(1, letter);
+            break;
+        }
+        default:
+            break;
+        }
+    }
+}
+
+void CheckScaleFreshness(ScaleReadingState& r)
+{
+    if (!r.fresh) {
+        r.unit = "X";
+        r.weight.clear();
+    }
+    r.fresh = false;
+}
+
+ScaleCheck CheckScale(const ScaleReadingState& reading, ScaleCheckScreen screen)
+{
+    ScaleCheck check;
+    if (reading.unit == "X") {
+        check.status = ScaleStatus::kInvalid;
+        check.caption = "Weigh Scale Error";
+        check.line1 = "Scale Indicator Error!";
+        check.line2 = "Unable to read the weight.";
+    } else if (reading.unit != "K") {
+        check.status = ScaleStatus::kUnitMismatch;
+        check.caption = "Weigh Scale Error";
+        check.line1 = "Unit mis-matched!";
+        check.line2 = screen == ScaleCheckScreen::kMaterial ? "Please set the Unit of the Scale to \"kg\","
+                                                             : "Please set the Unit of the Scale to \"kg\"";
+    } else {
+        check.status = ScaleStatus::kValid;
+        check.weight = reading.weight;
+    }
+    return check;
+}
+
+bool CheckScaleReading(std::string& weight, ScaleCheckScreen screen, const ScaleReadingState& reading)
+{
+    const ScaleCheck check = CheckScale(reading, screen);
+    if (check.status != ScaleStatus::kValid) {
+        dialogs::ShowMsgBox(check.caption, check.line1, check.line2, dialogs::kError, dialogs::kOk);
+        return false;
+    }
+    weight = check.weight;
+    return true;
+}
+
+}  // namespace devices

@@ -1,0 +1,351 @@
+#include "kiosk/TicketPrintout.h"
+
+#include "devices/SerialPort.h"
+#include "dialogs/MessageSeam.h"
+#include "kiosk/KioskSettings.h"
+
+#include <QElapsedTimer>
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+namespace kiosk {
+
+namespace {
+
+constexpr const char* kPrinterCaption = "Printer Error";
+int g_printerTimeoutMs = 5000;
+
+std::string_view trimmed(std::string_view s)
+{
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
+        s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
+        s.remove_suffix(1);
+    return s;
+}
+
+// Letters a to z only: names may carry bytes of any code page, which an
+// upper-casing by locale would garble.
+std::string upperAscii(std::string_view s)
+{
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'a' && c <= 'z')
+            c = char(c - 'a' + 'A');
+    return out;
+}
+
+bool isUtf8(std::string_view s)
+{
+    for (std::size_t i = 0; i < s.size();) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        const int extra = c < 0x80 ? 0 : (c >> 5) == 0x6 ? 1 : (c >> 4) == 0xE ? 2 : (c >> 3) == 0x1E ? 3 : -1;
+        if (extra < 0 || i + std::size_t(extra) >= s.size())
+            return false;
+        for (int k = 1; k <= extra; ++k)
+            if ((static_cast<unsigned char>(s[i + std::size_t(k)]) >> 6) != 0x2)
+                return false;
+        i += std::size_t(extra) + 1;
+    }
+    return true;
+}
+
+// The first n characters: whole UTF-8 sequences when the text is UTF-8,
+// otherwise bytes of a single-byte code page.
+std::string firstChars(std::string_view s, std::size_t n)
+{
+    if (!isUtf8(s))
+        return std::string(s.substr(0, n));
+    std::size_t i = 0;
+    for (std::size_t count = 0; i < s.size() && count < n; ++count) {
+        ++i;
+        while (i < s.size() && (static_cast<unsigned char>(s[i]) >> 6) == 0x2)
+            ++i;
+    }
+    return std::string(s.substr(0, i));
+}
+
+std::string slice(std::string_view s, std::size_t pos, std::size_t len)
+{
+    return pos >= s.size() ? std::string() : std::string(s.substr(pos, len));
+}
+
+std::string twoDigits(int v)
+{
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%02d", v);
+    return buf;
+}
+
+std::optional<long long> wholeNumber(std::string_view text)
+{
+    text = trimmed(text);
+    if (!text.empty() && text.front() == '+')
+        text.remove_prefix(1);
+    const std::size_t digits = text.size() - (!text.empty() && text.front() == '-' ? 1 : 0);
+    if (digits == 0 || digits > 15)  // a weight field holds 10 digits; more is no weight
+        return std::nullopt;
+    long long v = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (ec != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return v;
+}
+
+void report(const std::string& line1, const std::string& line2 = {})
+{
+    dialogs::ShowMsgBox(kPrinterCaption, line1, line2, dialogs::kError, dialogs::kOk);
+}
+
+bool sendSerial(devices::SerialPort& port, int printerPort, const std::string& bytes)
+{
+    port.close();
+    port.setKeepOpen(false);  // opened for each ticket only
+    port.setPortNumber(printerPort);
+    port.setLineSettings({9600, 8, devices::Parity::None, 1});
+    port.setBufferSizes(8192, 8192);
+    devices::FlowControl flow;
+    flow.transmit = true;
+    flow.xon = kPrinterXOn;
+    flow.xoff = kPrinterXOff;
+    port.setFlowControl(flow);
+    if (!port.open()) {
+        report("The ticket printer cannot be opened.", port.lastError());
+        return false;
+    }
+    port.discardOutput();
+    const bool taken = port.writeText(bytes) && port.flush(g_printerTimeoutMs);
+    if (!taken) {
+        // Whatever still waits would otherwise hold up the close (the driver
+        // waits for its output queue to drain) and come out later as the
+        // start of a torn ticket.
+        port.discardOutput();
+        port.close();
+        report("The ticket printer is not taking the ticket.", "Check its paper and its cable.");
+        return false;
+    }
+    port.close();  // nothing is left to cut off: the flush saw every byte leave
+    return true;
+}
+
+bool sendParallel(const std::string& bytes)
+{
+    const std::string device = devices::parallelDeviceName();
+    // Not created when missing: a printer that is not there must not turn
+    // into a file of that name that nobody reads.
+    const int fd = ::open(device.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_TRUNC | O_CLOEXEC);
+    if (fd < 0) {
+        report("The ticket printer cannot be opened.", device + ": " + std::strerror(errno));
+        return false;
+    }
+    QElapsedTimer idle;
+    idle.start();
+    std::size_t done = 0;
+    bool failed = false;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n > 0) {
+            done += std::size_t(n);
+            idle.restart();
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            failed = true;
+            break;
+        }
+        if (idle.elapsed() >= g_printerTimeoutMs) {
+            failed = true;
+            break;
+        }
+        // The parallel driver does not poll; a short pause keeps this from spinning.
+        pollfd p {fd, POLLOUT, 0};
+        ::poll(&p, 1, 10);
+        ::usleep(5000);
+    }
+    const bool closed = ::close(fd) == 0;
+    if (failed || !closed) {
+        report("The ticket printer is not taking the ticket.", "Check its paper and its cable.");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+PrinterPath printerPathFor(int printerType)
+{
+    switch (printerType) {
+    case 1: return {PrinterOutput::kSerial, "\r", "\x17", "\x1A"};
+    case 2: return {PrinterOutput::kParallel, "\r\n", "", ""};
+    case 3: return {PrinterOutput::kSerial, "\n", "", "\x1A"};
+    case 4: return {PrinterOutput::kSerial, "\n", "", "\x1A"};
+    case 5: return {PrinterOutput::kParallel, "\r\n", "", ""};
+    default: return {};
+    }
+}
+
+void PrintText(TicketOutput& out, std::string_view text, bool endLine)
+{
+    out.bytes.append(text);
+    if (endLine)
+        out.bytes.append(out.path.lineEnd);
+}
+
+void PrintSpaces(TicketOutput& out, int n)
+{
+    if (n > 0)
+        out.bytes.append(std::size_t(n), ' ');
+}
+
+void PrintCentred(TicketOutput& out, std::string_view text)
+{
+    const double blanks = std::nearbyint(20.0 - double(text.size()) / 2.0);  // ties to even
+    PrintSpaces(out, int(blanks));
+    PrintText(out, text, true);
+}
+
+void PrintRight(TicketOutput& out, std::string_view text, int margin)
+{
+    PrintSpaces(out, 20 - margin - int(text.size()));
+    PrintText(out, text, false);
+}
+
+std::string ticketTimeText(std::string_view stored)
+{
+    std::string digits;
+    for (const char c : stored) {
+        if (c >= '0' && c <= '9')
+            digits.push_back(c);
+        else if (c != ' ' && c != ':')
+            return std::string(trimmed(stored));  // not a stored time: shown as held
+    }
+    if (digits.empty())
+        return {};
+    std::string minutes = digits.size() >= 2 ? digits.substr(digits.size() - 2) : "0" + digits;
+    std::string hours = digits.size() > 2 ? digits.substr(0, digits.size() - 2) : std::string();
+    while (hours.size() > 2 && hours.front() == '0')
+        hours.erase(0, 1);
+    while (hours.size() < 2)
+        hours.insert(0, 1, '0');
+    return hours + ":" + minutes;
+}
+
+std::string ticketDateText(std::string_view stored)
+{
+    const std::string_view d = trimmed(stored);
+    if (d.empty() || d.find('/') != std::string_view::npos)
+        return std::string(d);
+    return slice(d, 4, 2) + "/" + slice(d, 6, 2) + "/" + slice(d, 0, 4);
+}
+
+std::string timeOfDayText(const xb::LocalTime& t) { return twoDigits(t.hour) + ":" + twoDigits(t.minute); }
+
+std::string dateText(const xb::LocalTime& t)
+{
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%02d/%02d/%04d", t.month, t.day, t.year);
+    return buf;
+}
+
+std::optional<TicketWeights> ticketWeights(std::string_view inWeight, std::string_view outWeight)
+{
+    const auto in = wholeNumber(inWeight);
+    const auto out = wholeNumber(outWeight);
+    if (!in || !out)
+        return std::nullopt;
+    TicketWeights w;
+    if (*in > *out) {
+        w.gross = std::string(trimmed(inWeight));
+        w.tare = std::string(trimmed(outWeight));
+        w.net = std::to_string(*in - *out);
+    } else {
+        w.gross = std::string(trimmed(outWeight));
+        w.tare = std::string(trimmed(inWeight));
+        w.net = std::to_string(*out - *in);
+    }
+    return w;
+}
+
+std::optional<std::string> KioskTicketBytes(const Ticket& t, int printerType, const xb::LocalTime& today)
+{
+    TicketOutput out;
+    out.path = printerPathFor(printerType);
+    if (out.path.output == PrinterOutput::kNone)
+        return std::nullopt;
+    const auto weights = ticketWeights(t.in_wgt, t.out_wgt);
+    if (!weights)
+        return std::nullopt;
+    const std::string& w = out.path.wrap;
+    auto blankLine = [&out] { PrintText(out, " ", true); };
+    auto weightLine = [&](const char* label, const std::string& value) {
+        PrintSpaces(out, 5);
+        PrintText(out, w + label, false);
+        PrintRight(out, value, 5);
+        PrintSpaces(out, 2);
+        PrintText(out, "kg", false);
+        PrintText(out, w, true);
+    };
+
+    PrintText(out, out.path.firstLine, true);
+    PrintCentred(out, w + "VELMORE GREENHOUSE" + w);
+    PrintCentred(out, w + "ARDWICK HOLLOW, REGION" + w);
+    blankLine();
+    PrintSpaces(out, 25);
+    PrintText(out, dateText(today), true);
+    blankLine();
+    blankLine();
+    PrintText(out, "TICKET  : " + std::to_string(t.ticket), true);
+    PrintText(out, "CUSTOMER: " + upperAscii(t.customer), true);
+    PrintText(out, "IN TIME : " + ticketTimeText(t.in_time) + "  " + ticketDateText(t.in_date), false);
+    blankLine();
+    PrintText(out, "OUT TIME: " + timeOfDayText(t.out_time) + "  " + dateText(t.out_date), false);
+    blankLine();
+    PrintText(out, "MATERIAL: " + firstChars(upperAscii(t.product), 31), true);
+    blankLine();
+    weightLine("GROSS: ", weights->gross);
+    blankLine();
+    weightLine("TARE:  ", weights->tare);
+    blankLine();
+    weightLine("NET:   ", weights->net);
+    for (int i = 0; i < 12; ++i)
+        blankLine();
+    PrintText(out, "\x1Bi", true);
+    PrintText(out, w, true);
+    return std::move(out.bytes);
+}
+
+bool PrintKioskTicket(devices::SerialPort& port)
+{
+    const Settings& settings = KioskSettings();
+    const PrinterPath path = printerPathFor(settings.PrinterType);
+    if (path.output == PrinterOutput::kNone) {
+        report("No ticket printer is configured.");
+        return false;
+    }
+    const auto bytes = KioskTicketBytes(CurrentTicket(), settings.PrinterType, xb::now());
+    if (!bytes) {
+        report("The ticket cannot be printed:", "its weights are not whole numbers.");
+        return false;
+    }
+    if (path.output == PrinterOutput::kSerial)
+        return sendSerial(port, settings.printerPort, *bytes);
+    return sendParallel(*bytes);
+}
+
+int setPrinterTimeout(int ms)
+{
+    const int previous = g_printerTimeoutMs;
+    g_printerTimeoutMs = ms > 0 ? ms : 1;
+    return previous;
+}
+
+}  // namespace kiosk

@@ -1,0 +1,274 @@
+// The scale indicator's reading: frames, overloads, unit letters, the
+// freshness check, the scale check's messages, and frames arriving through a
+// real pseudo-terminal on a port set up as the scale port.
+
+#include "devices/ScaleReading.h"
+#include "devices/SerialPort.h"
+#include "dialogs/MessageSeam.h"
+
+#include <QTest>
+
+#include <fcntl.h>
+#include <pty.h>
+#include <string>
+#include <termios.h>
+#include <unistd.h>
+
+using devices::ScaleReadingState;
+
+namespace {
+
+ScaleReadingState parsed(std::string_view bytes)
+{
+    ScaleReadingState r;
+    devices::ParseScaleBytes(bytes, r);
+    return r;
+}
+
+}  // namespace
+
+class TestScaleReading : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() { devices::ResetScaleReading(); }
+
+    void framesGiveWeightAndUnit_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("unit");
+        QTest::addColumn<QString>("weight");
+        QTest::newRow("blanks and kg") << QByteArray("\x02  1234 kg\r") << "K" << "1234";
+        QTest::newRow("leading zeros kept") << QByteArray("\x02" "001234K\r") << "K" << "001234";
+        QTest::newRow("decimal point dropped") << QByteArray("\x02" "12.34\r") << "" << "1234";
+        QTest::newRow("negative, KG") << QByteArray("\x02-50KG\r") << "K" << "-50";
+        QTest::newRow("pounds") << QByteArray("\x02 26455 lb\r") << "L" << "26455";
+        QTest::newRow("plus and LF ignored") << QByteArray("\x02+ 800 K\r\n") << "K" << "800";
+        QTest::newRow("STX restarts a frame") << QByteArray("\x02 99\x02 12K\r") << "K" << "12";
+        QTest::newRow("digits before STX ignored") << QByteArray("777\x02 5K\r") << "K" << "5";
+        QTest::newRow("empty frame") << QByteArray("\x02K\r") << "K" << "";
+    }
+    void framesGiveWeightAndUnit()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, unit);
+        QFETCH(QString, weight);
+        const ScaleReadingState r = parsed(bytes.toStdString());
+        QCOMPARE(QString::fromStdString(r.unit), unit);
+        QCOMPARE(QString::fromStdString(r.weight), weight);
+        QVERIFY(r.fresh);
+        QVERIFY(!r.inFrame);
+    }
+
+    void overloadInvalidatesTheReading()
+    {
+        ScaleReadingState r = parsed("\x02 12000K\r");
+        QCOMPARE(r.unit, std::string("K"));
+        r.fresh = false;
+        devices::ParseScaleBytes("\x02------KG\r", r);
+        QCOMPARE(r.unit, std::string("X"));
+        QCOMPARE(r.weight, std::string("12000"));  // kept, not used while the unit is X
+        QVERIFY(!r.fresh);
+        // Three minus signs anywhere in the frame.
+        ScaleReadingState s = parsed("\x02" "1---2K\r");
+        QCOMPARE(s.unit, std::string("X"));
+        QCOMPARE(parsed("\x02--5K\r").unit, std::string("K"));  // two are a minus sign
+
+        // The next valid frame brings the reading back.
+        devices::ParseScaleBytes("\x02 9000K\r", r);
+        QCOMPARE(r.unit, std::string("K"));
+        QCOMPARE(r.weight, std::string("9000"));
+        QVERIFY(r.fresh);
+    }
+
+    void unitAndWeightOfOneFrameGoTogether()
+    {
+        // A consumer may look between two data events. Half a frame must not
+        // pair its unit letter with the previous frame's weight.
+        ScaleReadingState r = parsed("\x02 26455L\r");
+        devices::ParseScaleBytes("\x02 12000K", r);
+        QCOMPARE(r.unit, std::string("L"));
+        QCOMPARE(r.weight, std::string("26455"));
+        devices::ParseScaleBytes("\r", r);
+        QCOMPARE(r.unit, std::string("K"));
+        QCOMPARE(r.weight, std::string("12000"));
+
+        // After an overload, half of the next frame does not bring back the
+        // old weight as a kilogram reading.
+        devices::ParseScaleBytes("\x02---K\r\x02 500K", r);
+        QCOMPARE(r.unit, std::string("X"));
+
+        // A unit letter outside any frame is the unit at once.
+        ScaleReadingState u = parsed("\x02 700\rL");
+        QCOMPARE(u.unit, std::string("L"));
+        QCOMPARE(u.weight, std::string("700"));
+    }
+
+    void framesSplitAcrossEventsAreAssembled()
+    {
+        const std::string stream = "\x02  01234 KG\r\n\x02  01240 KG\r\n";
+        for (std::size_t cut = 0; cut <= stream.size(); ++cut) {
+            ScaleReadingState r;
+            devices::ParseScaleBytes(stream.substr(0, cut), r);
+            devices::ParseScaleBytes(stream.substr(cut), r);
+            QCOMPARE(r.weight, std::string("01240"));
+            QCOMPARE(r.unit, std::string("K"));
+        }
+        // Byte by byte.
+        ScaleReadingState r;
+        for (char c : stream)
+            devices::ParseScaleBytes(std::string_view(&c, 1), r);
+        QCOMPARE(r.weight, std::string("01240"));
+    }
+
+    void aCrOutsideAFrameRenewsNothing()
+    {
+        ScaleReadingState r = parsed("\x02 1234K\r");
+        devices::CheckScaleFreshness(r);  // fresh cleared, reading kept
+        QVERIFY(!r.fresh);
+        devices::ParseScaleBytes("\r\r 5678 K\r", r);
+        QCOMPARE(r.weight, std::string("1234"));
+        QVERIFY(!r.fresh);  // no frame came, so the next check invalidates
+        devices::CheckScaleFreshness(r);
+        QCOMPARE(r.unit, std::string("X"));
+        QCOMPARE(r.weight, std::string());
+    }
+
+    void freshnessCheck()
+    {
+        ScaleReadingState r = parsed("\x02 1234K\r");
+        devices::CheckScaleFreshness(r);
+        QCOMPARE(r.unit, std::string("K"));
+        QCOMPARE(r.weight, std::string("1234"));
+        QVERIFY(!r.fresh);
+        devices::ParseScaleBytes("\x02 1300K\r", r);
+        devices::CheckScaleFreshness(r);
+        QCOMPARE(r.weight, std::string("1300"));
+        // The indicator falls silent: the next tick without a frame.
+        devices::CheckScaleFreshness(r);
+        QCOMPARE(r.unit, std::string("X"));
+        QCOMPARE(r.weight, std::string());
+
+        // Before any frame at all: the first tick makes it invalid.
+        ScaleReadingState empty;
+        devices::CheckScaleFreshness(empty);
+        QCOMPARE(empty.unit, std::string("X"));
+    }
+
+    void endlessGarbageDoesNotGrowTheBuffer()
+    {
+        ScaleReadingState r = parsed("\x02 4321K\r");
+        std::string noise(1 << 20, '7');
+        noise[0] = 0x02;
+        devices::ParseScaleBytes(noise, r);
+        QVERIFY(r.frameBuffer.size() <= devices::kMaxScaleFrame);
+        QVERIFY(r.frameBuffer.capacity() <= 2 * devices::kMaxScaleFrame);
+        // The abandoned frame's end gives no reading.
+        devices::ParseScaleBytes("K\r", r);
+        QCOMPARE(r.weight, std::string("4321"));
+        // The next frame is read again.
+        devices::ParseScaleBytes("\x02 4400K\r", r);
+        QCOMPARE(r.weight, std::string("4400"));
+        QCOMPARE(r.unit, std::string("K"));
+
+        // A frame at the bound itself is still whole.
+        ScaleReadingState full;
+        devices::ParseScaleBytes("\x02" + std::string(devices::kMaxScaleFrame, '1') + "K\r", full);
+        QCOMPARE(full.weight.size(), devices::kMaxScaleFrame);
+    }
+
+    void scaleCheck_data()
+    {
+        QTest::addColumn<QString>("unit");
+        QTest::addColumn<bool>("material");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("line1");
+        QTest::addColumn<QString>("line2");
+        const int invalid = int(devices::ScaleStatus::kInvalid);
+        const int mismatch = int(devices::ScaleStatus::kUnitMismatch);
+        QTest::newRow("X") << "X" << false << invalid << "Scale Indicator Error!" << "Unable to read the weight.";
+        QTest::newRow("X on material") << "X" << true << invalid << "Scale Indicator Error!"
+                                       << "Unable to read the weight.";
+        QTest::newRow("empty") << "" << false << mismatch << "Unit mis-matched!"
+                               << "Please set the Unit of the Scale to \"kg\"";
+        QTest::newRow("L") << "L" << false << mismatch << "Unit mis-matched!"
+                           << "Please set the Unit of the Scale to \"kg\"";
+        QTest::newRow("L on material") << "L" << true << mismatch << "Unit mis-matched!"
+                                       << "Please set the Unit of the Scale to \"kg\",";
+    }
+    void scaleCheck()
+    {
+        QFETCH(QString, unit);
+        QFETCH(bool, material);
+        QFETCH(int, status);
+        QFETCH(QString, line1);
+        QFETCH(QString, line2);
+        ScaleReadingState r;
+        r.unit = unit.toStdString();
+        r.weight = "1234";
+        dialogs::RecordingMessages shown;
+        std::string weight = "untouched";
+        const auto screen = material ? devices::ScaleCheckScreen::kMaterial : devices::ScaleCheckScreen::kStandard;
+        QVERIFY(!devices::CheckScaleReading(weight, screen, r));
+        QCOMPARE(weight, std::string("untouched"));
+        QCOMPARE(int(devices::CheckScale(r, screen).status), status);
+        QCOMPARE(shown.shown.size(), std::size_t(1));
+        QCOMPARE(shown.last().caption, std::string("Weigh Scale Error"));
+        QCOMPARE(QString::fromStdString(shown.last().line1), line1);
+        QCOMPARE(QString::fromStdString(shown.last().line2), line2);
+        QCOMPARE(shown.last().kind, int(dialogs::kError));
+        QCOMPARE(shown.last().buttons, int(dialogs::kOk));
+    }
+
+    void validReadingGivesItsWeightWithoutAMessage()
+    {
+        ScaleReadingState r = parsed("\x02 005678K\r");
+        dialogs::RecordingMessages shown;
+        std::string weight;
+        QVERIFY(devices::CheckScaleReading(weight, devices::ScaleCheckScreen::kStandard, r));
+        QCOMPARE(weight, std::string("005678"));
+        QVERIFY(shown.shown.empty());
+        // Empty weight is still valid: the consumer decides.
+        ScaleReadingState e = parsed("\x02K\r");
+        QVERIFY(devices::CheckScaleReading(weight, devices::ScaleCheckScreen::kStandard, e));
+        QCOMPARE(weight, std::string());
+    }
+
+    void framesThroughTheScalePort()
+    {
+        int master = -1, slave = -1;
+        char name[128] = {};
+        QVERIFY(::openpty(&master, &slave, name, nullptr, nullptr) == 0);
+        termios raw {};
+        ::tcgetattr(slave, &raw);
+        ::cfmakeraw(&raw);
+        ::tcsetattr(slave, TCSANOW, &raw);
+
+        devices::SerialPort port;
+        devices::configureScalePort(port, 4);
+        port.setDeviceName(name);
+        connect(&port, &devices::SerialPort::dataAvailable,
+                [&](int count) { devices::ParseScaleData(port, count); });
+        QVERIFY2(port.open(), port.lastError().c_str());
+        termios t {};
+        ::tcgetattr(slave, &t);
+        QVERIFY(!(t.c_iflag & IXON));  // or the driver would eat every STX
+        QVERIFY(t.c_iflag & IXOFF);
+        QCOMPARE(int(t.c_cc[VSTART]), 0x02);
+        QCOMPARE(int(t.c_cc[VSTOP]), 0x13);
+        QCOMPARE(int(cfgetospeed(&t)), int(B1200));
+
+        const std::string frames = "\x02  12345 KG\r\n\x02  12350";
+        QCOMPARE(::write(master, frames.data(), frames.size()), ssize_t(frames.size()));
+        QTRY_COMPARE_WITH_TIMEOUT(devices::ScaleReading().weight, std::string("12345"), 5000);
+        QCOMPARE(devices::ScaleReading().unit, std::string("K"));
+        QCOMPARE(::write(master, " KG\r\n", 5), ssize_t(5));
+        QTRY_COMPARE_WITH_TIMEOUT(devices::ScaleReading().weight, std::string("12350"), 5000);
+        port.close();
+        ::close(master);
+        ::close(slave);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestScaleReading)
+#include "test_scalereading.moc"
