@@ -1,11 +1,138 @@
 #include "kiosk/KioskSettings.h"
 
+#include "data/Catalogue.h"
+#include "data/Paths.h"
+#include "data/Util.h"
+#include "kiosk/IniFile.h"
+
 namespace kiosk {
 
 Settings& KioskSettings()
 {
     static Settings s;
     return s;
+}
+
+void OpenKioskData()
+{
+    Settings& s = KioskSettings();
+    if (!s.connection)
+        s.connection = util::openData();
+}
+
+void CloseKioskData()
+{
+    Settings& s = KioskSettings();
+    if (s.connection) {
+        util::closeData(s.connection);
+        s.connection = nullptr;
+    }
+}
+
+KioskConnection::KioskConnection()
+{
+    connection_ = KioskSettings().connection;
+    if (!connection_) {
+        connection_ = util::openData();
+        own_ = true;
+    }
+}
+
+KioskConnection::~KioskConnection()
+{
+    if (own_)
+        util::closeData(connection_);
+}
+
+int ScopedTable::close()
+{
+    if (!table_)
+        return xb::kSuccess;
+    int r = table_->close();
+    table_ = nullptr;
+    return r;
+}
+
+namespace {
+
+// A port number or printer type as the setup table holds it: the trimmed
+// text as a whole number, 0 when blank, not a number or negative.
+int settingNumber(xb::Table* t, const char* name)
+{
+    xb::Field* f = t->field(name);
+    if (!f || f->isBlank())
+        return 0;
+    std::string_view v = f->trimmedView();
+    if (f->type() == 'N' || f->type() == 'F') {
+        double d = f->number();
+        if (d < 0 || d > 1e6 || d != double((long long)d))
+            return 0;
+        return int(d);
+    }
+    long n = 0;
+    for (char c : v) {
+        if (c < '0' || c > '9')
+            return 0;
+        n = n * 10 + (c - '0');
+        if (n > 1000000)
+            return 0;
+    }
+    return int(n);
+}
+
+}  // namespace
+
+Ports ReadPorts()
+{
+    Ports p;
+    std::string path = catalogue::setupTablePath();
+    if (!xb::fileExists(path))
+        return p;
+    KioskConnection conn;
+    ScopedTable t(util::mOpen(conn.get(), path));
+    if (!t || t->top() != xb::kSuccess)
+        return p;
+    p.scalePort = settingNumber(t.get(), "scalport");
+    p.printerPort = settingNumber(t.get(), "prtport");
+    p.printerType = settingNumber(t.get(), "printer");
+    return p;
+}
+
+std::string kioskIniPath() { return catalogue::programDir() + "setup.ini"; }
+
+KioskTimeouts ReadKioskIni(std::vector<std::string>& inbound, std::vector<std::string>& outbound)
+{
+    inbound.clear();
+    outbound.clear();
+    KioskTimeouts t;
+    std::optional<IniFile> ini = IniFile::load(kioskIniPath());
+    if (!ini)
+        return t;
+    inbound = {ini->value("Inbound", "msg1"), ini->value("Inbound", "msg2")};
+    outbound = {ini->value("Outbound", "msg1"), ini->value("Outbound", "msg2")};
+    t.license = ini->getInt("Timer", "license");
+    t.outbound = ini->getInt("Timer", "outbound");
+    t.instructions = ini->getInt("Timer", "instructions");
+    return t;
+}
+
+void LoadKioskSettings()
+{
+    Settings& s = KioskSettings();
+    Ports p = ReadPorts();
+    s.scalePort = p.scalePort;
+    s.printerPort = p.printerPort;
+    s.PrinterType = p.printerType;
+    KioskTimeouts t = ReadKioskIni(s.inboundLines, s.outboundLines);
+    s.licenseTimeout = t.license;
+    s.outboundTimeout = t.outbound;
+    s.instructionsTimeout = t.instructions;
+}
+
+std::string portNameFromIni(const std::string& key)
+{
+    std::optional<IniFile> ini = IniFile::load(kioskIniPath());
+    return ini ? ini->value("Ports", key) : std::string();
 }
 
 }  // namespace kiosk

@@ -25,4 +25,85 @@ struct Settings {
 // The program's one KioskSettings.
 Settings& KioskSettings();
 
+// The kiosk's data connection: opened at start-up (a second call keeps the
+// one that is open), closed at Ctrl+F1 with every table still open in it.
+void OpenKioskData();
+void CloseKioskData();
+
+// The connection a kiosk table operation works in: the kiosk's own, or when
+// it is not open (a test, a tool), one of this operation's own, ended with it.
+class KioskConnection {
+public:
+    KioskConnection();
+    ~KioskConnection();
+    KioskConnection(const KioskConnection&) = delete;
+    KioskConnection& operator=(const KioskConnection&) = delete;
+    xb::Connection* get() const { return connection_; }
+
+private:
+    xb::Connection* connection_ = nullptr;
+    bool own_ = false;
+};
+
+// A table opened for one operation, closed when the operation leaves it
+// (on every path), so the long-lived kiosk connection never keeps a table.
+class ScopedTable {
+public:
+    explicit ScopedTable(xb::Table* table = nullptr) : table_(table) {}
+    ~ScopedTable() { close(); }
+    ScopedTable(const ScopedTable&) = delete;
+    ScopedTable& operator=(const ScopedTable&) = delete;
+    void reset(xb::Table* table)
+    {
+        close();
+        table_ = table;
+    }
+    // Flushes and closes; the engine's result (kSuccess when all reached the disk).
+    int close();
+    xb::Table* get() const { return table_; }
+    xb::Table* operator->() const { return table_; }
+    explicit operator bool() const { return table_ != nullptr; }
+
+private:
+    xb::Table* table_;
+};
+
+// The ports and the printer type from the first record of setup.dbf in the
+// program directory: scalport, prtport and printer, each trimmed and read as
+// a whole number, 0 when blank or not a number. A setup.dbf that is missing,
+// empty or unreadable, or a field that is missing (older tables have no
+// printer), gives 0; the kiosk then reports "Hardware setting is not
+// available." for the scale.
+struct Ports {
+    int scalePort = 0;
+    int printerPort = 0;
+    int printerType = 0;
+};
+Ports ReadPorts();
+
+// The three time-outs of setup.ini [Timer], in seconds.
+struct KioskTimeouts {
+    int license = 0;
+    int outbound = 0;
+    int instructions = 0;
+};
+// Empties both lists; when setup.ini exists in the program directory fills
+// them with [Inbound] and [Outbound] msg1 and msg2 (always two lines each,
+// empty for a missing key or section) and gives [Timer] license, outbound
+// and instructions (0 for a missing or non-numeric value). Without the file
+// the lists stay empty and every time-out is 0.
+KioskTimeouts ReadKioskIni(std::vector<std::string>& inbound, std::vector<std::string>& outbound);
+
+// The start-up reads into KioskSettings: ReadPorts, then ReadKioskIni.
+void LoadKioskSettings();
+
+// The [Ports] value of setup.ini in the program directory for "com1".."com9"
+// or "lpt1" (the device a port number stands for on this machine), or empty
+// when the file, the section or the key is missing. The serial port code
+// takes its port names from here.
+std::string portNameFromIni(const std::string& key);
+
+// The program directory's setup.ini.
+std::string kioskIniPath();
+
 }  // namespace kiosk

@@ -1,0 +1,270 @@
+#include "kiosk/IniFile.h"
+
+#include "data/Paths.h"
+
+#include <climits>
+#include <fstream>
+#include <iterator>
+
+namespace kiosk {
+
+namespace {
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view trimBlanks(std::string_view s)
+{
+    while (!s.empty() && isBlank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && isBlank(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
+bool sameNoCase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+        if (x >= 'a' && x <= 'z')
+            x = static_cast<unsigned char>(x - 32);
+        if (y >= 'a' && y <= 'z')
+            y = static_cast<unsigned char>(y - 32);
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+void putUtf8(std::string& out, char32_t c)
+{
+    if (c < 0x80) {
+        out += char(c);
+    } else if (c < 0x800) {
+        out += char(0xC0 | (c >> 6));
+        out += char(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += char(0xE0 | (c >> 12));
+        out += char(0x80 | ((c >> 6) & 0x3F));
+        out += char(0x80 | (c & 0x3F));
+    } else {
+        out += char(0xF0 | (c >> 18));
+        out += char(0x80 | ((c >> 12) & 0x3F));
+        out += char(0x80 | ((c >> 6) & 0x3F));
+        out += char(0x80 | (c & 0x3F));
+    }
+}
+
+bool validUtf8(std::string_view s)
+{
+    std::size_t i = 0;
+    while (i < s.size()) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        int n;
+        char32_t v;
+        if (c >= 0xC2 && c <= 0xDF) {
+            n = 1;
+            v = c & 0x1F;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            n = 2;
+            v = c & 0x0F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            n = 3;
+            v = c & 0x07;
+        } else {
+            return false;
+        }
+        if (i + std::size_t(n) >= s.size())
+            return false;
+        for (int k = 1; k <= n; ++k) {
+            unsigned char d = static_cast<unsigned char>(s[i + std::size_t(k)]);
+            if ((d & 0xC0) != 0x80)
+                return false;
+            v = (v << 6) | (d & 0x3F);
+        }
+        if ((n == 2 && v < 0x800) || (n == 3 && (v < 0x10000 || v > 0x10FFFF)) || (v >= 0xD800 && v <= 0xDFFF))
+            return false;
+        i += std::size_t(n) + 1;
+    }
+    return true;
+}
+
+// 0x80-0x9F as Windows-1252 has them; 0 where it has no character (then
+// the byte is taken as the Latin-1 control of that number).
+constexpr char16_t kCp1252High[32] = {
+    0x20AC, 0, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0, 0x017D, 0,
+    0, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0, 0x017E,
+    0x0178,
+};
+
+std::string fromUtf16(std::string_view s, bool bigEndian)
+{
+    std::string out;
+    auto unit = [&](std::size_t i) -> char32_t {
+        unsigned char a = static_cast<unsigned char>(s[i]), b = static_cast<unsigned char>(s[i + 1]);
+        return bigEndian ? char32_t((a << 8) | b) : char32_t((b << 8) | a);
+    };
+    for (std::size_t i = 0; i + 1 < s.size(); i += 2) {
+        char32_t c = unit(i);
+        if (c >= 0xD800 && c <= 0xDBFF && i + 3 < s.size()) {
+            char32_t lo = unit(i + 2);
+            if (lo >= 0xDC00 && lo <= 0xDFFF) {
+                putUtf8(out, 0x10000 + ((c - 0xD800) << 10) + (lo - 0xDC00));
+                i += 2;
+                continue;
+            }
+        }
+        if (c >= 0xD800 && c <= 0xDFFF)
+            c = 0xFFFD;
+        putUtf8(out, c);
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string toUtf8(std::string_view bytes)
+{
+    if (validUtf8(bytes))
+        return std::string(bytes);
+    std::string out;
+    out.reserve(bytes.size() + bytes.size() / 4);
+    for (char ch : bytes) {
+        unsigned char c = static_cast<unsigned char>(ch);
+        if (c >= 0x80 && c <= 0x9F && kCp1252High[c - 0x80] != 0)
+            putUtf8(out, kCp1252High[c - 0x80]);
+        else
+            putUtf8(out, c);
+    }
+    return out;
+}
+
+std::optional<IniFile> IniFile::load(const std::string& path)
+{
+    std::string resolved = xb::resolvePath(path);
+    if (!xb::fileExists(resolved))
+        return std::nullopt;
+    std::ifstream in(resolved, std::ios::binary);
+    if (!in)
+        return std::nullopt;
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad())
+        return std::nullopt;
+    return parse(bytes);
+}
+
+IniFile IniFile::parse(std::string_view bytes)
+{
+    std::string text;
+    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF && static_cast<unsigned char>(bytes[1]) == 0xFE)
+        text = fromUtf16(bytes.substr(2), false);
+    else if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFE &&
+             static_cast<unsigned char>(bytes[1]) == 0xFF)
+        text = fromUtf16(bytes.substr(2), true);
+    else if (bytes.substr(0, 3) == "\xEF\xBB\xBF")
+        text = toUtf8(bytes.substr(3));
+    else
+        text = toUtf8(bytes);
+
+    IniFile ini;
+    Section* current = nullptr;  // keys before the first section belong to none
+    std::string_view all(text);
+    while (!all.empty()) {
+        std::size_t nl = all.find('\n');
+        std::string_view line = all.substr(0, nl);
+        all = nl == std::string_view::npos ? std::string_view() : all.substr(nl + 1);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        line = trimBlanks(line);
+        if (line.empty() || line.front() == ';')
+            continue;
+        if (line.front() == '[') {
+            std::size_t close = line.find(']');
+            std::string_view name = trimBlanks(line.substr(1, close == std::string_view::npos ? line.npos : close - 1));
+            current = nullptr;
+            for (auto& s : ini.sections_)
+                if (sameNoCase(s.name, name))
+                    current = &s;
+            if (!current) {
+                ini.sections_.push_back(Section {std::string(name), {}});
+                current = &ini.sections_.back();
+            }
+            continue;
+        }
+        std::size_t eq = line.find('=');
+        if (eq == std::string_view::npos || !current)
+            continue;
+        std::string_view key = trimBlanks(line.substr(0, eq));
+        std::string_view value = trimBlanks(line.substr(eq + 1));
+        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+            value = value.substr(1, value.size() - 2);
+        bool known = false;
+        for (const auto& e : current->entries)
+            if (sameNoCase(e.key, key))
+                known = true;
+        if (!known)
+            current->entries.push_back(Entry {std::string(key), std::string(value)});
+    }
+    return ini;
+}
+
+const IniFile::Section* IniFile::section(std::string_view name) const
+{
+    name = trimBlanks(name);
+    for (const auto& s : sections_)
+        if (sameNoCase(s.name, name))
+            return &s;
+    return nullptr;
+}
+
+const IniFile::Entry* IniFile::entry(std::string_view sectionName, std::string_view key) const
+{
+    const Section* s = section(sectionName);
+    if (!s)
+        return nullptr;
+    key = trimBlanks(key);
+    for (const auto& e : s->entries)
+        if (sameNoCase(e.key, key))
+            return &e;
+    return nullptr;
+}
+
+bool IniFile::hasSection(std::string_view name) const { return section(name) != nullptr; }
+
+bool IniFile::hasKey(std::string_view sectionName, std::string_view key) const
+{
+    return entry(sectionName, key) != nullptr;
+}
+
+std::string IniFile::value(std::string_view sectionName, std::string_view key, std::string_view fallback) const
+{
+    const Entry* e = entry(sectionName, key);
+    return e ? e->value : std::string(fallback);
+}
+
+int IniFile::profileInt(std::string_view v)
+{
+    std::size_t i = 0;
+    if (i < v.size() && v[i] == '+')
+        ++i;
+    long long n = 0;
+    for (; i < v.size() && v[i] >= '0' && v[i] <= '9'; ++i) {
+        n = n * 10 + (v[i] - '0');
+        if (n > INT_MAX)
+            return INT_MAX;
+    }
+    return int(n);
+}
+
+int IniFile::getInt(std::string_view sectionName, std::string_view key, int fallback) const
+{
+    const Entry* e = entry(sectionName, key);
+    return e ? profileInt(e->value) : fallback;
+}
+
+}  // namespace kiosk

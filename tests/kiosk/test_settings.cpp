@@ -1,0 +1,175 @@
+// What the kiosk reads at start-up from its program directory: the ports and
+// printer type of setup.dbf, the lines, time-outs and port names of
+// setup.ini, and its data connection.
+
+#include "TestSupport.h"
+
+#include "data/Catalogue.h"
+#include "data/CodeBase.h"
+#include "kiosk/KioskSettings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <array>
+
+using namespace kiosk;
+
+namespace {
+
+// setup.dbf of layout 9, with a printer field of type `printer` (none for 0).
+void writeSetup(const QString& home, const std::vector<std::array<const char*, 3>>& rows, char printer = 'C',
+                const char* name = "setup.dbf")
+{
+    auto fields = catalogue::layoutFields(catalogue::kSetupLayout);
+    if (printer)
+        fields.push_back({"printer", printer, 2, 0});
+    xb::Connection c;
+    c.setSafety(false);
+    xb::Table* t = c.create((home + "/" + name).toStdString(), fields);
+    for (const auto& r : rows) {
+        t->appendStart();
+        t->blank();
+        t->field("scalport")->assign(r[0]);
+        t->field("prtport")->assign(r[1]);
+        if (printer)
+            t->field("printer")->assign(r[2]);
+        t->append();
+    }
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+}
+
+std::array<int, 3> ports()
+{
+    Ports p = ReadPorts();
+    return {p.scalePort, p.printerPort, p.printerType};
+}
+
+int openFiles() { return int(QDir("/proc/self/fd").entryList(QDir::Files | QDir::System).size()); }
+
+using Lines = std::vector<std::string>;
+
+}  // namespace
+
+class TestSettings : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void portsFromSetupTable();
+    void setupTableMissingOrUnreadable();
+    void linesAndTimeouts();
+    void portNamesAndConnection();
+
+private:
+    QString h() const { return home_->path(); }
+    std::unique_ptr<QTemporaryDir> home_;
+};
+
+void TestSettings::init()
+{
+    home_ = std::make_unique<QTemporaryDir>();
+    qputenv("GRAZULO_HOME", h().toUtf8());
+}
+
+void TestSettings::cleanup()
+{
+    CloseKioskData();
+    KioskSettings() = Settings {};
+    qunsetenv("GRAZULO_HOME");
+}
+
+void TestSettings::portsFromSetupTable()
+{
+    using P = std::array<int, 3>;
+    writeSetup(h(), {{"1", "3", "2"}, {"4", "4", "5"}});
+    QCOMPARE(ports(), (P {1, 3, 2}));
+    writeSetup(h(), {{"2", " ", "9"}}, 'N');
+    QCOMPARE(ports(), (P {2, 0, 9}));
+    writeSetup(h(), {{"x", "-", "."}});
+    QCOMPARE(ports(), (P {0, 0, 0}));
+    writeSetup(h(), {{"1", "2", ""}}, 0, "SETUP.DBF");  // as the setup window creates it: no printer
+    QCOMPARE(ports(), (P {1, 2, 0}));
+}
+
+void TestSettings::setupTableMissingOrUnreadable()
+{
+    using P = std::array<int, 3>;
+    testsupport::EngineErrors errors;
+    QCOMPARE(ports(), (P {0, 0, 0}));
+    QVERIFY(errors.messages.empty());
+    writeSetup(h(), {});
+    QCOMPARE(ports(), (P {0, 0, 0}));
+    writeFile(h() + "/setup.dbf", {});
+    QCOMPARE(ports(), (P {0, 0, 0}));
+    writeFile(h() + "/setup.dbf", QByteArray("not a table at all\r\n").repeated(8));
+    QCOMPARE(ports(), (P {0, 0, 0}));
+    QVERIFY(!errors.messages.empty());
+}
+
+void TestSettings::linesAndTimeouts()
+{
+    Lines in {"left over"}, out;
+    KioskTimeouts t = ReadKioskIni(in, out);  // no setup.ini: nothing at all
+    QVERIFY(in.empty() && out.empty());
+    QCOMPARE(t.license + t.outbound + t.instructions, 0);
+
+    writeFile(h() + "/setup.ini", "[Inbound]\r\nmsg1=Please wait, then drive on\r\nmsg2=\"Drive to the gate\"\r\n"
+                                  "[Outbound]\r\nMSG1=Take your ticket; drive safely\r\n"
+                                  "[Timer]\r\nlicense=30\r\noutbound=8\r\ninstructions=12\r\n");
+    t = ReadKioskIni(in, out);
+    QCOMPARE(in, (Lines {"Please wait, then drive on", "Drive to the gate"}));
+    QCOMPARE(out, (Lines {"Take your ticket; drive safely", ""}));
+    QCOMPARE(t.license, 30);
+    QCOMPARE(t.outbound, 8);
+    QCOMPARE(t.instructions, 12);
+
+    QFile::remove(h() + "/setup.ini");
+    writeFile(h() + "/Setup.INI", "[Timer]\nlicense=0\noutbound=soon\ninstructions=-3\n");
+    t = ReadKioskIni(in, out);
+    QCOMPARE(in, (Lines {"", ""}));  // a missing section still gives two lines
+    QCOMPARE(out, (Lines {"", ""}));
+    QCOMPARE(t.license + t.outbound + t.instructions, 0);
+
+    writeSetup(h(), {{"1", "2", "3"}});
+    LoadKioskSettings();
+    QCOMPARE(KioskSettings().PrinterType, 3);
+    QCOMPARE(KioskSettings().inboundLines.size(), std::size_t(2));
+}
+
+void TestSettings::portNamesAndConnection()
+{
+    QCOMPARE(portNameFromIni("com1"), std::string());
+    writeFile(h() + "/setup.ini", "[PORTS]\nCOM1=/dev/ttyS0\ncom2 = /dev/ttyUSB0 \nlpt1=\"/dev/usb/lp0\"\n");
+    QCOMPARE(portNameFromIni("com1"), std::string("/dev/ttyS0"));
+    QCOMPARE(portNameFromIni("com2"), std::string("/dev/ttyUSB0"));
+    QCOMPARE(portNameFromIni("lpt1"), std::string("/dev/usb/lp0"));
+    QCOMPARE(portNameFromIni("com3"), std::string());
+
+    OpenKioskData();
+    xb::Connection* c = KioskSettings().connection;
+    QVERIFY(c);
+    OpenKioskData();
+    QCOMPARE(KioskSettings().connection, c);
+    QCOMPARE(KioskConnection().get(), c);
+    writeSetup(h(), {{"3", "4", "1"}});
+    const int before = openFiles();
+    QCOMPARE(ReadPorts().scalePort, 3);
+    QCOMPARE(openFiles(), before);  // no table left open in the kiosk's connection
+    CloseKioskData();
+    QVERIFY(!KioskSettings().connection);
+    QVERIFY(KioskConnection().get());  // an operation then has a connection of its own
+    QCOMPARE(ReadPorts().printerPort, 4);
+}
+
+QTEST_APPLESS_MAIN(TestSettings)
+#include "test_settings.moc"
