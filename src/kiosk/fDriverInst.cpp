@@ -1,0 +1,93 @@
+#include "kiosk/fDriverInst.h"
+
+#include "kiosk/KioskSettings.h"
+#include "kiosk/fSwipe.h"
+
+#include <QEvent>
+#include <QFrame>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QTimer>
+
+TfrmDriverInst::TfrmDriverInst(QWidget* parent) : KioskScreen(1012, 726, parent)
+{
+    setObjectName("frmDriverInst");
+    setWindowTitle("Driver Instructions");
+
+    Label1 = new QLabel("DRIVER INSTRUCTIONS", this);
+    Label1->setObjectName("Label1");
+    Label1->setAlignment(Qt::AlignCenter);
+    place(Label1, 0, 8, 1012, 80, 64);
+
+    Panel1 = new QFrame(this);
+    Panel1->setObjectName("Panel1");
+    Panel1->setFrameShape(QFrame::Box);
+    Panel1->setLineWidth(2);
+    place(Panel1, 40, 100, 932, 160);
+    Label5 = new QLabel(QString::fromUtf8("Transaction Complete \xE2\x80\x93 Please read the instructions below before "
+                                          "moving the vehicle."),
+                        this);
+    Label5->setObjectName("Label5");
+    Label5->setWordWrap(true);
+    Label5->setAlignment(Qt::AlignCenter);
+    QPalette p = Label5->palette();
+    p.setColor(QPalette::WindowText, Qt::blue);
+    Label5->setPalette(p);
+    place(Label5, 56, 110, 900, 140, 40);
+
+    memoInst = new QPlainTextEdit(this);
+    memoInst->setObjectName("memoInst");
+    memoInst->installEventFilter(this);
+    memoInst->setContextMenuPolicy(Qt::NoContextMenu);
+    place(memoInst, 40, 280, 932, 400, 40);
+
+    timerDisplay = new QTimer(this);
+    timerDisplay->setObjectName("timerDisplay");
+    timerDisplay->setSingleShot(true);
+    connect(timerDisplay, &QTimer::timeout, this, &TfrmDriverInst::timerDisplayTimer);
+}
+
+bool TfrmDriverInst::eventFilter(QObject* watched, QEvent* e)
+{
+    // Every typed character is discarded: the lines cannot be edited.
+    if (watched == memoInst && (e->type() == QEvent::KeyPress || e->type() == QEvent::InputMethod))
+        return true;
+    return KioskScreen::eventFilter(watched, e);
+}
+
+void TfrmDriverInst::showEvent(QShowEvent* e)
+{
+    KioskScreen::showEvent(e);
+    timerDisplay->stop();
+    int seconds = kiosk::KioskSettings().instructionsTimeout;
+    if (seconds > 0)
+        timerDisplay->start(seconds * 1000);
+}
+
+void TfrmDriverInst::timerDisplayTimer()
+{
+    timerDisplay->stop();
+    kiosk::ShowSwipeScreen(this);
+}
+
+void ShowDriverInstructions(QWidget* caller, bool inbound)
+{
+    TfrmSwipe* swipe = kiosk::SwipeScreen();
+    TfrmDriverInst* screen = swipe ? swipe->instructions.data() : nullptr;
+    if (!screen) {
+        screen = new TfrmDriverInst;
+        if (swipe)
+            swipe->instructions = screen;
+    }
+    screen->caller = caller;
+    if (caller)
+        caller->hide();
+    const auto& lines = inbound ? kiosk::KioskSettings().inboundLines : kiosk::KioskSettings().outboundLines;
+    QStringList text;
+    for (const auto& l : lines)
+        text << QString::fromStdString(l);
+    screen->memoInst->setPlainText(text.join('\n'));
+    if (screen->isVisible())
+        screen->hide();  // shown again below, which restarts its timer
+    FitToScreen(screen);
+}

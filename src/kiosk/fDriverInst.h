@@ -1,0 +1,33 @@
+#pragma once
+// Driver instructions after a visit; created on first use and reused.
+
+#include "kiosk/KioskScreen.h"
+
+class QLabel;
+class QFrame;
+class QPlainTextEdit;
+class QTimer;
+
+class TfrmDriverInst : public KioskScreen {
+    Q_OBJECT
+public:
+    explicit TfrmDriverInst(QWidget* parent = nullptr);
+
+    QLabel* Label1;
+    QFrame* Panel1;
+    QLabel* Label5;
+    QPlainTextEdit* memoInst;
+    QTimer* timerDisplay;
+
+    QWidget* caller = nullptr;
+
+protected:
+    void showEvent(QShowEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+
+private:
+    void timerDisplayTimer();
+};
+
+// Shows the inbound or the outbound lines and hides `caller`.
+void ShowDriverInstructions(QWidget* caller, bool inbound);

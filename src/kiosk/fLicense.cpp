@@ -1,0 +1,125 @@
+#include "kiosk/fLicense.h"
+
+#include "dialogs/MessageSeam.h"
+#include "kiosk/CurrentTicket.h"
+#include "kiosk/Keyboard.h"
+#include "kiosk/KioskSettings.h"
+#include "kiosk/fMaterial.h"
+#include "kiosk/fSwipe.h"
+
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+
+TfrmLicense::TfrmLicense(QWidget* parent) : KioskScreen(1012, 726, parent)
+{
+    setObjectName("frmLicense");
+    setWindowTitle("Enter License Plate");
+
+    Label1 = new QLabel("TOUCH THE KEYBOARD BELOW TO ENTER YOUR VEHICLE LICENSE PLATE NUMBER", this);
+    Label1->setObjectName("Label1");
+    Label1->setWordWrap(true);
+    Label1->setAlignment(Qt::AlignCenter);
+    place(Label1, 16, 8, 980, 100, 37);
+
+    Label4 = new QLabel("Customer:", this);
+    Label4->setObjectName("Label4");
+    place(Label4, 40, 120, 160, 36, 27);
+    txtCust = new QLabel(this);
+    txtCust->setObjectName("txtCust");
+    txtCust->setForegroundRole(QPalette::Highlight);
+    place(txtCust, 200, 120, 780, 36, 27);
+
+    txtLicense = new QLineEdit(this);
+    txtLicense->setObjectName("txtLicense");
+    txtLicense->setMaxLength(kPlateWidth);
+    txtLicense->setAlignment(Qt::AlignCenter);
+    place(txtLicense, 306, 172, 400, 60, 40);
+    txtLicense->installEventFilter(this);
+
+    Keyboard1 = new OnScreenKeyboard(this);
+    Keyboard1->setEdit(txtLicense);
+    place(Keyboard1, 0, 256, 1012, 465);
+
+    cmdHome = new QPushButton("Back to Main Screen", Keyboard1);
+    cmdHome->setObjectName("cmdHome");
+    QFont f("Arial");
+    f.setBold(true);
+    cmdHome->setFont(f);
+    cmdHome->setFocusPolicy(Qt::NoFocus);
+    connect(cmdHome, &QPushButton::clicked, this, &TfrmLicense::cmdHomeClick);
+
+    timerBack = new QTimer(this);
+    timerBack->setObjectName("timerBack");
+    timerBack->setSingleShot(true);
+    connect(timerBack, &QTimer::timeout, this, &TfrmLicense::cmdHomeClick);
+    setTabOrder(txtLicense, Keyboard1);
+}
+
+void TfrmLicense::showEvent(QShowEvent* e)
+{
+    KioskScreen::showEvent(e);
+    // The key area's spare room holds the way back, sized with the keyboard.
+    cmdHome->setGeometry(Keyboard1->spareArea());
+    QFont f = cmdHome->font();
+    f.setPixelSize(std::max(10, int(32 * scale() + 0.5)));
+    cmdHome->setFont(f);
+    // The time counts from the showing; typing does not restart it.
+    int seconds = kiosk::KioskSettings().licenseTimeout;
+    if (seconds > 0)
+        timerBack->start(seconds * 1000);
+    txtLicense->setFocus();
+}
+
+void TfrmLicense::hideEvent(QHideEvent* e)
+{
+    timerBack->stop();
+    KioskScreen::hideEvent(e);
+}
+
+bool TfrmLicense::eventFilter(QObject* watched, QEvent* e)
+{
+    if (watched == txtLicense && e->type() == QEvent::KeyPress) {
+        auto* k = static_cast<QKeyEvent*>(e);
+        if (k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) {
+            txtLicenseKeyPress();
+            return true;
+        }
+    }
+    return KioskScreen::eventFilter(watched, e);
+}
+
+void TfrmLicense::txtLicenseKeyPress()
+{
+    if (txtLicense->text().isEmpty()) {
+        dialogs::ShowMsgBox("License Plate", "Please enter License Plate.", {}, dialogs::kError, dialogs::kOk);
+        return;
+    }
+    kiosk::CurrentTicket().truck = txtLicense->text().toStdString();
+    ShowMaterialScreen(this);
+}
+
+void TfrmLicense::cmdHomeClick()
+{
+    timerBack->stop();
+    kiosk::ClearTicket();
+    kiosk::ShowSwipeScreen(this);
+}
+
+void ShowLicenseScreen(QWidget* swipeWidget)
+{
+    TfrmSwipe* swipe = kiosk::SwipeScreen();
+    auto* screen = new TfrmLicense;
+    screen->swipe = swipeWidget;
+    if (swipe) {
+        if (swipe->license)
+            swipe->license->deleteLater();
+        swipe->license = screen;
+    }
+    if (swipeWidget)
+        swipeWidget->hide();
+    screen->txtCust->setText(QString::fromStdString(kiosk::CurrentTicket().customer));
+    FitToScreen(screen);
+}

@@ -1,0 +1,128 @@
+#include "kiosk/fMaterial.h"
+
+#include "devices/ScaleReading.h"
+#include "dialogs/MessageSeam.h"
+#include "kiosk/CurrentTicket.h"
+#include "kiosk/fDriverInst.h"
+#include "kiosk/fSwipe.h"
+#include "kiosk/uDB.h"
+
+#include <QLabel>
+#include <QResizeEvent>
+#include <QVBoxLayout>
+
+MaterialButton::MaterialButton(QWidget* parent) : QPushButton(parent)
+{
+    label_ = new QLabel(this);
+    label_->setWordWrap(true);
+    label_->setAlignment(Qt::AlignCenter);
+    label_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    setFocusPolicy(Qt::NoFocus);
+}
+
+void MaterialButton::setCaption(const QString& caption)
+{
+    caption_ = caption;
+    label_->setText(caption);
+}
+
+void MaterialButton::resizeEvent(QResizeEvent* e)
+{
+    QPushButton::resizeEvent(e);
+    label_->setGeometry(rect().adjusted(4, 4, -4, -4));
+    label_->setFont(font());
+}
+
+TfrmMaterial::TfrmMaterial(QWidget* parent) : KioskScreen(1012, 726, parent)
+{
+    setObjectName("frmMaterial");
+    setWindowTitle("Select Material");
+
+    Label1 = new QLabel("SELECT MATERIAL", this);
+    Label1->setObjectName("Label1");
+    Label1->setAlignment(Qt::AlignCenter);
+    place(Label1, 0, 8, 1012, 80, 64);
+
+    Label2 = new QLabel("License Plate:", this);
+    Label2->setObjectName("Label2");
+    place(Label2, 96, 96, 200, 30, 24);
+    txtLicense = new QLabel(this);
+    txtLicense->setObjectName("txtLicense");
+    txtLicense->setForegroundRole(QPalette::Highlight);
+    place(txtLicense, 296, 96, 620, 30, 24);
+    Label4 = new QLabel("Customer:", this);
+    Label4->setObjectName("Label4");
+    place(Label4, 96, 128, 200, 30, 24);
+    txtCust = new QLabel(this);
+    txtCust->setObjectName("txtCust");
+    txtCust->setForegroundRole(QPalette::Highlight);
+    place(txtCust, 296, 128, 620, 30, 24);
+
+    static const int cols[] = {96, 304, 512, 720};
+    static const int rows[] = {166, 262, 358, 454};
+    for (int i = 0; i < 16; ++i) {
+        auto* b = new MaterialButton(this);
+        b->setObjectName(QString("cmdMat%1").arg(i + 1));
+        b->setFont(QFont("Times New Roman"));
+        place(b, cols[i % 4], rows[i / 4], 193, 90, 27);
+        connect(b, &QPushButton::clicked, this, [this, b] { cmdMat1Click(b); });
+        cmdMat[i] = b;
+        if (i > 0)
+            setTabOrder(cmdMat[i - 1], b);
+    }
+
+    Label6 = new QLabel("TOUCH ONE OF THE ABOVE", this);
+    Label6->setObjectName("Label6");
+    Label6->setAlignment(Qt::AlignCenter);
+    place(Label6, 0, 572, 1012, 60, 40);
+}
+
+void TfrmMaterial::FormCreate()
+{
+    std::vector<std::string> names;
+    kiosk::LoadProducts(names);
+    // Names past the sixteenth have no button and are not offered.
+    for (std::size_t i = 0; i < names.size() && i < 16; ++i)
+        cmdMat[i]->setCaption(QString::fromStdString(names[i]).trimmed());
+}
+
+void TfrmMaterial::cmdMat1Click(MaterialButton* button)
+{
+    if (button->caption().isEmpty())
+        return;
+    kiosk::Ticket& ct = kiosk::CurrentTicket();
+    ct.ticket = kiosk::NextTicketNo();
+    devices::ScaleCheck check = devices::CheckScale(devices::ScaleReading(), devices::ScaleCheckScreen::kMaterial);
+    if (check.status != devices::ScaleStatus::kValid) {
+        dialogs::ShowMsgBox(check.caption, check.line1, check.line2, dialogs::kError, dialogs::kOk);
+        return;
+    }
+    ct.in_wgt = check.weight;
+    ct.product = button->caption().toStdString();
+    // An empty weight, or one that is not a whole number (a garbled frame),
+    // is ignored: the driver touches again once the scale reads.
+    if (ct.in_wgt.empty() || !kiosk::IsWholeWeight(ct.in_wgt))
+        return;
+    if (!kiosk::AddInboundTicket())
+        return;  // reported where it failed; nothing stored, the counter not advanced
+    kiosk::SaveNextTicketNo();
+    ShowDriverInstructions(this, true);
+    kiosk::ClearTicket();
+}
+
+void ShowMaterialScreen(QWidget* licenseScreen)
+{
+    auto* screen = new TfrmMaterial;
+    screen->FormCreate();
+    screen->licenseScreen = licenseScreen;
+    if (TfrmSwipe* swipe = kiosk::SwipeScreen()) {
+        if (swipe->material)
+            swipe->material->deleteLater();
+        swipe->material = screen;
+    }
+    if (licenseScreen)
+        licenseScreen->hide();
+    FitToScreen(screen);
+    screen->txtLicense->setText(QString::fromStdString(kiosk::CurrentTicket().truck));
+    screen->txtCust->setText(QString::fromStdString(kiosk::CurrentTicket().customer));
+}

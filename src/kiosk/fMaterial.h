@@ -1,0 +1,46 @@
+#pragma once
+// The material screen of an inbound visit: up to sixteen large buttons, one
+// per material. Touching one stores the open ticket with the scale's weight.
+
+#include "kiosk/KioskScreen.h"
+
+#include <QPushButton>
+
+class QLabel;
+
+// A material button: its caption wraps over several lines.
+class MaterialButton : public QPushButton {
+    Q_OBJECT
+public:
+    explicit MaterialButton(QWidget* parent = nullptr);
+    void setCaption(const QString& caption);
+    QString caption() const { return caption_; }
+
+protected:
+    void resizeEvent(QResizeEvent* e) override;
+
+private:
+    QLabel* label_;
+    QString caption_;
+};
+
+class TfrmMaterial : public KioskScreen {
+    Q_OBJECT
+public:
+    explicit TfrmMaterial(QWidget* parent = nullptr);
+    void FormCreate();
+
+    QLabel* Label1;
+    QLabel* Label2;
+    QLabel* txtLicense;
+    QLabel* Label4;
+    QLabel* txtCust;
+    QLabel* Label6;
+    MaterialButton* cmdMat[16];
+
+    QWidget* licenseScreen = nullptr;
+
+    void cmdMat1Click(MaterialButton* button);
+};
+
+void ShowMaterialScreen(QWidget* licenseScreen);

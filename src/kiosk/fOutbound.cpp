@@ -1,0 +1,122 @@
+#include "kiosk/fOutbound.h"
+
+#include "devices/SerialPort.h"
+#include "dialogs/MessageSeam.h"
+#include "kiosk/CurrentTicket.h"
+#include "kiosk/KioskSettings.h"
+#include "kiosk/TicketPrintout.h"
+#include "kiosk/fDriverInst.h"
+#include "kiosk/fSwipe.h"
+#include "kiosk/uDB.h"
+
+#include <QLabel>
+#include <QTimer>
+
+TfrmOutbound::TfrmOutbound(QWidget* parent) : KioskScreen(1012, 726, parent)
+{
+    setObjectName("frmOutbound");
+    setWindowTitle("Outbound");
+    auto label = [this](const char* name, const QString& text, int x, int y, int w, int h, int font) {
+        auto* l = new QLabel(text, this);
+        l->setObjectName(name);
+        place(l, x, y, w, h, font);
+        return l;
+    };
+    Label1 = label("Label1", "OUTBOUND", 0, 8, 1012, 80, 64);
+    Label1->setAlignment(Qt::AlignCenter);
+    Label2 = label("Label2", "License Plate:", 96, 110, 260, 40, 32);
+    txtLicense = label("txtLicense", "", 360, 110, 560, 40, 32);
+    Label4 = label("Label4", "Customer:", 96, 160, 260, 40, 32);
+    txtCust = label("txtCust", "", 360, 160, 560, 40, 32);
+    Label6 = label("Label6", "GROSS:", 96, 230, 260, 60, 48);
+    txtGross = label("txtGross", "", 360, 230, 300, 60, 48);
+    Label8 = label("Label8", "TARE:", 96, 300, 260, 60, 48);
+    txtTare = label("txtTare", "", 360, 300, 300, 60, 48);
+    Label10 = label("Label10", "NET:", 96, 370, 260, 60, 48);
+    txtNet = label("txtNet", "", 360, 370, 300, 60, 48);
+    for (QLabel* v : {txtLicense, txtCust, txtGross, txtTare, txtNet})
+        v->setForegroundRole(QPalette::Highlight);
+    for (QLabel* v : {txtGross, txtTare, txtNet})
+        v->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    Label12 = label("Label12",
+                    "PLEASE TAKE THE TICKET FROM THE PRINTER.  The weights above will print on the ticket.", 96,
+                    460, 640, 220, 43);
+    Label12->setWordWrap(true);
+    Image1 = label("Image1", "", 760, 460, 200, 220, 0);
+
+    comPrinter = new devices::SerialPort(this);
+    comPrinter->setObjectName("comPrinter");
+
+    timerDisplay = new QTimer(this);
+    timerDisplay->setObjectName("timerDisplay");
+    timerDisplay->setSingleShot(true);
+    connect(timerDisplay, &QTimer::timeout, this, &TfrmOutbound::timerDisplayTimer);
+}
+
+void TfrmOutbound::showEvent(QShowEvent* e)
+{
+    KioskScreen::showEvent(e);
+    if (!shownOnce_) {
+        shownOnce_ = true;
+        FormShow();
+    }
+}
+
+void TfrmOutbound::FormShow()
+{
+    kiosk::Ticket& ct = kiosk::CurrentTicket();
+    if (ct.out_wgt.empty())
+        return;
+    auto w = kiosk::ticketWeights(ct.in_wgt, ct.out_wgt);
+    if (w) {
+        txtGross->setText(QString::fromStdString(w->gross));
+        txtTare->setText(QString::fromStdString(w->tare));
+        txtNet->setText(QString::fromStdString(w->net));
+        ct.net_wgt = w->net;
+    }
+    timerDisplay->stop();
+    int seconds = kiosk::KioskSettings().outboundTimeout;
+    if (seconds > 0)
+        timerDisplay->start(seconds * 1000);
+    // The screen paints first; then the ticket is stored and printed.
+    QTimer::singleShot(0, this, &TfrmOutbound::completeAndPrint);
+}
+
+void TfrmOutbound::completeAndPrint()
+{
+    kiosk::Completion c = kiosk::CompleteTicket();
+    // A ticket is printed only once it is stored: a printed ticket the site
+    // has no record of could not be billed or traced.
+    stored = c == kiosk::Completion::Completed || c == kiosk::Completion::LeftOpen;
+    if (stored) {
+        for (int copy = 0; copy < 2; ++copy)
+            if (kiosk::PrintKioskTicket(*comPrinter))
+                ++printed;
+    } else if (c == kiosk::Completion::NotFound) {
+        dialogs::ShowMsgBox("Ticket Error", "The open ticket was not found.", "Please see the scale office.",
+                            dialogs::kError, dialogs::kOk);
+    }
+    kiosk::ClearTicket();
+}
+
+void TfrmOutbound::timerDisplayTimer()
+{
+    timerDisplay->stop();
+    ShowDriverInstructions(this, false);
+}
+
+void ShowOutboundScreen(QWidget* swipeWidget)
+{
+    auto* screen = new TfrmOutbound;
+    screen->swipe = swipeWidget;
+    if (TfrmSwipe* swipe = kiosk::SwipeScreen()) {
+        if (swipe->outbound)
+            swipe->outbound->deleteLater();
+        swipe->outbound = screen;
+    }
+    if (swipeWidget)
+        swipeWidget->hide();
+    screen->txtLicense->setText(QString::fromStdString(kiosk::CurrentTicket().truck));
+    screen->txtCust->setText(QString::fromStdString(kiosk::CurrentTicket().customer));
+    FitToScreen(screen);
+}

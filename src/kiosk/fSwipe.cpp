@@ -1,0 +1,273 @@
+#include "kiosk/fSwipe.h"
+
+#include "data/Catalogue.h"
+#include "devices/ScaleReading.h"
+#include "devices/SerialPort.h"
+#include "dialogs/MessageSeam.h"
+#include "kiosk/CardLookup.h"
+#include "kiosk/CurrentTicket.h"
+#include "kiosk/KioskSettings.h"
+#include "kiosk/fDriverInst.h"
+#include "kiosk/fLicense.h"
+#include "kiosk/fMaterial.h"
+#include "kiosk/fOutbound.h"
+#include "kiosk/uDB.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTimer>
+
+namespace kiosk {
+namespace {
+QPointer<TfrmSwipe>& swipeScreen()
+{
+    static QPointer<TfrmSwipe> s;
+    return s;
+}
+StationOpener& stationOpener()
+{
+    static StationOpener o;
+    return o;
+}
+}  // namespace
+
+TfrmSwipe* SwipeScreen() { return swipeScreen(); }
+
+void ShowSwipeScreen(QWidget* caller)
+{
+    TfrmSwipe* swipe = swipeScreen();
+    if (!swipe) {
+        swipe = new TfrmSwipe;
+        swipe->FormCreate();
+    }
+    if (caller && caller != swipe)
+        caller->hide();
+    FitToScreen(swipe);
+}
+
+StationOpener setStationOpener(StationOpener opener)
+{
+    StationOpener previous = std::move(stationOpener());
+    stationOpener() = std::move(opener);
+    return previous;
+}
+
+}  // namespace kiosk
+
+using namespace kiosk;
+
+TfrmSwipe::TfrmSwipe(QWidget* parent) : KioskScreen(1012, 734, parent)
+{
+    setObjectName("frmSwipe");
+    setWindowTitle("Please Swipe Card...");
+    kiosk::swipeScreen() = this;
+
+    Label1 = new QLabel("VELMORE GREENHOUSE", this);
+    Label1->setObjectName("Label1");
+    Label1->setAlignment(Qt::AlignCenter);
+    Label1->setFont(QFont("Times New Roman"));
+    place(Label1, 0, 60, 1012, 90, 64);
+
+    Label2 = new QLabel("PRESENT YOUR CARD TO THE READER ON THE LEFT", this);
+    Label2->setObjectName("Label2");
+    Label2->setAlignment(Qt::AlignCenter);
+    Label2->setWordWrap(true);
+    place(Label2, 40, 200, 932, 60, 32);
+
+    Image1 = new QLabel(this);
+    Image1->setObjectName("Image1");
+    Image1->setAlignment(Qt::AlignCenter);
+    Image1->setText(QString::fromUtf8("\xE2\x97\x80  CARD"));
+    place(Image1, 306, 300, 400, 260, 48);
+
+    Image2 = new QLabel(this);
+    Image2->setObjectName("Image2");
+    Image2->hide();
+
+    txtSwipe = new QLineEdit(this);
+    txtSwipe->setObjectName("txtSwipe");
+    // A keyboard-type reader types here; it is kept small and out of the way.
+    place(txtSwipe, 356, 640, 300, 30, 18);
+    txtSwipe->setFocus();
+    connect(txtSwipe, &QLineEdit::textChanged, this, &TfrmSwipe::txtSwipeChange);
+    txtSwipe->installEventFilter(this);
+
+    comOutWeigh = new devices::SerialPort(this);
+    comOutWeigh->setObjectName("comOutWeigh");
+    // The form's design value: used when no port is configured.
+    devices::configureScalePort(*comOutWeigh, 1);
+    connect(comOutWeigh, &devices::SerialPort::dataAvailable, this,
+            [this](int count) { devices::ParseScaleData(*comOutWeigh, count); });
+
+    comCard = new devices::SerialPort(this);
+    comCard->setObjectName("comCard");
+    connect(comCard, &devices::SerialPort::dataAvailable, this,
+            [this](int count) { devices::ParseCardData(*comCard, count); });
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName("Timer1");
+    Timer1->setInterval(5000);
+    connect(Timer1, &QTimer::timeout, this, [] { devices::CheckScaleFreshness(); });
+    Timer1->start();
+
+    devices::CardLines().setSwipeScreen(this);
+}
+
+TfrmSwipe::~TfrmSwipe()
+{
+    devices::CardLines().forget(this);
+    delete license;
+    delete material;
+    delete outbound;
+    delete instructions;
+}
+
+void TfrmSwipe::FormCreate()
+{
+    OpenKioskData();
+    Ports ports = ReadPorts();
+    Settings& s = KioskSettings();
+    s.scalePort = ports.scalePort;
+    s.printerPort = ports.printerPort;
+    s.PrinterType = ports.printerType;
+    if (s.scalePort == 0) {
+        dialogs::ShowMsgBox("Unable to read the scale!", "Hardware setting is not available.", {}, dialogs::kError,
+                            dialogs::kOk);
+    } else {
+        devices::configureScalePort(*comOutWeigh, s.scalePort);
+        comOutWeigh->open();
+    }
+    devices::configureCardPort(*comCard, 2);
+    comCard->open();
+    s.inboundLines.clear();
+    s.outboundLines.clear();
+    KioskTimeouts t = ReadKioskIni(s.inboundLines, s.outboundLines);
+    s.licenseTimeout = t.license;
+    s.outboundTimeout = t.outbound;
+    s.instructionsTimeout = t.instructions;
+}
+
+void TfrmSwipe::showEvent(QShowEvent* e)
+{
+    KioskScreen::showEvent(e);
+    FormShow();
+}
+
+void TfrmSwipe::FormShow()
+{
+    if (!comOutWeigh->isOpen())
+        comOutWeigh->open();
+    txtSwipe->clear();
+    hidePointer();
+    activateWindow();
+    txtSwipe->setFocus();
+}
+
+bool TfrmSwipe::accepts() const { return isVisible(); }
+
+void TfrmSwipe::deliver(const std::string& text) { txtSwipe->setText(QString::fromLatin1(text.data(), int(text.size()))); }
+
+bool TfrmSwipe::eventFilter(QObject* watched, QEvent* e)
+{
+    if (watched == txtSwipe) {
+        if (e->type() == QEvent::KeyPress) {
+            auto* k = static_cast<QKeyEvent*>(e);
+            if (k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) {
+                txtSwipeKeyPress();
+                return true;
+            }
+        } else if (e->type() == QEvent::KeyRelease) {
+            auto* k = static_cast<QKeyEvent*>(e);
+            txtSwipeKeyUp(k->key(), k->modifiers());
+        }
+    }
+    return KioskScreen::eventFilter(watched, e);
+}
+
+void TfrmSwipe::txtSwipeKeyPress()
+{
+    Dispatch(txtSwipe->text().toStdString(), "Please Swipe the card again.");
+}
+
+void TfrmSwipe::txtSwipeChange(const QString& text)
+{
+    int cr = text.indexOf(QChar(13));
+    if (cr < 0)
+        return;
+    Dispatch(text.left(cr).toLatin1().toStdString(), "Please swipe the card again.");
+}
+
+void TfrmSwipe::txtSwipeKeyUp(int key, Qt::KeyboardModifiers mods)
+{
+    // Only Ctrl alone: Shift, Alt or Meta with it do nothing.
+    if ((mods & (Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier | Qt::MetaModifier)) !=
+        Qt::ControlModifier)
+        return;
+    if (key == Qt::Key_F1)
+        CloseKiosk();
+    else if (key == Qt::Key_F10)
+        OpenStation();
+}
+
+void TfrmSwipe::Dispatch(const std::string& cardNumber, const std::string& retryMessage)
+{
+    Ticket& ct = CurrentTicket();
+    ct.customer = LookupCustomer(cardNumber);
+    if (ct.customer.empty()) {
+        dialogs::ShowMsgBox("Card Error", "Invalid Swipe Card!", {}, dialogs::kError, dialogs::kOk);
+        txtSwipe->clear();
+        return;
+    }
+    if (!FindOpenTicket(ct.customer)) {
+        ShowLicenseScreen(this);
+        return;
+    }
+    devices::ScaleCheck check = devices::CheckScale();
+    if (check.status != devices::ScaleStatus::kValid) {
+        // The swipe text stays as it is.
+        dialogs::ShowMsgBox(check.caption, check.line1, check.line2, dialogs::kError, dialogs::kOk);
+        return;
+    }
+    ct.out_wgt = check.weight;
+    if (!ct.out_wgt.empty()) {
+        ShowOutboundScreen(this);
+    } else {
+        dialogs::ShowMsgBox("Weight Error", retryMessage, {}, dialogs::kError, dialogs::kOk);
+        txtSwipe->clear();
+    }
+}
+
+void TfrmSwipe::CloseKiosk()
+{
+    CloseKioskData();
+    Settings& s = KioskSettings();
+    s.inboundLines.clear();
+    s.outboundLines.clear();
+    for (KioskScreen* w : std::initializer_list<KioskScreen*> {license.data(), material.data(), outbound.data(),
+                                                              instructions.data()})
+        if (w)
+            w->closeByProgram();
+    comOutWeigh->close();
+    comCard->close();
+    closeByProgram();
+    QApplication::quit();
+}
+
+void TfrmSwipe::OpenStation()
+{
+    if (auto& opener = stationOpener()) {
+        opener(this);
+    } else {
+        dialogs::ShowMsgBox("Weighing Station", "The weighing station is not available.", {},
+                            dialogs::kInformation, dialogs::kOk);
+    }
+    // Back from the station: the swipe screen shows again, which empties the
+    // swipe text and opens the scale port again if it was closed.
+    hidePointer();
+    if (isVisible())
+        FormShow();
+    else
+        ShowSwipeScreen(nullptr);
+}
