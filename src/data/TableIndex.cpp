@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace xb {
@@ -35,6 +36,8 @@ FieldList descFromSpecs(const std::vector<FieldSpec>& specs)
 }
 
 // A temporary name beside `path`, for a file renamed into place when whole.
+// Readable by the site's other programs as the file it replaces is, or as a
+// new file is made under the process's umask.
 std::string tempBeside(const std::string& path)
 {
     std::string tmp = path + ".new-XXXXXX";
@@ -43,6 +46,14 @@ std::string tempBeside(const std::string& path)
     int fd = ::mkstemp(name.data());
     if (fd < 0)
         return {};
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0) {
+        ::fchmod(fd, st.st_mode & 07777);
+    } else {
+        mode_t mask = ::umask(0);
+        ::umask(mask);
+        ::fchmod(fd, 0666 & ~mask);
+    }
     ::close(fd);
     return name.data();
 }
