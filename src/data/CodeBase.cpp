@@ -547,8 +547,12 @@ bool Table::readRecordRaw(uint32_t n, char* out)
         std::memcpy(out, cache_.data() + std::size_t(n - cacheFirst_) * std::size_t(recLen_), std::size_t(recLen_));
         return true;
     }
-    // Read ahead a run of records: sequential walks then cost one read per run.
-    uint32_t run = uint32_t(std::max<std::size_t>(1, (256 * 1024) / std::size_t(recLen_)));
+    // Read ahead a run of records when the walk goes on from the last run:
+    // sequential walks then cost one read per run, while a jump (a seek, a
+    // walk in index order) reads a few kilobytes only.
+    const bool sequential = cacheCount_ > 0 && n == cacheFirst_ + cacheCount_;
+    const std::size_t bytes = sequential || n == 1 ? 256 * 1024 : 4096;
+    uint32_t run = uint32_t(std::max<std::size_t>(1, bytes / std::size_t(recLen_)));
     run = std::min<uint32_t>(run, count_ - n + 1);
     cache_.resize(std::size_t(run) * std::size_t(recLen_));
     uint64_t off = uint64_t(hdrLen_) + uint64_t(n - 1) * uint64_t(recLen_);
