@@ -10,6 +10,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <iostream>
 #include <sys/stat.h>
@@ -1089,11 +1091,45 @@ void Connection::forget(Table* t)
         }
 }
 
+namespace {
+// Files a pack, a create or an index rebuild writes beside a table and
+// renames into place; one left behind by a process killed in the middle is
+// removed once it is old enough that no other program can still be writing it.
+void removeStaleTemporaries(const std::string& tablePath)
+{
+    const std::string dir = directoryOf(tablePath);
+    const std::string base = baseName(tablePath);
+    const std::string indexBase = baseName(replaceExtension(tablePath, ".cdx"));
+    DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+    if (!d)
+        return;
+    const time_t cutoff = ::time(nullptr) - 3600;
+    while (dirent* e = ::readdir(d)) {
+        std::string_view n(e->d_name);
+        bool ours = false;
+        for (const std::string* b : {&base, &indexBase})
+            for (const char* mark : {".pack-", ".new-"})
+                if (n.size() == b->size() + std::strlen(mark) + 6 && n.substr(0, b->size()) == *b &&
+                    n.substr(b->size(), std::strlen(mark)) == mark)
+                    ours = true;
+        if (!ours)
+            continue;
+        std::string full = dir + std::string(n);
+        struct stat st;
+        if (::lstat(full.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_mtime < cutoff)
+            ::unlink(full.c_str());
+    }
+    ::closedir(d);
+}
+}  // namespace
+
 Table* Connection::open(std::string_view path)
 {
     auto t = std::unique_ptr<Table>(new Table(this));
     if (!t->openFile(std::string(path)))
         return nullptr;
+    if (!t->readOnly())
+        removeStaleTemporaries(t->path());
     Table* raw = t.get();
     tables_.push_back(std::move(t));
     raw->openIndex();

@@ -8,6 +8,8 @@
 #include "data/Cdx.h"
 #include "data/Paths.h"
 
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -95,6 +97,7 @@ private slots:
     void readOnlyTableRefusesWrites();
     void packFailureLeavesTable();
     void otherFieldTypesReadAsText();
+    void staleTemporariesRemoved();
 };
 
 void TestTable::createWritesFoxProHeader()
@@ -652,6 +655,29 @@ void TestTable::otherFieldTypesReadAsText()
     QCOMPARE(t->top(), int(kSuccess));
     QCOMPARE(t->field("notes")->text(), std::string("7"));
     QCOMPARE(t->field("notes")->type(), 'M');
+}
+
+void TestTable::staleTemporariesRemoved()
+{
+    // What killed packs and rebuilds leave beside a table: removed when an
+    // hour old, kept while another program may still be writing them.
+    QTemporaryDir dir;
+    std::string path = makeTable(dir, 1);
+    const QString d = dir.path() + "/";
+    for (const char* n : {"t.dbf.pack-aB3xY9", "t.dbf.new-Qw12er", "t.cdx.new-zzzzzz", "t.dbf.pack-fresh1",
+                          "other.dbf.pack-aB3xY9", "t.dbf.pack-toolong1"})
+        writeAll(d + n, "x");
+    for (const char* n : {"t.dbf.pack-aB3xY9", "t.dbf.new-Qw12er", "t.cdx.new-zzzzzz", "other.dbf.pack-aB3xY9",
+                          "t.dbf.pack-toolong1"}) {
+        QFile f(d + n);
+        f.open(QIODevice::ReadWrite);
+        f.setFileTime(QDateTime::currentDateTime().addSecs(-7200), QFileDevice::FileModificationTime);
+    }
+    Connection c;
+    QVERIFY(c.open(path));
+    QStringList left = QDir(dir.path()).entryList(QDir::Files);
+    left.sort();
+    QCOMPARE(left, (QStringList {"other.dbf.pack-aB3xY9", "t.dbf", "t.dbf.pack-fresh1", "t.dbf.pack-toolong1"}));
 }
 
 QTEST_APPLESS_MAIN(TestTable)
