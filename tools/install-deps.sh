@@ -1,16 +1,28 @@
 #!/usr/bin/env bash
 # Installs what the program needs to build, run and test on Debian 12, when
 # it is missing. Safe to run again: packages already present are skipped.
+#
+#   install-deps.sh          build, run and test
+#   install-deps.sh demo     and what tools/run-demo.sh adds: an X server in
+#                            a window (Xephyr) and a VNC server for a screen
+#                            nobody watches
 set -euo pipefail
 
 packages=(
   # build
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
-  # Qt 6
+  # Qt 6 (the X11 platform plugin comes with libqt6gui6)
   qt6-base-dev libqt6serialport6-dev
+  # run: fonts with the metrics of the screens' Arial and Times New Roman
+  fonts-liberation2
   # test: independent readers of the table and index files
   python3 python3-dbfread python3-dbf libdbd-xbase-perl libtime-parsedate-perl
+  # test: the screenshots of the kiosk screens on an X server of their own
+  xvfb xauth
 )
+if [ "${1:-}" = "demo" ]; then
+  packages+=(xserver-xephyr x11vnc)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -5,7 +5,9 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QFrame>
 #include <QLabel>
+#include <QBitmap>
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
@@ -32,6 +34,20 @@ TfrmMsgBox::TfrmMsgBox(QWidget* parent) : QDialog(parent)
     font.setPixelSize(px(27));
     setFont(font);
     setFixedSize(px(992), px(209));
+
+    // The kiosk runs without a window manager, so the box gets no title bar
+    // or border from it: a frame of its own and a white ground set it off
+    // from the screen behind it.
+    QPalette ground = palette();
+    ground.setColor(QPalette::Window, Qt::white);
+    setPalette(ground);
+    setAutoFillBackground(true);
+    auto* border = new QFrame(this);
+    border->setObjectName("frmBorder");
+    border->setFrameStyle(QFrame::Box | QFrame::Plain);
+    border->setLineWidth(std::max(2, px(3)));
+    border->setGeometry(rect());
+    border->setAttribute(Qt::WA_TransparentForMouseEvents);
 
     imgSign = new QLabel(this);
     imgSign->setObjectName("imgSign");
@@ -88,8 +104,12 @@ void TfrmMsgBox::setMessage(const dialogs::Message& m)
     if (!file.isEmpty()) {
         QString path = QString::fromStdString(xb::resolvePath(catalogue::programDir() + file.toStdString()));
         QPixmap pic;
-        if (QFile::exists(path) && pic.load(path))
+        if (QFile::exists(path) && pic.load(path)) {
+            // Transparent: the colour of the bottom-left pixel is the ground.
+            const QColor ground = pic.toImage().pixelColor(0, pic.height() - 1);
+            pic.setMask(pic.createMaskFromColor(ground, Qt::MaskInColor));
             imgSign->setPixmap(pic.scaled(imgSign->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+        }
     }
 
     if (m.buttons & dialogs::kYes)
@@ -109,6 +129,8 @@ void TfrmMsgBox::setMessage(const dialogs::Message& m)
         setFixedWidth(px(600));
         cmdCancel->hide();
     }
+    if (auto* border = findChild<QFrame*>("frmBorder"))
+        border->setGeometry(rect());
 }
 
 namespace dialogs {

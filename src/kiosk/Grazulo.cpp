@@ -7,6 +7,58 @@
 #include "kiosk/fSwipe.h"
 
 #include <QApplication>
+#include <QDialog>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// SIGTERM, SIGINT and SIGHUP (a service stopping, Ctrl+C in the terminal
+// that started it) end the kiosk as Ctrl+F1 does: the data connection
+// closed, the ports closed, the screens closed. The handler only writes a
+// byte; the work is done on the user-interface thread.
+int g_signalPipe[2] = {-1, -1};
+bool g_ending = false;  // a signal came: the kiosk has been closed
+
+void onSignal(int)
+{
+    const char byte = 1;
+    (void)!::write(g_signalPipe[1], &byte, 1);
+}
+
+void endOnSignals(QApplication& app)
+{
+    if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [] {
+        char buf[16];
+        while (::read(g_signalPipe[0], buf, sizeof buf) > 0) {
+        }
+        if (g_ending)
+            return;
+        g_ending = true;
+        // A message showing is answered as closed, so its loop ends too.
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QDialog*>(w); box && box->isVisible())
+                box->reject();
+        if (TfrmSwipe* swipe = kiosk::SwipeScreen())
+            swipe->CloseKiosk();
+        else
+            QApplication::quit();
+    });
+    struct sigaction sa {};
+    sa.sa_handler = onSignal;
+    ::sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    for (int sig : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(sig, &sa, nullptr);
+}
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -15,11 +67,17 @@ int main(int argc, char** argv)
     app.setQuitOnLastWindowClosed(false);
     dialogs::installMsgBoxHandler();
     devices::setPortNameSource(kiosk::portNameFromIni);
+    endOnSignals(app);
 
     auto* swipe = new TfrmSwipe;
     swipe->FormCreate();
-    kiosk::ShowSwipeScreen(nullptr);
-    int r = app.exec();
+    // A signal answered while the start-up message showed has ended the
+    // kiosk already.
+    int r = 0;
+    if (!g_ending) {
+        kiosk::ShowSwipeScreen(nullptr);
+        r = app.exec();
+    }
     delete swipe;
     return r;
 }

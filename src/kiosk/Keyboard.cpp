@@ -1,6 +1,7 @@
 #include "kiosk/Keyboard.h"
 
 #include <QApplication>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
@@ -73,8 +74,14 @@ void OnScreenKeyboard::layoutKeys()
     f.setPixelSize(std::max(10, int(uh * 0.35)));
     f.setBold(true);
     for (const auto& k : keys_) {
-        k.button->setGeometry(int(k.x * uw) + 2, int(k.y * uh) + 2, int(k.w * uw) - 4, int(uh) - 4);
-        k.button->setFont(f);
+        const int w = int(k.w * uw) - 4;
+        k.button->setGeometry(int(k.x * uw) + 2, int(k.y * uh) + 2, w, int(uh) - 4);
+        // A long label on a narrow key ("Caps Lock") gets a smaller font
+        // rather than being cut off at both ends.
+        QFont kf = f;
+        while (kf.pixelSize() > 8 && QFontMetrics(kf).horizontalAdvance(k.button->text()) > w - 12)
+            kf.setPixelSize(kf.pixelSize() - 1);
+        k.button->setFont(kf);
     }
 }
 

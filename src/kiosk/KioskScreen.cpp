@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFontMetrics>
+#include <QPainter>
 #include <QScreen>
 
 KioskScreen::KioskScreen(int designWidth, int designHeight, QWidget* parent)
@@ -67,6 +69,31 @@ void KioskScreen::relayout()
     }
 }
 
+QFont FitLabel::fittedFont() const
+{
+    QFont f = font();
+    const QRect area = contentsRect();
+    if (text().isEmpty() || f.pixelSize() <= 0)
+        return f;
+    const int flags = int(alignment()) | (wordWrap() ? int(Qt::TextWordWrap) : 0);
+    auto fits = [&](const QFont& font) {
+        const QRect need = QFontMetrics(font).boundingRect(area, flags, text());
+        return need.width() <= area.width() && need.height() <= area.height();
+    };
+    while (f.pixelSize() > 8 && !fits(f))
+        f.setPixelSize(f.pixelSize() - 1);
+    return f;
+}
+
+void FitLabel::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.setFont(fittedFont());
+    p.setPen(palette().color(foregroundRole()));
+    const int flags = int(alignment()) | (wordWrap() ? int(Qt::TextWordWrap) : 0);
+    p.drawText(contentsRect(), flags, text());
+}
+
 void FitToScreen(QWidget* form)
 {
     QScreen* screen = form->screen() ? form->screen() : QGuiApplication::primaryScreen();
@@ -77,6 +104,9 @@ void FitToScreen(QWidget* form)
 
 void hidePointer()
 {
+    // A demonstration with a mouse instead of a touch screen keeps it.
+    if (qEnvironmentVariableIsSet("GRAZULO_SHOW_POINTER"))
+        return;
     if (!QApplication::overrideCursor() || QApplication::overrideCursor()->shape() != Qt::BlankCursor)
         QApplication::setOverrideCursor(Qt::BlankCursor);
 }

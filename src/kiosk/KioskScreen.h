@@ -3,6 +3,7 @@
 // or without a window manager, closed only by the program itself, and laid
 // out on a design grid that grows with the screen.
 
+#include <QLabel>
 #include <QPointer>
 #include <QRect>
 #include <QWidget>
@@ -44,10 +45,25 @@ private:
     std::vector<Placed> placed_;
 };
 
+// A label for a value from the tables (a customer's name, a weight): its
+// font is the design's, made smaller when a long value would not fit the
+// label in full.
+class FitLabel : public QLabel {
+    Q_OBJECT
+public:
+    explicit FitLabel(QWidget* parent = nullptr) : QLabel(parent) {}
+    // The font the text is drawn in.
+    QFont fittedFont() const;
+
+protected:
+    void paintEvent(QPaintEvent* e) override;
+};
+
 // Sets the form's geometry to the whole screen's and shows it full screen:
 // without a window manager showFullScreen alone leaves a small window.
 void FitToScreen(QWidget* form);
 
-// The mouse pointer: hidden on the kiosk, normal on the station.
+// The mouse pointer: hidden on the kiosk, normal on the station. With
+// GRAZULO_SHOW_POINTER set (a demonstration driven by a mouse) it stays.
 void hidePointer();
 void showPointer();

@@ -7,6 +7,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QTextDocument>
 #include <QTimer>
 
 TfrmDriverInst::TfrmDriverInst(QWidget* parent) : KioskScreen(1012, 726, parent)
@@ -33,12 +34,17 @@ TfrmDriverInst::TfrmDriverInst(QWidget* parent) : KioskScreen(1012, 726, parent)
     QPalette p = Label5->palette();
     p.setColor(QPalette::WindowText, Qt::blue);
     Label5->setPalette(p);
-    place(Label5, 56, 110, 900, 140, 40);
+    place(Label5, 56, 104, 900, 152, 40);
 
     memoInst = new QPlainTextEdit(this);
     memoInst->setObjectName("memoInst");
     memoInst->installEventFilter(this);
     memoInst->setContextMenuPolicy(Qt::NoContextMenu);
+    // Only to be read: no text cursor blinking in it.
+    memoInst->setReadOnly(true);
+    memoInst->setFocusPolicy(Qt::NoFocus);
+    memoInst->setTextInteractionFlags(Qt::NoTextInteraction);
+    memoInst->document()->setDocumentMargin(12);
     place(memoInst, 40, 280, 932, 400, 40);
 
     timerDisplay = new QTimer(this);

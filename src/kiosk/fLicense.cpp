@@ -27,7 +27,7 @@ TfrmLicense::TfrmLicense(QWidget* parent) : KioskScreen(1012, 726, parent)
     Label4 = new QLabel("Customer:", this);
     Label4->setObjectName("Label4");
     place(Label4, 40, 120, 160, 36, 27);
-    txtCust = new QLabel(this);
+    txtCust = new FitLabel(this);
     txtCust->setObjectName("txtCust");
     txtCust->setForegroundRole(QPalette::Highlight);
     place(txtCust, 200, 120, 780, 36, 27);

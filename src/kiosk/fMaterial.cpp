@@ -7,6 +7,7 @@
 #include "kiosk/fSwipe.h"
 #include "kiosk/uDB.h"
 
+#include <QFontMetrics>
 #include <QLabel>
 #include <QResizeEvent>
 #include <QVBoxLayout>
@@ -24,13 +25,37 @@ void MaterialButton::setCaption(const QString& caption)
 {
     caption_ = caption;
     label_->setText(caption);
+    fitCaption();
 }
 
 void MaterialButton::resizeEvent(QResizeEvent* e)
 {
     QPushButton::resizeEvent(e);
-    label_->setGeometry(rect().adjusted(4, 4, -4, -4));
-    label_->setFont(font());
+    fitCaption();
+}
+
+void MaterialButton::changeEvent(QEvent* e)
+{
+    QPushButton::changeEvent(e);
+    if (e->type() == QEvent::FontChange)
+        fitCaption();
+}
+
+void MaterialButton::fitCaption()
+{
+    const QRect area = rect().adjusted(4, 4, -4, -4);
+    label_->setGeometry(area);
+    QFont f = font();
+    if (f.pixelSize() > 0 && !caption_.isEmpty()) {
+        const int flags = Qt::AlignCenter | Qt::TextWordWrap;
+        auto fits = [&](const QFont& font) {
+            const QRect need = QFontMetrics(font).boundingRect(area, flags, caption_);
+            return need.width() <= area.width() && need.height() <= area.height();
+        };
+        while (f.pixelSize() > 8 && !fits(f))
+            f.setPixelSize(f.pixelSize() - 1);
+    }
+    label_->setFont(f);
 }
 
 TfrmMaterial::TfrmMaterial(QWidget* parent) : KioskScreen(1012, 726, parent)
@@ -46,14 +71,14 @@ TfrmMaterial::TfrmMaterial(QWidget* parent) : KioskScreen(1012, 726, parent)
     Label2 = new QLabel("License Plate:", this);
     Label2->setObjectName("Label2");
     place(Label2, 96, 96, 200, 30, 24);
-    txtLicense = new QLabel(this);
+    txtLicense = new FitLabel(this);
     txtLicense->setObjectName("txtLicense");
     txtLicense->setForegroundRole(QPalette::Highlight);
     place(txtLicense, 296, 96, 620, 30, 24);
     Label4 = new QLabel("Customer:", this);
     Label4->setObjectName("Label4");
     place(Label4, 96, 128, 200, 30, 24);
-    txtCust = new QLabel(this);
+    txtCust = new FitLabel(this);
     txtCust->setObjectName("txtCust");
     txtCust->setForegroundRole(QPalette::Highlight);
     place(txtCust, 296, 128, 620, 30, 24);

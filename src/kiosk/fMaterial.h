@@ -18,8 +18,12 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* e) override;
+    void changeEvent(QEvent* e) override;
 
 private:
+    // The caption at the button's font, or smaller when a long name would
+    // not fit the button in full.
+    void fitCaption();
     QLabel* label_;
     QString caption_;
 };

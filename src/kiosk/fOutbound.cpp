@@ -16,8 +16,10 @@ TfrmOutbound::TfrmOutbound(QWidget* parent) : KioskScreen(1012, 726, parent)
 {
     setObjectName("frmOutbound");
     setWindowTitle("Outbound");
-    auto label = [this](const char* name, const QString& text, int x, int y, int w, int h, int font) {
-        auto* l = new QLabel(text, this);
+    auto label = [this](const char* name, const QString& text, int x, int y, int w, int h, int font,
+                        bool value = false) {
+        QLabel* l = value ? new FitLabel(this) : new QLabel(this);
+        l->setText(text);
         l->setObjectName(name);
         place(l, x, y, w, h, font);
         return l;
@@ -25,15 +27,15 @@ TfrmOutbound::TfrmOutbound(QWidget* parent) : KioskScreen(1012, 726, parent)
     Label1 = label("Label1", "OUTBOUND", 0, 8, 1012, 80, 64);
     Label1->setAlignment(Qt::AlignCenter);
     Label2 = label("Label2", "License Plate:", 96, 110, 260, 40, 32);
-    txtLicense = label("txtLicense", "", 360, 110, 560, 40, 32);
+    txtLicense = label("txtLicense", "", 360, 110, 620, 40, 32, true);
     Label4 = label("Label4", "Customer:", 96, 160, 260, 40, 32);
-    txtCust = label("txtCust", "", 360, 160, 560, 40, 32);
+    txtCust = label("txtCust", "", 360, 160, 620, 40, 32, true);
     Label6 = label("Label6", "GROSS:", 96, 230, 260, 60, 48);
-    txtGross = label("txtGross", "", 360, 230, 300, 60, 48);
+    txtGross = label("txtGross", "", 360, 230, 300, 60, 48, true);
     Label8 = label("Label8", "TARE:", 96, 300, 260, 60, 48);
-    txtTare = label("txtTare", "", 360, 300, 300, 60, 48);
+    txtTare = label("txtTare", "", 360, 300, 300, 60, 48, true);
     Label10 = label("Label10", "NET:", 96, 370, 260, 60, 48);
-    txtNet = label("txtNet", "", 360, 370, 300, 60, 48);
+    txtNet = label("txtNet", "", 360, 370, 300, 60, 48, true);
     for (QLabel* v : {txtLicense, txtCust, txtGross, txtTare, txtNet})
         v->setForegroundRole(QPalette::Highlight);
     for (QLabel* v : {txtGross, txtTare, txtNet})

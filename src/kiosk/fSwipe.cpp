@@ -193,6 +193,12 @@ void TfrmSwipe::txtSwipeKeyPress()
 
 void TfrmSwipe::txtSwipeChange(const QString& text)
 {
+    // Only a line from the card port is a swipe here. A key typed into a box
+    // that still holds a line (kept after a scale error) only adds to the
+    // text; it is a keyboard swipe, dispatched by its Enter, and must not
+    // dispatch the kept line again on every keystroke.
+    if (txtSwipe->isModified())
+        return;
     int cr = text.indexOf(QChar(13));
     if (cr < 0)
         return;

@@ -1,0 +1,206 @@
+// The inbound screens through the real screens: the plate typed on the
+// on-screen keyboard (empty, too long, corrected) and the material buttons
+// with the scale not ready: nothing stored, the counter not advanced.
+
+#include "TestSupport.h"
+
+#include "KioskSite.h"
+
+#include <QLabel>
+#include <QtTest>
+
+using namespace kiosktest;
+
+namespace {
+
+const QStringList kUnitMismatchComma {"Weigh Scale Error", "Unit mis-matched!",
+                                      "Please set the Unit of the Scale to \"kg\",", "error", "OK"};
+const QStringList kScaleError {"Weigh Scale Error", "Scale Indicator Error!", "Unable to read the weight.", "error",
+                               "OK"};
+
+// From the swipe screen to the licence screen of customer 1001.
+TfrmLicense* toLicence(Site& site, TfrmSwipe* swipe)
+{
+    if (!site.swipeCard("1001"))
+        return nullptr;
+    for (int i = 0; i < 300 && !(swipe->license && Site::showing() == swipe->license); ++i)
+        QTest::qWait(10);
+    return Site::showing() == swipe->license ? swipe->license.data() : nullptr;
+}
+
+}  // namespace
+
+class TestKioskInbound : public QObject {
+    Q_OBJECT
+
+private slots:
+    void emptyPlate();
+    void plateHoldsTwelveCharacters();
+    void scaleNotReadyAtTheMaterial();
+    void materialButtons_data();
+    void materialButtons();
+};
+
+void TestKioskInbound::emptyPlate()
+{
+    Site site;
+    site.writeStandard();
+    dialogs::RecordingMessages shown;
+    TfrmSwipe* swipe = site.startKiosk();
+    TfrmLicense* license = toLicence(site, swipe);
+    QVERIFY(license);
+
+    QTest::mouseClick(license->Keyboard1->key("Enter"), Qt::LeftButton);
+    QCOMPARE(shown.shown.size(), std::size_t(1));
+    QCOMPARE(texts(shown.last()), (QStringList {"License Plate", "Please enter License Plate.", "", "error", "OK"}));
+    QCOMPARE(Site::showing(), license);
+    QVERIFY(!swipe->material);
+
+    // Typed, then taken back to nothing with Backspace: still no plate.
+    typePlate(license, "A7", false);
+    QCOMPARE(license->txtLicense->text(), QString("A7"));
+    QTest::mouseClick(license->Keyboard1->key("Backspace"), Qt::LeftButton);
+    QTest::mouseClick(license->Keyboard1->key("Backspace"), Qt::LeftButton);
+    QTest::mouseClick(license->Keyboard1->key("Enter"), Qt::LeftButton);
+    QCOMPARE(shown.shown.size(), std::size_t(2));
+    QCOMPARE(Site::showing(), license);
+    QCOMPARE(kiosk::CurrentTicket().truck, std::string());
+}
+
+void TestKioskInbound::plateHoldsTwelveCharacters()
+{
+    // The ticket's truck field holds twelve characters: the plate field takes
+    // no more, so what the driver sees is what is stored.
+    Site site;
+    site.writeStandard();
+    dialogs::RecordingMessages shown;
+    TfrmSwipe* swipe = site.startKiosk();
+    TfrmLicense* license = toLicence(site, swipe);
+    QVERIFY(license);
+
+    typePlate(license, "ABCDEFGHJK1234", false);
+    QCOMPARE(license->txtLicense->text(), QString("ABCDEFGHJK12"));
+    QTest::mouseClick(license->Keyboard1->key("Backspace"), Qt::LeftButton);
+    typePlate(license, "9Z");
+    QCOMPARE(kiosk::CurrentTicket().truck, std::string("ABCDEFGHJK19"));
+    QVERIFY(swipe->material);
+    QCOMPARE(swipe->material->txtLicense->text(), QString("ABCDEFGHJK19"));
+
+    QVERIFY(site.weigh("16500"));
+    QTest::mouseClick(swipe->material->cmdMat[2], Qt::LeftButton);
+    auto open = Site::rows(site.db("ticket.dbf"));
+    QCOMPARE(open.size(), std::size_t(1));
+    QCOMPARE(open[0]["truck"], std::string("ABCDEFGHJK19"));
+    QVERIFY(shown.shown.empty());
+}
+
+void TestKioskInbound::scaleNotReadyAtTheMaterial()
+{
+    Site site;
+    site.writeStandard();
+    dialogs::RecordingMessages shown;
+    TfrmSwipe* swipe = site.startKiosk();
+    TfrmLicense* license = toLicence(site, swipe);
+    QVERIFY(license);
+    typePlate(license, "BC12345");
+    TfrmMaterial* material = swipe->material;
+    QVERIFY(material);
+
+    auto nothingStored = [&] {
+        QCOMPARE(Site::showing(), material);
+        QCOMPARE(Site::rows(site.db("ticket.dbf")).size(), std::size_t(0));
+        QCOMPARE(site.counter(), 500LL);
+    };
+
+    // Pounds: the material screen words the message with a final comma.
+    QVERIFY(site.weigh("16500", 'L'));
+    QTest::mouseClick(material->cmdMat[0], Qt::LeftButton);
+    QCOMPARE(shown.shown.size(), std::size_t(1));
+    QCOMPARE(texts(shown.last()), kUnitMismatchComma);
+    nothingStored();
+
+    // Overload.
+    QVERIFY(site.weigh("---"));
+    QTest::mouseClick(material->cmdMat[1], Qt::LeftButton);
+    QCOMPARE(shown.shown.size(), std::size_t(2));
+    QCOMPARE(texts(shown.last()), kScaleError);
+    nothingStored();
+
+    // A button without a material does nothing, whatever the scale says.
+    QTest::mouseClick(material->cmdMat[3], Qt::LeftButton);
+    QTest::mouseClick(material->cmdMat[15], Qt::LeftButton);
+    QCOMPARE(shown.shown.size(), std::size_t(2));
+    nothingStored();
+
+    // Kilograms but no digits: the touch is ignored without a message.
+    QVERIFY(site.weigh(""));
+    QTest::mouseClick(material->cmdMat[0], Qt::LeftButton);
+    QCOMPARE(shown.shown.size(), std::size_t(2));
+    nothingStored();
+    QCOMPARE(kiosk::CurrentTicket().truck, std::string("BC12345"));
+
+    // The scale reads: the ticket gets the number the counter held all along.
+    QVERIFY(site.weigh("16500"));
+    QTest::mouseClick(material->cmdMat[1], Qt::LeftButton);
+    QCOMPARE(shown.shown.size(), std::size_t(2));
+    QCOMPARE(Site::showing(), swipe->instructions);
+    auto open = Site::rows(site.db("ticket.dbf"));
+    QCOMPARE(open.size(), std::size_t(1));
+    QCOMPARE(open[0]["ticket"], std::string("500"));
+    QCOMPARE(open[0]["product"], std::string("PEA GRAVEL"));
+    QCOMPARE(open[0]["in_wgt"], std::string("16500"));
+    QCOMPARE(site.counter(), 501LL);
+}
+
+void TestKioskInbound::materialButtons_data()
+{
+    QTest::addColumn<int>("products");
+    QTest::newRow("twenty") << 20;
+    QTest::newRow("three") << 3;
+}
+
+void TestKioskInbound::materialButtons()
+{
+    QFETCH(int, products);
+    Site site;
+    site.writeStandard();
+    std::vector<std::string> names;
+    for (int i = 1; i <= products; ++i)
+        names.push_back("MATERIAL " + std::to_string(i));
+    site.writeProducts(names);
+    dialogs::RecordingMessages shown;
+    TfrmSwipe* swipe = site.startKiosk();
+    TfrmLicense* license = toLicence(site, swipe);
+    QVERIFY(license);
+    typePlate(license, "P1");
+    TfrmMaterial* material = swipe->material;
+    QVERIFY(material);
+
+    for (int i = 0; i < 16; ++i) {
+        auto* b = material->findChild<MaterialButton*>(QString("cmdMat%1").arg(i + 1));
+        QVERIFY(b);
+        QCOMPARE(b, material->cmdMat[i]);
+        QCOMPARE(b->caption(), i < products ? QString("MATERIAL %1").arg(i + 1) : QString());
+        QVERIFY(b->isVisible());
+    }
+    // Row by row, four to a row.
+    QCOMPARE(material->cmdMat[1]->y(), material->cmdMat[0]->y());
+    QVERIFY(material->cmdMat[1]->x() > material->cmdMat[0]->x());
+    QVERIFY(material->cmdMat[4]->y() > material->cmdMat[0]->y());
+    QCOMPARE(material->cmdMat[4]->x(), material->cmdMat[0]->x());
+
+    QVERIFY(site.weigh("7000"));
+    QTest::mouseClick(material->cmdMat[15], Qt::LeftButton);
+    if (products < 16) {
+        QCOMPARE(Site::showing(), material);
+        QTest::mouseClick(material->cmdMat[2], Qt::LeftButton);
+    }
+    QCOMPARE(Site::showing(), swipe->instructions);
+    auto open = Site::rows(site.db("ticket.dbf"));
+    QCOMPARE(open.size(), std::size_t(1));
+    QCOMPARE(open[0]["product"], products < 16 ? std::string("MATERIAL 3") : std::string("MATERIAL 16"));
+    QVERIFY(shown.shown.empty());
+}
+
+QTEST_MAIN(TestKioskInbound)
+#include "test_kiosk_inbound.moc"

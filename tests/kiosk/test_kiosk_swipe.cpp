@@ -1,0 +1,303 @@
+// The swipe screen's failure paths, through the real screen with the card
+// reader and the scale on pseudo-terminals: unknown cards, scale errors and
+// empty weights at an outbound swipe, with what each leaves in the swipe box;
+// lines that arrive while another screen shows; start-up without a scale
+// port or without setup.ini.
+
+#include "TestSupport.h"
+
+#include "KioskSite.h"
+
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QtTest>
+
+using namespace kiosktest;
+
+namespace {
+
+const QStringList kUnknownCard {"Card Error", "Invalid Swipe Card!", "", "error", "OK"};
+const QStringList kUnitMismatch {"Weigh Scale Error", "Unit mis-matched!", "Please set the Unit of the Scale to \"kg\"",
+                                 "error", "OK"};
+const QStringList kScaleError {"Weigh Scale Error", "Scale Indicator Error!", "Unable to read the weight.", "error",
+                               "OK"};
+const QStringList kNoScalePort {"Unable to read the scale!", "Hardware setting is not available.", "", "error",
+                                "OK"};
+
+}  // namespace
+
+class TestKioskSwipe : public QObject {
+    Q_OBJECT
+
+private slots:
+    void unknownCards();
+    void scaleErrorsKeepTheSwipeText();
+    void emptyWeightAsksForAnotherSwipe();
+    void linesWhileAnotherScreenShowsAreDropped();
+    void noScalePort_data();
+    void noScalePort();
+    void withoutSetupIni();
+};
+
+void TestKioskSwipe::unknownCards()
+{
+    Site site;
+    site.writeStandard();
+    dialogs::RecordingMessages shown;
+    TfrmSwipe* swipe = site.startKiosk();
+
+    QVERIFY(site.swipeCard("9999"));
+    QTRY_COMPARE(shown.shown.size(), std::size_t(1));
+    QCOMPARE(texts(shown.last()), kUnknownCard);
+    QCOMPARE(swipe->txtSwipe->text(), QString());
+    QCOMPARE(Site::showing(), swipe);
+
+    // A keyboard-type reader, and a card number that only starts like a customer's.
+    typeSwipe(swipe, "10011");
+    QCOMPARE(shown.shown.size(), std::size_t(2));
+    QCOMPARE(texts(shown.last()), kUnknownCard);
+    QCOMPARE(swipe->txtSwipe->text(), QString());
+
+    // Enter on an empty box is no card either.
+    QTest::keyClick(swipe->txtSwipe, Qt::Key_Return);
+    QCOMPARE(shown.shown.size(), std::size_t(3));
+    QCOMPARE(texts(shown.last()), kUnknownCard);
+
+    // A line without CR is written into the box but is no swipe.
+    QVERIFY(site.card.send("1001\n"));
+    QVERIFY(site.cardTaken());
+    QCOMPARE(swipe->txtSwipe->text(), QString("1001"));
+    QCOMPARE(shown.shown.size(), std::size_t(3));
+    QCOMPARE(Site::showing(), swipe);
+
+    // A line split over several writes is one swipe.
+    QVERIFY(site.card.send("10"));
+    QVERIFY(site.cardTaken());
+    QVERIFY(site.card.send("02\r"));
+    QVERIFY(site.cardTaken());
+    QCOMPARE(Site::showing(), swipe);
+    QVERIFY(site.card.send("\n"));
+    QTRY_VERIFY(swipe->license && Site::showing() == swipe->license);
+    QCOMPARE(swipe->license->txtCust->text(), QString("BLUE RIVER AGGREGATES"));
+    QCOMPARE(shown.shown.size(), std::size_t(3));
+}
+
+void TestKioskSwipe::scaleErrorsKeepTheSwipeText()
+{
+    Site site;
+    site.writeStandard();
+    site.writeOpenTicket(77, "ARDWICK HAULAGE", "BC12345", 14020);
+    dialogs::RecordingMessages shown;
+    TfrmSwipe* swipe = site.startKiosk();
+
+    // No reading has come yet: no unit either.
+    QVERIFY(site.swipeCard("1001"));
+    QTRY_COMPARE(shown.shown.size(), std::size_t(1));
+    QCOMPARE(texts(shown.last()), kUnitMismatch);
+    QCOMPARE(swipe->txtSwipe->text(), QString("1001\r"));
+    QCOMPARE(Site::showing(), swipe);
+
+    // The same line again changes nothing in the box, so nothing is dispatched.
+    QVERIFY(site.swipeCard("1001"));
+    QVERIFY(site.cardTaken());
+    QCOMPARE(shown.shown.size(), std::size_t(1));
+
+    // A keyboard swipe now is appended to the kept text and is no card.
+    typeSwipe(swipe, "1001");
+    QCOMPARE(shown.shown.size(), std::size_t(2));
+    QCOMPARE(texts(shown.last()), kUnknownCard);
+    QCOMPARE(swipe->txtSwipe->text(), QString());
+
+    // Pounds, by keyboard: the text stays for the next Enter.
+    QVERIFY(site.weigh("9000", 'L'));
+    typeSwipe(swipe, "1001");
+    QCOMPARE(shown.shown.size(), std::size_t(3));
+    QCOMPARE(texts(shown.last()), kUnitMismatch);
+    QCOMPARE(swipe->txtSwipe->text(), QString("1001"));
+
+    // Overload: the reading is invalid.
+    QVERIFY(site.weigh("---"));
+    QTest::keyClick(swipe->txtSwipe, Qt::Key_Return);
+    QCOMPARE(shown.shown.size(), std::size_t(4));
+    QCOMPARE(texts(shown.last()), kScaleError);
+    QCOMPARE(swipe->txtSwipe->text(), QString("1001"));
+
+    // The card line differs from the typed text: it is dispatched.
+    QVERIFY(site.swipeCard("1001"));
+    QTRY_COMPARE(shown.shown.size(), std::size_t(5));
+    QCOMPARE(texts(shown.last()), kScaleError);
+    QCOMPARE(swipe->txtSwipe->text(), QString("1001\r"));
+
+    // Nothing was stored or printed, and the ticket is still open.
+    QCOMPARE(Site::showing(), swipe);
+    QVERIFY(!swipe->outbound);
+    auto open = Site::rows(site.db("ticket.dbf"));
+    QCOMPARE(open.size(), std::size_t(1));
+    QCOMPARE(open[0]["ticket"], std::string("77"));
+    QCOMPARE(QDir(site.db("")).entryList({"???[0-9][0-9][0-9][0-9].dbf"}, QDir::Files), QStringList());
+    QCOMPARE(site.printer.received(50), std::string());
+
+    // Once the scale reads again the same card goes out.
+    QVERIFY(site.weigh("8000"));
+    typeSwipe(swipe, "1001");  // the kept line and this: no card
+    QCOMPARE(texts(shown.last()), kUnknownCard);
+    typeSwipe(swipe, "1001");
+    QVERIFY(swipe->outbound);
+    QCOMPARE(Site::showing(), swipe->outbound);
+    QCOMPARE(swipe->outbound->txtNet->text(), QString("6020"));
+    QTRY_COMPARE(swipe->outbound->printed, 2);
+}
+
+void TestKioskSwipe::emptyWeightAsksForAnotherSwipe()
+{
+    Site site;
+    site.writeStandard();
+    site.writeOpenTicket(77, "ARDWICK HAULAGE", "BC12345", 14020);
+    dialogs::RecordingMessages shown;
+    TfrmSwipe* swipe = site.startKiosk();
+    QVERIFY(site.weigh(""));  // a frame in kilograms without digits
+    QCOMPARE(devices::ScaleReading().unit, std::string("K"));
+
+    QVERIFY(site.swipeCard("1001"));
+    QTRY_COMPARE(shown.shown.size(), std::size_t(1));
+    QCOMPARE(texts(shown.last()), (QStringList {"Weight Error", "Please swipe the card again.", "", "error", "OK"}));
+    QCOMPARE(swipe->txtSwipe->text(), QString());
+
+    typeSwipe(swipe, "1001");
+    QCOMPARE(shown.shown.size(), std::size_t(2));
+    QCOMPARE(texts(shown.last()), (QStringList {"Weight Error", "Please Swipe the card again.", "", "error", "OK"}));
+    QCOMPARE(swipe->txtSwipe->text(), QString());
+
+    QCOMPARE(Site::showing(), swipe);
+    QVERIFY(!swipe->outbound);
+    QCOMPARE(Site::rows(site.db("ticket.dbf")).size(), std::size_t(1));
+    QCOMPARE(site.printer.received(50), std::string());
+}
+
+void TestKioskSwipe::linesWhileAnotherScreenShowsAreDropped()
+{
+    Site site;
+    site.writeStandard({0, 0, 1});
+    dialogs::RecordingMessages shown;
+    TfrmSwipe* swipe = site.startKiosk();
+    QVERIFY(site.weigh("12000"));
+
+    QVERIFY(site.swipeCard("1001"));
+    QTRY_VERIFY(swipe->license && Site::showing() == swipe->license);
+    // Another driver swipes while the plate is being typed.
+    QVERIFY(site.swipeCard("1002"));
+    QVERIFY(site.cardTaken());
+    QCOMPARE(Site::showing(), swipe->license);
+    QCOMPARE(kiosk::CurrentTicket().customer, std::string("ARDWICK HAULAGE"));
+    typePlate(swipe->license, "BC1");
+
+    // ... and while the material screen shows.
+    QCOMPARE(Site::showing(), swipe->material);
+    QVERIFY(site.swipeCard("1002"));
+    QVERIFY(site.cardTaken());
+    QCOMPARE(Site::showing(), swipe->material);
+    QCOMPARE(kiosk::CurrentTicket().customer, std::string("ARDWICK HAULAGE"));
+    QTest::mouseClick(swipe->material->cmdMat[0], Qt::LeftButton);
+
+    // ... and while the instructions show.
+    QCOMPARE(Site::showing(), swipe->instructions);
+    QVERIFY(site.swipeCard("1002"));
+    QVERIFY(site.cardTaken());
+    QCOMPARE(Site::showing(), swipe->instructions);
+    QTRY_COMPARE_WITH_TIMEOUT(Site::showing(), static_cast<KioskScreen*>(swipe), 5000);
+
+    // None of them was kept for later.
+    QCOMPARE(swipe->txtSwipe->text(), QString());
+    QTest::qWait(50);
+    QCOMPARE(Site::showing(), swipe);
+    QVERIFY(shown.shown.empty());
+    QCOMPARE(Site::rows(site.db("ticket.dbf")).size(), std::size_t(1));
+
+    // The next swipe on the swipe screen works.
+    QVERIFY(site.swipeCard("1002"));
+    QTRY_VERIFY(Site::showing() == swipe->license);
+    QCOMPARE(swipe->license->txtCust->text(), QString("BLUE RIVER AGGREGATES"));
+}
+
+void TestKioskSwipe::noScalePort_data()
+{
+    QTest::addColumn<QString>("scalport");
+    QTest::addColumn<bool>("setupTable");
+    QTest::newRow("blank") << "" << true;
+    QTest::newRow("not a number") << "x" << true;
+    QTest::newRow("no setup.dbf") << "" << false;
+}
+
+void TestKioskSwipe::noScalePort()
+{
+    QFETCH(QString, scalport);
+    QFETCH(bool, setupTable);
+    Site site;
+    site.writeStandard();
+    if (setupTable)
+        site.writeSetup(scalport.toStdString(), "3", "1");
+    else
+        QVERIFY(QFile::remove(site.path("setup.dbf")));
+    dialogs::RecordingMessages shown;
+    TfrmSwipe* swipe = site.startKiosk();
+
+    QCOMPARE(shown.shown.size(), std::size_t(1));
+    QCOMPARE(texts(shown.last()), kNoScalePort);
+    QCOMPARE(kiosk::KioskSettings().scalePort, 0);
+    // Shown, the screen opens port 1, its design value; here that is the scale.
+    QVERIFY(swipe->comOutWeigh->isOpen());
+    QCOMPARE(swipe->comOutWeigh->portNumber(), 1);
+    QVERIFY(site.weigh("4321"));
+    QVERIFY(swipe->comCard->isOpen());
+    QCOMPARE(shown.shown.size(), std::size_t(1));
+}
+
+void TestKioskSwipe::withoutSetupIni()
+{
+    // No instruction lines, no time-outs and no [Ports]: the devices are
+    // named by the test's own lookup here.
+    Site site;
+    site.writeStandard();
+    QVERIFY(QFile::remove(site.path("setup.ini")));
+    site.writeOpenTicket(77, "BLUE RIVER AGGREGATES", "TRK9", 9000);
+    devices::setPortNameSource([&site](const std::string& key) {
+        if (key == "com1")
+            return site.linkOf("scale");
+        if (key == "com2")
+            return site.linkOf("card");
+        if (key == "com3")
+            return site.linkOf("printer");
+        return site.linkOf("none");
+    });
+    dialogs::RecordingMessages shown;
+    TfrmSwipe* swipe = site.startKiosk();
+    const kiosk::Settings& s = kiosk::KioskSettings();
+    QVERIFY(s.inboundLines.empty());
+    QVERIFY(s.outboundLines.empty());
+    QVERIFY(site.weigh("15000"));
+
+    // The outbound screen stays: it has no timer.
+    QVERIFY(site.swipeCard("1002"));
+    QTRY_VERIFY(swipe->outbound && Site::showing() == swipe->outbound);
+    QTRY_COMPARE(swipe->outbound->printed, 2);
+    QVERIFY(!swipe->outbound->timerDisplay->isActive());
+
+    // A new run of the kiosk: the licence screen has no timer, and the
+    // inbound instructions are an empty text that stays.
+    site.closeSwipe();
+    swipe = site.startKiosk();
+    QVERIFY(site.weigh("11000"));
+    QVERIFY(site.swipeCard("1001"));
+    QTRY_VERIFY(swipe->license && Site::showing() == swipe->license);
+    QVERIFY(!swipe->license->timerBack->isActive());
+    typePlate(swipe->license, "X1");
+    QTest::mouseClick(swipe->material->cmdMat[1], Qt::LeftButton);
+    QVERIFY(swipe->instructions);
+    QCOMPARE(Site::showing(), swipe->instructions);
+    QCOMPARE(swipe->instructions->memoInst->toPlainText(), QString());
+    QVERIFY(!swipe->instructions->timerDisplay->isActive());
+    QVERIFY(shown.shown.empty());
+}
+
+QTEST_MAIN(TestKioskSwipe)
+#include "test_kiosk_swipe.moc"

@@ -1,0 +1,101 @@
+// The time-outs of setup.ini [Timer] on the real screens: a licence screen
+// left while typing, the way back without a time-out, and time-outs of 0,
+// which give the screens no timer at all.
+
+#include "TestSupport.h"
+
+#include "KioskSite.h"
+
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QtTest>
+
+using namespace kiosktest;
+
+class TestKioskTimeouts : public QObject {
+    Q_OBJECT
+
+private slots:
+    void licenceTimesOutWhileTyping();
+    void backToMainScreenWithoutTimeOut();
+    void zeroTimeOutsKeepTheScreens();
+};
+
+void TestKioskTimeouts::licenceTimesOutWhileTyping()
+{
+    Site site;
+    site.writeStandard({1, 0, 0});
+    dialogs::RecordingMessages shown;
+    TfrmSwipe* swipe = site.startKiosk();
+    QVERIFY(site.swipeCard("1001"));
+    QTRY_VERIFY(swipe->license && Site::showing() == swipe->license);
+    QVERIFY(swipe->license->timerBack->isActive());
+    typePlate(swipe->license, "BC1", false);
+
+    QTRY_COMPARE_WITH_TIMEOUT(Site::showing(), static_cast<KioskScreen*>(swipe), 5000);
+    QVERIFY(!swipe->license->timerBack->isActive());
+    QCOMPARE(kiosk::CurrentTicket().customer, std::string());
+    QCOMPARE(kiosk::CurrentTicket().truck, std::string());
+    QCOMPARE(swipe->txtSwipe->text(), QString());
+    QVERIFY(!swipe->material);
+    QVERIFY(!QFile::exists(site.db("ticket.dbf")) || Site::rows(site.db("ticket.dbf")).empty());
+    QCOMPARE(site.counter(), 500LL);
+    QVERIFY(shown.shown.empty());
+
+    // The next visit's licence screen has its own time, from its showing.
+    QVERIFY(site.swipeCard("1002"));
+    QTRY_VERIFY(swipe->license && Site::showing() == swipe->license);
+    QCOMPARE(swipe->license->txtCust->text(), QString("BLUE RIVER AGGREGATES"));
+    QCOMPARE(swipe->license->txtLicense->text(), QString());
+    QVERIFY(swipe->license->timerBack->isActive());
+}
+
+void TestKioskTimeouts::backToMainScreenWithoutTimeOut()
+{
+    Site site;
+    site.writeStandard({0, 0, 0});
+    dialogs::RecordingMessages shown;
+    TfrmSwipe* swipe = site.startKiosk();
+    QVERIFY(site.swipeCard("1001"));
+    QTRY_VERIFY(swipe->license && Site::showing() == swipe->license);
+    QVERIFY(!swipe->license->timerBack->isActive());
+    typePlate(swipe->license, "BC1", false);
+
+    QTest::mouseClick(swipe->license->cmdHome, Qt::LeftButton);
+    QCOMPARE(Site::showing(), swipe);
+    QCOMPARE(kiosk::CurrentTicket().customer, std::string());
+    QCOMPARE(swipe->txtSwipe->text(), QString());
+    QVERIFY(shown.shown.empty());
+}
+
+void TestKioskTimeouts::zeroTimeOutsKeepTheScreens()
+{
+    Site site;
+    site.writeStandard({0, 0, 0});
+    site.writeOpenTicket(77, "BLUE RIVER AGGREGATES", "TRK9", 9000);
+    dialogs::RecordingMessages shown;
+    TfrmSwipe* swipe = site.startKiosk();
+    QVERIFY(site.weigh("12000"));
+
+    // Inbound: the instructions have no timer.
+    QVERIFY(site.swipeCard("1001"));
+    QTRY_VERIFY(swipe->license && Site::showing() == swipe->license);
+    typePlate(swipe->license, "BC1");
+    QTest::mouseClick(swipe->material->cmdMat[0], Qt::LeftButton);
+    QCOMPARE(Site::showing(), swipe->instructions);
+    QVERIFY(!swipe->instructions->timerDisplay->isActive());
+
+    // Outbound, in a new run: the outbound screen has no timer.
+    site.closeSwipe();
+    swipe = site.startKiosk();
+    QVERIFY(site.weigh("15000"));
+    QVERIFY(site.swipeCard("1002"));
+    QTRY_VERIFY(swipe->outbound && Site::showing() == swipe->outbound);
+    QTRY_COMPARE(swipe->outbound->printed, 2);
+    QVERIFY(!swipe->outbound->timerDisplay->isActive());
+    QCOMPARE(swipe->outbound->txtNet->text(), QString("6000"));
+    QVERIFY(shown.shown.empty());
+}
+
+QTEST_MAIN(TestKioskTimeouts)
+#include "test_kiosk_timeouts.moc"
