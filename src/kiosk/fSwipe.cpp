@@ -264,6 +264,8 @@ void TfrmSwipe::CloseKiosk()
 void TfrmSwipe::OpenStation()
 {
     if (auto& opener = stationOpener()) {
+        // The operator works the station with the normal pointer.
+        showPointer();
         opener(this);
     } else {
         dialogs::ShowMsgBox("Weighing Station", "The weighing station is not available.", {},

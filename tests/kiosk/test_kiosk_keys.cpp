@@ -12,6 +12,8 @@
 #include <QScreen>
 #include <QWindow>
 #include <map>
+#include <QApplication>
+#include <QCursor>
 #include <QtTest>
 
 using namespace kiosktest;
@@ -66,9 +68,16 @@ void TestKioskKeys::stationAndBack()
 
     int opened = 0;
     bool scaleWhileAway = false, cardWhileAway = true;
+    // The pointer is hidden on the kiosk and shown on the station.
+    auto pointerHidden = [] {
+        return QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::BlankCursor;
+    };
+    QVERIFY(pointerHidden());
+    bool pointerOnStation = false;
     auto previous = kiosk::setStationOpener([&](TfrmSwipe* from) {
         ++opened;
         QCOMPARE(from, swipe);
+        pointerOnStation = !pointerHidden();
         // What the station does: the kiosk hides while it shows.
         swipe->hide();
         if (opened == 1) {
@@ -87,6 +96,8 @@ void TestKioskKeys::stationAndBack()
 
     QTest::keyClick(swipe->txtSwipe, Qt::Key_F10, Qt::ControlModifier);
     QCOMPARE(opened, 1);
+    QVERIFY(pointerOnStation);
+    QVERIFY(pointerHidden());
     QCOMPARE(Site::showing(), swipe);
     QCOMPARE(swipe->txtSwipe->text(), QString());
     QVERIFY(swipe->comOutWeigh->isOpen());
