@@ -3,6 +3,8 @@
 // real pseudo-terminal on a port set up as the scale port.
 
 #include "devices/ScaleReading.h"
+
+#include "Pty.h"
 #include "devices/SerialPort.h"
 #include "dialogs/MessageSeam.h"
 
@@ -236,13 +238,10 @@ private slots:
 
     void framesThroughTheScalePort()
     {
-        int master = -1, slave = -1;
-        char name[128] = {};
-        QVERIFY(::openpty(&master, &slave, name, nullptr, nullptr) == 0);
-        termios raw {};
-        ::tcgetattr(slave, &raw);
-        ::cfmakeraw(&raw);
-        ::tcsetattr(slave, TCSANOW, &raw);
+        testsupport::Pty pty;
+        QVERIFY(pty.ok());
+        const int slave = pty.slave;
+        const std::string name = pty.name;
 
         devices::SerialPort port;
         devices::configureScalePort(port, 4);
@@ -259,14 +258,12 @@ private slots:
         QCOMPARE(int(cfgetospeed(&t)), int(B1200));
 
         const std::string frames = "\x02  12345 KG\r\n\x02  12350";
-        QCOMPARE(::write(master, frames.data(), frames.size()), ssize_t(frames.size()));
+        QVERIFY(pty.send(frames));
         QTRY_COMPARE_WITH_TIMEOUT(devices::ScaleReading().weight, std::string("12345"), 5000);
         QCOMPARE(devices::ScaleReading().unit, std::string("K"));
-        QCOMPARE(::write(master, " KG\r\n", 5), ssize_t(5));
+        QVERIFY(pty.send(" KG\r\n"));
         QTRY_COMPARE_WITH_TIMEOUT(devices::ScaleReading().weight, std::string("12350"), 5000);
         port.close();
-        ::close(master);
-        ::close(slave);
     }
 };
 

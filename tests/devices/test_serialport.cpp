@@ -4,6 +4,8 @@
 
 #include "devices/SerialPort.h"
 
+#include "Pty.h"
+
 #include <QEventLoop>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -21,77 +23,7 @@
 
 namespace {
 
-// One pseudo-terminal: master = the device's side, slave kept open by the
-// test so its line settings can be read while the port has it.
-struct Pty {
-    int master = -1;
-    int slave = -1;
-    std::string slaveName;
-
-    Pty()
-    {
-        char name[128] = {};
-        if (::openpty(&master, &slave, name, nullptr, nullptr) != 0)
-            return;
-        slaveName = name;
-        termios t {};
-        ::tcgetattr(slave, &t);
-        ::cfmakeraw(&t);
-        ::tcsetattr(slave, TCSANOW, &t);
-        ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
-    }
-    ~Pty() { closeAll(); }
-    void closeAll()
-    {
-        if (master >= 0)
-            ::close(master);
-        if (slave >= 0)
-            ::close(slave);
-        master = slave = -1;
-    }
-    bool ok() const { return master >= 0; }
-    void send(const std::string& bytes) const
-    {
-        std::size_t done = 0;
-        while (done < bytes.size()) {
-            ssize_t n = ::write(master, bytes.data() + done, bytes.size() - done);
-            if (n > 0)
-                done += std::size_t(n);
-            else
-                ::usleep(1000);
-        }
-    }
-    // What the port sent, until `expected` bytes came or the time is up.
-    std::string receive(std::size_t expected, int timeoutMs = 3000) const
-    {
-        std::string got;
-        for (int waited = 0; got.size() < expected && waited < timeoutMs;) {
-            pollfd p {master, POLLIN, 0};
-            if (::poll(&p, 1, 20) > 0) {
-                char buf[4096];
-                ssize_t n = ::read(master, buf, sizeof buf);
-                if (n > 0) {
-                    got.append(buf, std::size_t(n));
-                    continue;
-                }
-            }
-            waited += 20;
-        }
-        return got;
-    }
-    termios settings() const
-    {
-        termios t {};
-        ::tcgetattr(slave, &t);
-        return t;
-    }
-    // Output of the slave is held (an XOff was taken).
-    bool outputStopped() const
-    {
-        pollfd p {slave, POLLOUT, 0};
-        return ::poll(&p, 1, 0) == 0;
-    }
-};
+using testsupport::Pty;
 
 // Link names must differ between test programs: the port's lock file is
 // named after the link.
@@ -177,7 +109,7 @@ private slots:
         QVERIFY(pty.ok());
         QTemporaryDir dir;
         const std::string link = linkIn(dir, "card");
-        QVERIFY(pointLink(link, pty.slaveName));
+        QVERIFY(pointLink(link, pty.name));
         devices::setPortNameSource([&](const std::string& key) { return key == "com2" ? link : std::string(); });
 
         devices::SerialPort port;
@@ -211,7 +143,7 @@ private slots:
         Pty pty;
         QVERIFY(pty.ok());
         devices::SerialPort port;
-        port.setDeviceName(pty.slaveName);
+        port.setDeviceName(pty.name);
         port.setFlowControl(transmitFlow());
         QVERIFY2(port.open(), port.lastError().c_str());
         pty.send("\x13");
@@ -233,7 +165,7 @@ private slots:
         Pty pty;
         QVERIFY(pty.ok());
         devices::SerialPort port;
-        port.setDeviceName(pty.slaveName);
+        port.setDeviceName(pty.name);
         port.setBufferSizes(4096, 100);
         port.setFlowControl(transmitFlow());
         QVERIFY(port.open());
@@ -256,7 +188,7 @@ private slots:
         Pty pty;
         QVERIFY(pty.ok());
         devices::SerialPort port;
-        port.setDeviceName(pty.slaveName);
+        port.setDeviceName(pty.name);
         QVERIFY(port.open());
         std::string got;
         bool first = true;
@@ -292,7 +224,7 @@ private slots:
 
         Pty pty;
         QVERIFY(pty.ok());
-        QVERIFY(pointLink(link, pty.slaveName));
+        QVERIFY(pointLink(link, pty.name));
         QTRY_VERIFY_WITH_TIMEOUT(port.isOpen(), 5000);
         QCOMPARE(opened.count(), 1);
     }
@@ -307,7 +239,7 @@ private slots:
         QVERIFY(!port.open());
         port.close();
         Pty pty;
-        QVERIFY(pointLink(link, pty.slaveName));
+        QVERIFY(pointLink(link, pty.name));
         QTest::qWait(200);
         QVERIFY(!port.isOpen());
 
@@ -317,7 +249,7 @@ private slots:
         once.setKeepOpen(false);
         once.setReopenInterval(20);
         QVERIFY(!once.open());
-        QVERIFY(pointLink(link + "-none", pty.slaveName));
+        QVERIFY(pointLink(link + "-none", pty.name));
         QTest::qWait(200);
         QVERIFY(!once.isOpen());
     }
@@ -328,7 +260,7 @@ private slots:
         const std::string link = linkIn(dir, "usb");
         auto first = std::make_unique<Pty>();
         QVERIFY(first->ok());
-        QVERIFY(pointLink(link, first->slaveName));
+        QVERIFY(pointLink(link, first->name));
 
         devices::SerialPort port;
         port.setDeviceName(link);
@@ -361,7 +293,7 @@ private slots:
         // Plugged in again: a new device under the same name.
         Pty second;
         QVERIFY(second.ok());
-        QVERIFY(pointLink(link, second.slaveName));
+        QVERIFY(pointLink(link, second.name));
         QTRY_VERIFY_WITH_TIMEOUT(port.isOpen(), 5000);
         QCOMPARE(opened.count(), 2);
         const termios t = second.settings();
@@ -378,7 +310,7 @@ private slots:
         const std::string link = linkIn(dir, "moved");
         Pty first, second;
         QVERIFY(first.ok() && second.ok());
-        QVERIFY(pointLink(link, first.slaveName));
+        QVERIFY(pointLink(link, first.name));
         devices::SerialPort port;
         port.setDeviceName(link);
         port.setReopenInterval(50);
@@ -390,7 +322,7 @@ private slots:
                 got.push_back(char(port.readByte()));
         });
         QVERIFY(port.open());
-        QVERIFY(pointLink(link, second.slaveName));
+        QVERIFY(pointLink(link, second.name));
         QTRY_COMPARE_WITH_TIMEOUT(opened.count(), 2, 5000);
         second.send("x");
         QTRY_COMPARE_WITH_TIMEOUT(got, std::string("x"), 5000);

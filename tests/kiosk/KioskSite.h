@@ -6,6 +6,7 @@
 // holds the device ends: it sends scale frames and card lines and reads what
 // the printer was sent. The swipe screen is made as the program makes it.
 
+#include "Pty.h"
 #include "data/Catalogue.h"
 #include "data/Cdx.h"
 #include "data/CodeBase.h"
@@ -47,54 +48,7 @@
 
 namespace kiosktest {
 
-// One pseudo-terminal. The test keeps the slave open too, so the device
-// stays while the program closes and reopens its end.
-struct Pty {
-    int master = -1;
-    int slave = -1;
-    std::string terminal;
-
-    Pty()
-    {
-        char name[128] = {};
-        if (::openpty(&master, &slave, name, nullptr, nullptr) != 0)
-            return;
-        terminal = name;
-        termios t {};
-        ::tcgetattr(slave, &t);
-        ::cfmakeraw(&t);
-        ::tcsetattr(slave, TCSANOW, &t);
-        ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
-    }
-    ~Pty()
-    {
-        ::close(master);
-        ::close(slave);
-    }
-    Pty(const Pty&) = delete;
-    Pty& operator=(const Pty&) = delete;
-
-    bool send(const std::string& bytes) const
-    {
-        return ::write(master, bytes.data(), bytes.size()) == ssize_t(bytes.size());
-    }
-    // Everything sent to the device so far, once nothing came for quietMs.
-    std::string received(int quietMs = 300) const
-    {
-        std::string got;
-        for (;;) {
-            pollfd p {master, POLLIN, 0};
-            if (::poll(&p, 1, quietMs) <= 0)
-                return got;
-            char buf[4096];
-            const ssize_t n = ::read(master, buf, sizeof buf);
-            if (n <= 0)
-                return got;
-            got.append(buf, std::size_t(n));
-        }
-    }
-    void drain() const { (void)received(0); }
-};
+using testsupport::Pty;
 
 // A scale frame as an indicator sends it: STX, the weight right-aligned in
 // seven places, the unit letter, CR.
@@ -381,7 +335,7 @@ private:
     {
         const std::string l = linkOf(role);
         ::unlink(l.c_str());
-        if (pty.terminal.empty() || ::symlink(pty.terminal.c_str(), l.c_str()) != 0)
+        if (pty.name.empty() || ::symlink(pty.name.c_str(), l.c_str()) != 0)
             qWarning("no %s device", role);
     }
     std::unique_ptr<TfrmSwipe> swipe_;

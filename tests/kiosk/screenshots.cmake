@@ -3,7 +3,7 @@
 # Included from tests/CMakeLists.txt.
 add_executable(kiosk_screenshots ${CMAKE_CURRENT_LIST_DIR}/screenshot_driver.cpp)
 set_target_properties(kiosk_screenshots PROPERTIES AUTOMOC ON)
-target_include_directories(kiosk_screenshots PRIVATE ${CMAKE_CURRENT_LIST_DIR})
+target_include_directories(kiosk_screenshots PRIVATE ${CMAKE_CURRENT_LIST_DIR} ${CMAKE_CURRENT_LIST_DIR}/../support)
 target_link_libraries(kiosk_screenshots PRIVATE grazulo_kiosk_ui Qt6::Test)
 target_compile_definitions(kiosk_screenshots PRIVATE GRAZULO_ASSETS_DIR="${CMAKE_SOURCE_DIR}/assets")
 

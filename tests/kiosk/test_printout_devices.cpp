@@ -8,6 +8,8 @@
 #include "kiosk/KioskSettings.h"
 #include "kiosk/TicketPrintout.h"
 
+#include "Pty.h"
+
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -23,55 +25,7 @@
 
 namespace {
 
-struct Printer {
-    int master = -1;
-    int slave = -1;
-    std::string device;
-    Printer()
-    {
-        char name[128] = {};
-        if (::openpty(&master, &slave, name, nullptr, nullptr) != 0)
-            return;
-        device = name;
-        termios t {};
-        ::tcgetattr(slave, &t);
-        ::cfmakeraw(&t);
-        ::tcsetattr(slave, TCSANOW, &t);
-        ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
-    }
-    ~Printer()
-    {
-        ::close(master);
-        ::close(slave);
-    }
-    void send(char c) const { QCOMPARE(::write(master, &c, 1), ssize_t(1)); }
-    // Everything the printer has been sent so far.
-    std::string received(int quietMs = 200) const
-    {
-        std::string got;
-        for (;;) {
-            pollfd p {master, POLLIN, 0};
-            if (::poll(&p, 1, quietMs) <= 0)
-                return got;
-            char buf[4096];
-            const ssize_t n = ::read(master, buf, sizeof buf);
-            if (n <= 0)
-                return got;
-            got.append(buf, std::size_t(n));
-        }
-    }
-    bool outputStopped() const
-    {
-        pollfd p {slave, POLLOUT, 0};
-        return ::poll(&p, 1, 0) == 0;
-    }
-    termios settings() const
-    {
-        termios t {};
-        ::tcgetattr(slave, &t);
-        return t;
-    }
-};
+using Printer = testsupport::Pty;
 
 const xb::LocalTime kNow {2026, 12, 9, 16, 40, 0};
 
@@ -130,7 +84,7 @@ private slots:
     void serialPrinterGetsTheWholeTicketTwice()
     {
         Printer printer;
-        comDevice = printer.device;
+        comDevice = printer.name;
         // The port comes in with other settings (the station's, say).
         devices::SerialPort port;
         port.setPortNumber(5);
@@ -160,10 +114,10 @@ private slots:
     void printerPausedByXOffFinishesOnXOn()
     {
         Printer printer;
-        comDevice = printer.device;
+        comDevice = printer.name;
         devices::SerialPort port;
         connect(&port, &devices::SerialPort::opened, [&] {
-            printer.send('\x13');
+            QVERIFY(printer.send("\x13"));
             QTRY_VERIFY_WITH_TIMEOUT(printer.outputStopped(), 3000);
         });
         std::atomic<bool> done {false};
@@ -185,11 +139,11 @@ private slots:
     void printerHoldingXOffIsReportedAndLeavesNoRemnant()
     {
         Printer printer;
-        comDevice = printer.device;
+        comDevice = printer.name;
         kiosk::setPrinterTimeout(300);
         devices::SerialPort port;
         auto hold = connect(&port, &devices::SerialPort::opened, [&] {
-            printer.send('\x13');  // out of paper, and never says XOn
+            QVERIFY(printer.send("\x13"));  // out of paper, and never says XOn
             QTRY_VERIFY_WITH_TIMEOUT(printer.outputStopped(), 3000);
         });
         dialogs::RecordingMessages shown;
@@ -204,7 +158,7 @@ private slots:
         // Paper in: the next ticket comes out whole, without the rest of the
         // one given up.
         disconnect(hold);
-        printer.send('\x11');
+        QVERIFY(printer.send("\x11"));
         kiosk::setPrinterTimeout(2000);
         QVERIFY(kiosk::PrintKioskTicket(port));
         QCOMPARE(printer.received(), expectedTicket(1));
@@ -236,7 +190,7 @@ private slots:
     void noPrinterTypeIsReported()
     {
         Printer printer;
-        comDevice = printer.device;
+        comDevice = printer.name;
         for (int type : {0, 6}) {
             kiosk::KioskSettings().PrinterType = type;
             devices::SerialPort port;
@@ -253,7 +207,7 @@ private slots:
     void unreadableWeightsAreReportedNotPrinted()
     {
         Printer printer;
-        comDevice = printer.device;
+        comDevice = printer.name;
         kiosk::CurrentTicket().out_wgt = "87-60";
         devices::SerialPort port;
         dialogs::RecordingMessages shown;
