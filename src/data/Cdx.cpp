@@ -210,6 +210,21 @@ struct CdxIndex::Impl {
         return true;
     }
 
+    // A tag that can be changed and a key of its length; `f` says why not.
+    bool changeable(int t, const std::string& key, std::string& f)
+    {
+        if (!tagOk(t)) {
+            f = fault;
+            return false;
+        }
+        if (key.size() != size_t(tags[size_t(t)].keyLen)) {
+            f = who(t) + ": a key of " + std::to_string(key.size()) + " bytes, the tag's keys have " +
+                std::to_string(tags[size_t(t)].keyLen);
+            return false;
+        }
+        return true;
+    }
+
     Node* load(int t, uint32_t off);
     IdxStatus descend(int t, std::string_view key, uint32_t rec, bool strict, Path& path);
     IdxStatus edgeDown(int t, Path& path, bool leftmost);
@@ -1165,17 +1180,10 @@ IdxStatus CdxIndex::seek(int t, const std::string& key, IndexEntry& out)
 bool CdxIndex::insert(int t, const std::string& key, uint32_t recno, std::string& fault)
 {
     Impl& m = *d;
-    if (!m.tagOk(t)) {
-        fault = m.fault;
+    if (!m.changeable(t, key, fault))
         return false;
-    }
     TagInfo& tg = m.tags[size_t(t)];
     int L = tg.keyLen;
-    if (key.size() != size_t(L)) {
-        fault = m.who(t) + ": a key of " + std::to_string(key.size()) + " bytes, the tag's keys have " +
-                std::to_string(L);
-        return false;
-    }
     Path p;
     if (tg.def.unique) {
         IdxStatus st = m.ascAtOrAfter(t, key, 0, false, p);
@@ -1224,17 +1232,10 @@ bool CdxIndex::insert(int t, const std::string& key, uint32_t recno, std::string
 bool CdxIndex::remove(int t, const std::string& key, uint32_t recno, std::string& fault)
 {
     Impl& m = *d;
-    if (!m.tagOk(t)) {
-        fault = m.fault;
+    if (!m.changeable(t, key, fault))
         return false;
-    }
     TagInfo& tg = m.tags[size_t(t)];
     int L = tg.keyLen;
-    if (key.size() != size_t(L)) {
-        fault = m.who(t) + ": a key of " + std::to_string(key.size()) + " bytes, the tag's keys have " +
-                std::to_string(L);
-        return false;
-    }
     Path p;
     IdxStatus st = m.ascAtOrAfter(t, key, recno, false, p);
     if (st == IdxStatus::Broken) {
