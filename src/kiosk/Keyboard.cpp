@@ -24,24 +24,21 @@ OnScreenKeyboard::OnScreenKeyboard(QWidget* parent) : QWidget(parent)
             connect(b, &QPushButton::clicked, this, [this, label] { press(label); });
         keys_.push_back({b, x, y, w});
     };
+    // A row of single-character keys, one unit wide each, from x on.
+    auto addRow = [&add](const QString& chars, double x, double y) {
+        for (int i = 0; i < chars.size(); ++i)
+            add(chars.mid(i, 1), x + i, y, 1);
+    };
     add("Esc", 0, 0, 1, false);
-    const QString digits = "1234567890";
-    for (int i = 0; i < digits.size(); ++i)
-        add(digits.mid(i, 1), 1 + i, 0, 1);
+    addRow("1234567890", 1, 0);
     add("Backspace", 11, 0, 4);
     add("Tab", 0, 1, 1.5, false);
-    const QString row1 = "QWERTYUIOP";
-    for (int i = 0; i < row1.size(); ++i)
-        add(row1.mid(i, 1), 1.5 + i, 1, 1);
+    addRow("QWERTYUIOP", 1.5, 1);
     add("Caps Lock", 0, 2, 1.75, false);
-    const QString row2 = "ASDFGHJKL";
-    for (int i = 0; i < row2.size(); ++i)
-        add(row2.mid(i, 1), 1.75 + i, 2, 1);
+    addRow("ASDFGHJKL", 1.75, 2);
     add("Enter", 10.75, 2, 4.25);
     add("Shift", 0, 3, 2.25, false);
-    const QString row3 = "ZXCVBNM";
-    for (int i = 0; i < row3.size(); ++i)
-        add(row3.mid(i, 1), 2.25 + i, 3, 1);
+    addRow("ZXCVBNM", 2.25, 3);
     add("Shift ", 9.25, 3, 2.25, false);
     keys_.back().button->setObjectName("keyShiftRight");
     layoutKeys();
