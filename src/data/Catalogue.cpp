@@ -2,6 +2,7 @@
 
 #include "data/Cdx.h"
 #include "data/Paths.h"
+#include "data/TicketValues.h"
 
 #include <algorithm>
 #include <climits>
@@ -182,22 +183,8 @@ xb::Date today()
     return xb::Date {t.year, t.month, t.day};
 }
 
-int timeToStored(int hour, int minute) { return hour * 100 + minute; }
+int timeToStored(int hour, int minute) { return values::storedTime(hour, minute); }
 
-std::string storedTimeText(std::string_view stored)
-{
-    std::string digits;
-    for (char c : stored)
-        if (c >= '0' && c <= '9')
-            digits += c;
-        else if (c != ' ')
-            return {};
-    if (digits.empty())
-        return {};
-    long v = std::strtol(digits.c_str(), nullptr, 10);
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%02ld:%02ld", (v / 100) % 100, v % 100);
-    return buf;
-}
+std::string storedTimeText(std::string_view stored) { return values::timeText(stored); }
 
 }  // namespace catalogue

@@ -1,7 +1,6 @@
 #include "devices/ScaleReading.h"
 
 #include "devices/SerialPort.h"
-#include "dialogs/MessageSeam.h"
 
 namespace devices {
 
@@ -141,17 +140,6 @@ ScaleCheck CheckScale(const ScaleReadingState& reading, ScaleCheckScreen screen)
         check.weight = reading.weight;
     }
     return check;
-}
-
-bool CheckScaleReading(std::string& weight, ScaleCheckScreen screen, const ScaleReadingState& reading)
-{
-    const ScaleCheck check = CheckScale(reading, screen);
-    if (check.status != ScaleStatus::kValid) {
-        dialogs::ShowMsgBox(check.caption, check.line1, check.line2, dialogs::kError, dialogs::kOk);
-        return false;
-    }
-    weight = check.weight;
-    return true;
 }
 
 }  // namespace devices

@@ -95,10 +95,4 @@ struct ScaleCheck {
 ScaleCheck CheckScale(const ScaleReadingState& reading = ScaleReading(),
                       ScaleCheckScreen screen = ScaleCheckScreen::kStandard);
 
-// Makes the check and, when the reading cannot be used, shows its message
-// (error picture, OK). Gives true when the reading is valid; the weight is
-// then in `weight`.
-bool CheckScaleReading(std::string& weight, ScaleCheckScreen screen = ScaleCheckScreen::kStandard,
-                       const ScaleReadingState& reading = ScaleReading());
-
 }  // namespace devices

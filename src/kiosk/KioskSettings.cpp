@@ -44,15 +44,6 @@ KioskConnection::~KioskConnection()
         util::closeData(connection_);
 }
 
-int ScopedTable::close()
-{
-    if (!table_)
-        return xb::kSuccess;
-    int r = table_->close();
-    table_ = nullptr;
-    return r;
-}
-
 namespace {
 
 // A port number or printer type as the setup table holds it: the trimmed

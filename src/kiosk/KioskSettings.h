@@ -4,6 +4,7 @@
 // kiosk's data connection.
 
 #include "data/CodeBase.h"
+#include "data/TicketStore.h"
 
 #include <string>
 #include <vector>
@@ -45,28 +46,8 @@ private:
     bool own_ = false;
 };
 
-// A table opened for one operation, closed when the operation leaves it
-// (on every path), so the long-lived kiosk connection never keeps a table.
-class ScopedTable {
-public:
-    explicit ScopedTable(xb::Table* table = nullptr) : table_(table) {}
-    ~ScopedTable() { close(); }
-    ScopedTable(const ScopedTable&) = delete;
-    ScopedTable& operator=(const ScopedTable&) = delete;
-    void reset(xb::Table* table)
-    {
-        close();
-        table_ = table;
-    }
-    // Flushes and closes; the engine's result (kSuccess when all reached the disk).
-    int close();
-    xb::Table* get() const { return table_; }
-    xb::Table* operator->() const { return table_; }
-    explicit operator bool() const { return table_ != nullptr; }
-
-private:
-    xb::Table* table_;
-};
+// A table opened for one operation, closed when it leaves it.
+using ScopedTable = store::ScopedTable;
 
 // The ports and the printer type from the first record of setup.dbf in the
 // program directory: scalport, prtport and printer, each trimmed and read as

@@ -3,6 +3,7 @@
 #include "devices/SerialPort.h"
 #include "dialogs/MessageSeam.h"
 #include "kiosk/KioskSettings.h"
+#include "data/TicketValues.h"
 
 #include <QElapsedTimer>
 
@@ -21,26 +22,6 @@ namespace {
 
 constexpr const char* kPrinterCaption = "Printer Error";
 int g_printerTimeoutMs = 5000;
-
-std::string_view trimmed(std::string_view s)
-{
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-        s.remove_suffix(1);
-    return s;
-}
-
-// Letters a to z only: names may carry bytes of any code page, which an
-// upper-casing by locale would garble.
-std::string upperAscii(std::string_view s)
-{
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'a' && c <= 'z')
-            c = char(c - 'a' + 'A');
-    return out;
-}
 
 bool isUtf8(std::string_view s)
 {
@@ -70,33 +51,6 @@ std::string firstChars(std::string_view s, std::size_t n)
             ++i;
     }
     return std::string(s.substr(0, i));
-}
-
-std::string slice(std::string_view s, std::size_t pos, std::size_t len)
-{
-    return pos >= s.size() ? std::string() : std::string(s.substr(pos, len));
-}
-
-std::string twoDigits(int v)
-{
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%02d", v);
-    return buf;
-}
-
-std::optional<long long> wholeNumber(std::string_view text)
-{
-    text = trimmed(text);
-    if (!text.empty() && text.front() == '+')
-        text.remove_prefix(1);
-    const std::size_t digits = text.size() - (!text.empty() && text.front() == '-' ? 1 : 0);
-    if (digits == 0 || digits > 15)  // a weight field holds 10 digits; more is no weight
-        return std::nullopt;
-    long long v = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-    if (ec != std::errc() || end != text.data() + text.size())
-        return std::nullopt;
-    return v;
 }
 
 void report(const std::string& line1, const std::string& line2 = {})
@@ -219,61 +173,24 @@ void PrintRight(TicketOutput& out, std::string_view text, int margin)
     PrintText(out, text, false);
 }
 
-std::string ticketTimeText(std::string_view stored)
-{
-    std::string digits;
-    for (const char c : stored) {
-        if (c >= '0' && c <= '9')
-            digits.push_back(c);
-        else if (c != ' ' && c != ':')
-            return std::string(trimmed(stored));  // not a stored time: shown as held
-    }
-    if (digits.empty())
-        return {};
-    std::string minutes = digits.size() >= 2 ? digits.substr(digits.size() - 2) : "0" + digits;
-    std::string hours = digits.size() > 2 ? digits.substr(0, digits.size() - 2) : std::string();
-    while (hours.size() > 2 && hours.front() == '0')
-        hours.erase(0, 1);
-    while (hours.size() < 2)
-        hours.insert(0, 1, '0');
-    return hours + ":" + minutes;
-}
+std::string ticketTimeText(std::string_view stored) { return values::timeText(stored); }
 
 std::string ticketDateText(std::string_view stored)
 {
-    const std::string_view d = trimmed(stored);
+    // Held as the station shows a date (with '/'): printed as held;
+    // otherwise the characters of yyyymmdd put in the order mm/dd/yyyy.
+    const std::string_view d = values::trim(stored);
     if (d.empty() || d.find('/') != std::string_view::npos)
         return std::string(d);
-    return slice(d, 4, 2) + "/" + slice(d, 6, 2) + "/" + slice(d, 0, 4);
+    auto part = [d](std::size_t pos, std::size_t len) {
+        return pos >= d.size() ? std::string() : std::string(d.substr(pos, len));
+    };
+    return part(4, 2) + "/" + part(6, 2) + "/" + part(0, 4);
 }
 
-std::string timeOfDayText(const xb::LocalTime& t) { return twoDigits(t.hour) + ":" + twoDigits(t.minute); }
+std::string timeOfDayText(const xb::LocalTime& t) { return values::timeText(t); }
 
-std::string dateText(const xb::LocalTime& t)
-{
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%02d/%02d/%04d", t.month, t.day, t.year);
-    return buf;
-}
-
-std::optional<TicketWeights> ticketWeights(std::string_view inWeight, std::string_view outWeight)
-{
-    const auto in = wholeNumber(inWeight);
-    const auto out = wholeNumber(outWeight);
-    if (!in || !out)
-        return std::nullopt;
-    TicketWeights w;
-    if (*in > *out) {
-        w.gross = std::string(trimmed(inWeight));
-        w.tare = std::string(trimmed(outWeight));
-        w.net = std::to_string(*in - *out);
-    } else {
-        w.gross = std::string(trimmed(outWeight));
-        w.tare = std::string(trimmed(inWeight));
-        w.net = std::to_string(*out - *in);
-    }
-    return w;
-}
+std::string dateText(const xb::LocalTime& t) { return values::dateText(values::dateOf(t)); }
 
 std::optional<std::string> KioskTicketBytes(const Ticket& t, int printerType, const xb::LocalTime& today)
 {
@@ -281,7 +198,7 @@ std::optional<std::string> KioskTicketBytes(const Ticket& t, int printerType, co
     out.path = printerPathFor(printerType);
     if (out.path.output == PrinterOutput::kNone)
         return std::nullopt;
-    const auto weights = ticketWeights(t.in_wgt, t.out_wgt);
+    const auto weights = values::weighing(t.in_wgt, t.out_wgt);
     if (!weights)
         return std::nullopt;
     const std::string& w = out.path.wrap;
@@ -304,18 +221,18 @@ std::optional<std::string> KioskTicketBytes(const Ticket& t, int printerType, co
     blankLine();
     blankLine();
     PrintText(out, "TICKET  : " + std::to_string(t.ticket), true);
-    PrintText(out, "CUSTOMER: " + upperAscii(t.customer), true);
+    PrintText(out, "CUSTOMER: " + values::upper(t.customer), true);
     PrintText(out, "IN TIME : " + ticketTimeText(t.in_time) + "  " + ticketDateText(t.in_date), false);
     blankLine();
     PrintText(out, "OUT TIME: " + timeOfDayText(t.out_time) + "  " + dateText(t.out_date), false);
     blankLine();
-    PrintText(out, "MATERIAL: " + firstChars(upperAscii(t.product), 31), true);
+    PrintText(out, "MATERIAL: " + firstChars(values::upper(t.product), 31), true);
     blankLine();
     weightLine("GROSS: ", weights->gross);
     blankLine();
     weightLine("TARE:  ", weights->tare);
     blankLine();
-    weightLine("NET:   ", weights->net);
+    weightLine("NET:   ", std::to_string(weights->net));
     for (int i = 0; i < 12; ++i)
         blankLine();
     PrintText(out, "\x1Bi", true);

@@ -54,20 +54,11 @@ void PrintCentred(TicketOutput& out, std::string_view text);
 // line end: values of up to 15 characters end in the same column.
 void PrintRight(TicketOutput& out, std::string_view text, int margin);
 
-// The values as the ticket shows them.
+// The values as the ticket shows them (the forms of data/TicketValues.h).
 std::string ticketTimeText(std::string_view stored);  // "930" -> "09:30", "5" -> "00:05"; blank -> ""
 std::string ticketDateText(std::string_view stored);  // "20261208" -> "12/08/2026"; with "/" as held
 std::string timeOfDayText(const xb::LocalTime& t);    // hh:mm
 std::string dateText(const xb::LocalTime& t);         // mm/dd/yyyy
-
-struct TicketWeights {
-    std::string gross;  // the heavier weighing, as held
-    std::string tare;   // the other one (the out weight when they are equal)
-    std::string net;    // gross - tare
-};
-// Nothing when a weight is not a whole number (a ticket with a made-up net
-// must not be printed).
-std::optional<TicketWeights> ticketWeights(std::string_view inWeight, std::string_view outWeight);
 
 // The whole byte stream of one ticket; nothing when the printer type has no
 // output path or the weights are not whole numbers.

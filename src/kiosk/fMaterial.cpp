@@ -3,6 +3,7 @@
 #include "devices/ScaleReading.h"
 #include "dialogs/MessageSeam.h"
 #include "kiosk/CurrentTicket.h"
+#include "kiosk/ScaleCheck.h"
 #include "kiosk/fDriverInst.h"
 #include "kiosk/fSwipe.h"
 #include "kiosk/uDB.h"
@@ -117,12 +118,10 @@ void TfrmMaterial::cmdMat1Click(MaterialButton* button)
         return;
     kiosk::Ticket& ct = kiosk::CurrentTicket();
     ct.ticket = kiosk::NextTicketNo();
-    devices::ScaleCheck check = devices::CheckScale(devices::ScaleReading(), devices::ScaleCheckScreen::kMaterial);
-    if (check.status != devices::ScaleStatus::kValid) {
-        dialogs::ShowMsgBox(check.caption, check.line1, check.line2, dialogs::kError, dialogs::kOk);
+    std::string weight;
+    if (!kiosk::CheckScaleReading(weight, devices::ScaleCheckScreen::kMaterial))
         return;
-    }
-    ct.in_wgt = check.weight;
+    ct.in_wgt = weight;
     ct.product = button->caption().toStdString();
     // An empty weight, or one that is not a whole number (a garbled frame),
     // is ignored: the driver touches again once the scale reads.

@@ -1,5 +1,6 @@
 #include "kiosk/fOutbound.h"
 
+#include "data/TicketValues.h"
 #include "devices/SerialPort.h"
 #include "dialogs/MessageSeam.h"
 #include "kiosk/CurrentTicket.h"
@@ -69,12 +70,12 @@ void TfrmOutbound::FormShow()
     kiosk::Ticket& ct = kiosk::CurrentTicket();
     if (ct.out_wgt.empty())
         return;
-    auto w = kiosk::ticketWeights(ct.in_wgt, ct.out_wgt);
+    auto w = values::weighing(ct.in_wgt, ct.out_wgt);
     if (w) {
         txtGross->setText(QString::fromStdString(w->gross));
         txtTare->setText(QString::fromStdString(w->tare));
-        txtNet->setText(QString::fromStdString(w->net));
-        ct.net_wgt = w->net;
+        ct.net_wgt = std::to_string(w->net);
+        txtNet->setText(QString::fromStdString(ct.net_wgt));
     }
     timerDisplay->stop();
     int seconds = kiosk::KioskSettings().outboundTimeout;

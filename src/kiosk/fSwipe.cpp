@@ -7,6 +7,7 @@
 #include "kiosk/CardLookup.h"
 #include "kiosk/CurrentTicket.h"
 #include "kiosk/KioskSettings.h"
+#include "kiosk/ScaleCheck.h"
 #include "kiosk/fDriverInst.h"
 #include "kiosk/fLicense.h"
 #include "kiosk/fMaterial.h"
@@ -230,13 +231,10 @@ void TfrmSwipe::Dispatch(const std::string& cardNumber, const std::string& retry
         ShowLicenseScreen(this);
         return;
     }
-    devices::ScaleCheck check = devices::CheckScale();
-    if (check.status != devices::ScaleStatus::kValid) {
-        // The swipe text stays as it is.
-        dialogs::ShowMsgBox(check.caption, check.line1, check.line2, dialogs::kError, dialogs::kOk);
-        return;
-    }
-    ct.out_wgt = check.weight;
+    std::string weight;
+    if (!CheckScaleReading(weight))
+        return;  // the swipe text stays as it is
+    ct.out_wgt = weight;
     if (!ct.out_wgt.empty()) {
         ShowOutboundScreen(this);
     } else {

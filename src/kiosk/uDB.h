@@ -1,6 +1,6 @@
 #pragma once
-// The kiosk's ticket store, in the kiosk database directory
-// (catalogue::kioskDatabaseDir()):
+// The kiosk's face of the ticket store (store::TicketStore), in the kiosk
+// database directory (catalogue::kioskDatabaseDir()):
 //
 //   control.dbf   the ticket counter (first record, numeric field company)
 //   ticket.dbf    open tickets: first weighing only, complete false
@@ -29,13 +29,15 @@
 // succeeded, SaveNextTicketNo; an outbound visit FindOpenTicket, then
 // CompleteTicket.
 
+#include "data/TicketStore.h"
+
 #include <string>
 #include <vector>
 
 namespace kiosk {
 
-constexpr long kFirstTicketNo = 1;
-constexpr long kLastTicketNo = 99999;
+constexpr long kFirstTicketNo = store::kFirstTicketNo;
+constexpr long kLastTicketNo = store::kLastTicketNo;
 
 // The number the next inbound ticket gets (1 to 99999). -1 when control.dbf
 // exists but cannot be read or has no company field (reported by the
@@ -83,7 +85,8 @@ enum class Completion {
     NotFound,   // no open ticket of this customer has that number: nothing stored
     BadWeight,  // the out weight is not a whole number: nothing stored, the ticket stays open
     NotSaved,   // the day table could not take the ticket: it stays open (reported)
-    LeftOpen,   // stored in the day table, but it could not be removed from ticket.dbf (reported)
+    LeftOpen,   // stored in the day table, but it could not be removed from ticket.dbf (reported);
+                // the next operation of the store removes it
 };
 
 // Completes the open ticket FindOpenTicket found: the first record of
@@ -94,7 +97,8 @@ enum class Completion {
 // new day just after midnight; in_date keeps the first weighing's date); then
 // removes the open ticket and packs ticket.dbf. The day table's record is
 // written to the disk before the open ticket is touched, so a failure at any
-// point leaves the ticket in one table or the other, never in neither.
+// point leaves the ticket in one table or the other, never in neither, and
+// a move cut short by a crash is finished by the next operation.
 // The caller prints only for Completed and LeftOpen.
 Completion CompleteTicket();
 

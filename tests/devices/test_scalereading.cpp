@@ -1,12 +1,11 @@
 // The scale indicator's reading: frames, overloads, unit letters, the
-// freshness check, the scale check's messages, and frames arriving through a
-// real pseudo-terminal on a port set up as the scale port.
+// freshness check, and frames arriving through a real pseudo-terminal on a
+// port set up as the scale port.
 
 #include "devices/ScaleReading.h"
 
 #include "Pty.h"
 #include "devices/SerialPort.h"
-#include "dialogs/MessageSeam.h"
 
 #include <QTest>
 
@@ -177,63 +176,6 @@ private slots:
         ScaleReadingState full;
         devices::ParseScaleBytes("\x02" + std::string(devices::kMaxScaleFrame, '1') + "K\r", full);
         QCOMPARE(full.weight.size(), devices::kMaxScaleFrame);
-    }
-
-    void scaleCheck_data()
-    {
-        QTest::addColumn<QString>("unit");
-        QTest::addColumn<bool>("material");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("line1");
-        QTest::addColumn<QString>("line2");
-        const int invalid = int(devices::ScaleStatus::kInvalid);
-        const int mismatch = int(devices::ScaleStatus::kUnitMismatch);
-        QTest::newRow("X") << "X" << false << invalid << "Scale Indicator Error!" << "Unable to read the weight.";
-        QTest::newRow("X on material") << "X" << true << invalid << "Scale Indicator Error!"
-                                       << "Unable to read the weight.";
-        QTest::newRow("empty") << "" << false << mismatch << "Unit mis-matched!"
-                               << "Please set the Unit of the Scale to \"kg\"";
-        QTest::newRow("L") << "L" << false << mismatch << "Unit mis-matched!"
-                           << "Please set the Unit of the Scale to \"kg\"";
-        QTest::newRow("L on material") << "L" << true << mismatch << "Unit mis-matched!"
-                                       << "Please set the Unit of the Scale to \"kg\",";
-    }
-    void scaleCheck()
-    {
-        QFETCH(QString, unit);
-        QFETCH(bool, material);
-        QFETCH(int, status);
-        QFETCH(QString, line1);
-        QFETCH(QString, line2);
-        ScaleReadingState r;
-        r.unit = unit.toStdString();
-        r.weight = "1234";
-        dialogs::RecordingMessages shown;
-        std::string weight = "untouched";
-        const auto screen = material ? devices::ScaleCheckScreen::kMaterial : devices::ScaleCheckScreen::kStandard;
-        QVERIFY(!devices::CheckScaleReading(weight, screen, r));
-        QCOMPARE(weight, std::string("untouched"));
-        QCOMPARE(int(devices::CheckScale(r, screen).status), status);
-        QCOMPARE(shown.shown.size(), std::size_t(1));
-        QCOMPARE(shown.last().caption, std::string("Weigh Scale Error"));
-        QCOMPARE(QString::fromStdString(shown.last().line1), line1);
-        QCOMPARE(QString::fromStdString(shown.last().line2), line2);
-        QCOMPARE(shown.last().kind, int(dialogs::kError));
-        QCOMPARE(shown.last().buttons, int(dialogs::kOk));
-    }
-
-    void validReadingGivesItsWeightWithoutAMessage()
-    {
-        ScaleReadingState r = parsed("\x02 005678K\r");
-        dialogs::RecordingMessages shown;
-        std::string weight;
-        QVERIFY(devices::CheckScaleReading(weight, devices::ScaleCheckScreen::kStandard, r));
-        QCOMPARE(weight, std::string("005678"));
-        QVERIFY(shown.shown.empty());
-        // Empty weight is still valid: the consumer decides.
-        ScaleReadingState e = parsed("\x02K\r");
-        QVERIFY(devices::CheckScaleReading(weight, devices::ScaleCheckScreen::kStandard, e));
-        QCOMPARE(weight, std::string());
     }
 
     void framesThroughTheScalePort()

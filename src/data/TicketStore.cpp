@@ -1,0 +1,865 @@
+#include "data/TicketStore.h"
+
+#include "data/Catalogue.h"
+#include "data/Paths.h"
+#include "data/TicketValues.h"
+#include "data/Util.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <system_error>
+#include <unistd.h>
+
+namespace store {
+
+bool validTicketNo(long long n) { return n >= kFirstTicketNo && n <= kLastTicketNo; }
+
+long following(long n) { return n >= kLastTicketNo || n < kFirstTicketNo ? kFirstTicketNo : n + 1; }
+
+// ---------------------------------------------------------------- connections
+
+OperationConnection::OperationConnection(xb::Connection* given) : connection_(given), own_(given == nullptr)
+{
+    if (own_)
+        connection_ = util::openData();
+}
+
+OperationConnection::~OperationConnection()
+{
+    if (own_)
+        util::closeData(connection_);
+}
+
+int ScopedTable::close()
+{
+    if (!table_)
+        return xb::kSuccess;
+    int r = table_->close();
+    table_ = nullptr;
+    return r;
+}
+
+namespace {
+
+std::string withoutTrailingSeparators(std::string p)
+{
+    while (p.size() > 1 && p.back() == '/')
+        p.pop_back();
+    return p;
+}
+
+}  // namespace
+
+bool sameDirectory(const std::string& a, const std::string& b)
+{
+    namespace fs = std::filesystem;
+    if (a.empty() || b.empty())
+        return false;
+    fs::path pa = withoutTrailingSeparators(xb::resolvePath(a));
+    fs::path pb = withoutTrailingSeparators(xb::resolvePath(b));
+    std::error_code e1, e2;
+    if (fs::is_directory(pa, e1) && fs::is_directory(pb, e2)) {
+        std::error_code e;
+        bool same = fs::equivalent(pa, pb, e);
+        if (!e)
+            return same;
+    }
+    fs::path ca = fs::weakly_canonical(pa, e1), cb = fs::weakly_canonical(pb, e2);
+    if (e1 || e2)
+        return false;
+    return ca.lexically_normal() == cb.lexically_normal();
+}
+
+// ---------------------------------------------------------------- helpers
+
+namespace {
+
+// ticket tables are created with the ticket layout when missing (and their
+// directory with them).
+bool ensureTicketTable(const std::string& path)
+{
+    if (xb::fileExists(path))
+        return true;
+    std::string dir = xb::directoryOf(path);
+    if (!dir.empty() && !xb::directoryExists(dir) && !util::makeDir(dir))
+        return false;
+    return catalogue::CreateTable(catalogue::kTicketLayout, path);
+}
+
+// Whether the record's C field holds `name` as that field would store it:
+// cut to the field's width, compared without surrounding blanks, letter case
+// counting. An empty name matches nothing.
+bool holdsName(xb::Field* f, std::string_view name)
+{
+    if (!f)
+        return false;
+    std::string_view want = values::trim(name.substr(0, std::size_t(f->width())));
+    return !want.empty() && f->trimmedView() == want;
+}
+
+bool isComplete(xb::Table* t)
+{
+    xb::Field* f = t->field("complete");
+    return f && f->isTrue();
+}
+
+long long numberOf(xb::Table* t)
+{
+    xb::Field* f = t->field("ticket");
+    return f ? f->integer() : -1;
+}
+
+TicketRecord recordOf(xb::Table* t)
+{
+    TicketRecord r;
+    r.ticket = long(util::ifetch(t, "ticket"));
+    r.truck = util::fetch(t, "truck");
+    r.customer = util::fetch(t, "customer");
+    r.product = util::fetch(t, "product");
+    r.remarks = util::fetch(t, "remarks");
+    r.inTime = util::fetch(t, "in_time");
+    r.inDate = util::fetch(t, "in_date");
+    r.outTime = util::fetch(t, "out_time");
+    r.outDate = util::fetch(t, "out_date");
+    r.inWeight = util::ifetch(t, "in_wgt");
+    r.outWeight = util::ifetch(t, "out_wgt");
+    r.netWeight = util::ifetch(t, "net_wgt");
+    r.complete = isComplete(t);
+    r.recno = t->recNo();
+    return r;
+}
+
+// A record's fields as read, kept apart from the table: the source of a
+// copy made into the same table (whose one record buffer then holds the
+// record being appended) or into another one.
+struct Captured {
+    std::vector<std::pair<xb::FieldDesc, std::string>> fields;  // description, bytes as stored
+
+    static Captured of(xb::Table* t)
+    {
+        Captured c;
+        for (int i = 1; i <= t->fieldCount(); ++i) {
+            xb::Field* f = t->fieldAt(i);
+            c.fields.emplace_back(f->desc(), std::string(f->raw()));
+        }
+        return c;
+    }
+    const std::pair<xb::FieldDesc, std::string>* find(std::string_view name) const
+    {
+        for (const auto& f : fields)
+            if (values::sameText(f.first.name, name))
+                return &f;
+        return nullptr;
+    }
+};
+
+// Copies a field of a ticket record into the record being built: byte for
+// byte when both fields are alike, so whatever the source holds is kept.
+bool copyField(const Captured& from, xb::Table* to, const char* name)
+{
+    const auto* s = from.find(name);
+    xb::Field* d = to->field(name);
+    if (!s || !d)
+        return true;  // nothing to copy, or nowhere to copy it: stays blank
+    const xb::FieldDesc& sd = s->first;
+    if (sd.type == d->type() && sd.width == d->width() && sd.decimals == d->decimals()) {
+        d->assignRaw(s->second);
+        return true;
+    }
+    return d->assign(values::trim(s->second));
+}
+
+// A text field from the values when given, else copied from the source.
+bool putText(const Captured& from, xb::Table* to, const char* name, const std::optional<std::string>& v)
+{
+    return v ? util::replace(to, name, *v) : copyField(from, to, name);
+}
+
+// Takes back a record just appended: marked deleted and on the disk. False
+// when even that failed.
+bool takeBack(xb::Table* t, uint32_t recno)
+{
+    return t->go(recno) == xb::kSuccess && t->deleteRecord() == xb::kSuccess && t->flush() == xb::kSuccess;
+}
+
+// ---- the record of a move in progress ----
+
+// What identifies a ticket record well enough to find it again after a
+// crash: its place, its number and the values no later step changes.
+struct Key {
+    uint32_t recno = 0;
+    long ticket = 0;
+    std::string customer;
+    std::string inDate;
+    std::string inTime;
+};
+
+Key keyOf(xb::Table* t)
+{
+    return {t->recNo(), long(numberOf(t)), util::fetch(t, "customer"), util::fetch(t, "in_date"),
+            util::fetch(t, "in_time")};
+}
+
+bool matches(xb::Table* t, const Key& k)
+{
+    return t->go(k.recno) == xb::kSuccess && !t->deleted() && numberOf(t) == k.ticket &&
+           util::fetch(t, "customer") == k.customer && util::fetch(t, "in_date") == k.inDate &&
+           util::fetch(t, "in_time") == k.inTime;
+}
+
+struct Pending {
+    std::string source;  // file name in the store's directory
+    std::string target;
+    Key from;            // the record being moved
+    Key copy;            // the copy written for it (its recno: the target's count before + 1)
+};
+
+std::string escape(const std::string& s)
+{
+    std::string out;
+    for (char c : s) {
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\n')
+            out += "\\n";
+        else
+            out += c;
+    }
+    return out;
+}
+
+std::string unescape(const std::string& s)
+{
+    std::string out;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '\\' && i + 1 < s.size()) {
+            ++i;
+            out += s[i] == 'n' ? '\n' : s[i];
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
+
+std::string textOf(const Pending& p)
+{
+    std::ostringstream o;
+    auto key = [&](const char* prefix, const Key& k) {
+        o << prefix << "recno=" << k.recno << '\n'
+          << prefix << "ticket=" << k.ticket << '\n'
+          << prefix << "customer=" << escape(k.customer) << '\n'
+          << prefix << "in_date=" << escape(k.inDate) << '\n'
+          << prefix << "in_time=" << escape(k.inTime) << '\n';
+    };
+    o << "# a ticket being moved between the tables of this directory\n";
+    o << "source=" << escape(p.source) << '\n' << "target=" << escape(p.target) << '\n';
+    key("from.", p.from);
+    key("copy.", p.copy);
+    o << "end\n";
+    return o.str();
+}
+
+std::optional<Pending> parsePending(const std::string& text)
+{
+    std::map<std::string, std::string> v;
+    std::istringstream in(text);
+    std::string line;
+    bool ended = false;
+    while (std::getline(in, line)) {
+        if (line == "end") {
+            ended = true;
+            break;
+        }
+        auto eq = line.find('=');
+        if (line.empty() || line[0] == '#' || eq == std::string::npos)
+            continue;
+        v[line.substr(0, eq)] = unescape(line.substr(eq + 1));
+    }
+    if (!ended)
+        return std::nullopt;  // cut short while it was written: no move began
+    auto number = [&](const std::string& k) -> std::optional<long long> {
+        auto it = v.find(k);
+        if (it == v.end() || it->second.empty())
+            return std::nullopt;
+        char* end = nullptr;
+        long long n = std::strtoll(it->second.c_str(), &end, 10);
+        if (!end || *end != '\0')
+            return std::nullopt;
+        return n;
+    };
+    Pending p;
+    p.source = v["source"];
+    p.target = v["target"];
+    for (auto [prefix, k] : {std::pair<std::string, Key*> {"from.", &p.from}, {"copy.", &p.copy}}) {
+        auto rec = number(prefix + "recno");
+        auto ticket = number(prefix + "ticket");
+        if (!rec || !ticket || *rec < 1)
+            return std::nullopt;
+        k->recno = uint32_t(*rec);
+        k->ticket = long(*ticket);
+        k->customer = v[prefix + "customer"];
+        k->inDate = v[prefix + "in_date"];
+        k->inTime = v[prefix + "in_time"];
+    }
+    if (p.source.empty() || p.target.empty() || p.source.find('/') != std::string::npos ||
+        p.target.find('/') != std::string::npos)
+        return std::nullopt;
+    return p;
+}
+
+bool writeDurably(const std::string& path, const std::string& text, std::string& why)
+{
+    const std::string tmp = path + ".new";
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        why = std::strerror(errno);
+        return false;
+    }
+    const char* p = text.data();
+    std::size_t left = text.size();
+    bool ok = true;
+    while (left > 0) {
+        ssize_t w = ::write(fd, p, left);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0) {
+            why = w < 0 ? std::strerror(errno) : "nothing could be written";
+            ok = false;
+            break;
+        }
+        p += w;
+        left -= std::size_t(w);
+    }
+    if (ok && ::fsync(fd) != 0) {
+        why = std::strerror(errno);
+        ok = false;
+    }
+    if (::close(fd) != 0 && ok) {
+        why = std::strerror(errno);
+        ok = false;
+    }
+    if (ok && ::rename(tmp.c_str(), path.c_str()) != 0) {
+        why = std::strerror(errno);
+        ok = false;
+    }
+    if (!ok) {
+        ::unlink(tmp.c_str());
+        return false;
+    }
+    xb::syncDirectoryOf(path);
+    return true;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- the store
+
+TicketStore::TicketStore(std::string directory, CounterMeaning meaning, StoreFiles files, xb::Connection* connection)
+    : dir_(xb::addBackslash(directory)), meaning_(meaning), files_(std::move(files)), connection_(connection)
+{
+    for (char& c : dir_)
+        if (c == '\\')
+            c = '/';
+}
+
+std::string TicketStore::path(const std::string& name) const { return dir_ + name; }
+std::string TicketStore::openTablePath() const { return path(files_.openTable); }
+std::string TicketStore::counterTablePath() const { return path(files_.counterTable); }
+std::string TicketStore::dayTablePath(const xb::Date& day) const { return path(catalogue::dayTableName(day)); }
+std::string TicketStore::pendingPath() const { return path("tickets.pending"); }
+
+// ---- numbering ----
+
+namespace {
+// The counter's value: nothing when the table is missing or has no record;
+// `unreadable` when it exists but cannot be used.
+std::optional<long long> readCounter(xb::Connection* c, const std::string& path, bool& unreadable)
+{
+    unreadable = false;
+    if (!xb::fileExists(path))
+        return std::nullopt;
+    OperationConnection conn(c);
+    ScopedTable t(util::mOpen(conn.get(), path));
+    xb::Field* f = t ? t->field("company") : nullptr;
+    if (!f) {
+        if (t)
+            xb::reportError(t->path(), "the table has no field company: no ticket number can be issued");
+        unreadable = true;
+        return std::nullopt;
+    }
+    int r = t->top();
+    if (r == xb::kError) {
+        unreadable = true;
+        return std::nullopt;
+    }
+    if (r != xb::kSuccess)
+        return std::nullopt;
+    return f->integer();
+}
+}  // namespace
+
+std::optional<long> TicketStore::nextNumber()
+{
+    recoverPending();
+    bool unreadable = false;
+    std::optional<long long> counter = readCounter(connection_, counterTablePath(), unreadable);
+    if (unreadable)
+        return std::nullopt;
+    if (!counter)
+        return kFirstTicketNo;
+    const long long c = *counter;
+    if (meaning_ == CounterMeaning::kLastIssued)
+        return c >= 0 && c < kLastTicketNo ? long(c + 1) : kFirstTicketNo;
+    return validTicketNo(c) ? long(c) : kFirstTicketNo;
+}
+
+long TicketStore::firstFreeNumber(long from)
+{
+    if (!validTicketNo(from))
+        from = kFirstTicketNo;
+    const std::string openPath = openTablePath();
+    if (!xb::fileExists(openPath))
+        return from;
+    OperationConnection conn(connection_);
+    ScopedTable t(util::mOpen(conn.get(), openPath));
+    if (!t)
+        return from;
+    std::vector<bool> used(std::size_t(kLastTicketNo) + 1, false);
+    int r = t->top();
+    for (; r == xb::kSuccess; r = t->skip(1)) {
+        long long n = numberOf(t.get());
+        if (validTicketNo(n) && !isComplete(t.get()))
+            used[std::size_t(n)] = true;
+    }
+    if (r == xb::kError)
+        return from;
+    long n = from;
+    for (long tries = 0; tries < kLastTicketNo; ++tries, n = following(n))
+        if (!used[std::size_t(n)])
+            return n;
+    return from;  // every number is open: nothing better to offer
+}
+
+bool TicketStore::recordIssued(long issued)
+{
+    if (!validTicketNo(issued))
+        return false;
+    const long long store = meaning_ == CounterMeaning::kLastIssued ? issued : following(issued);
+    const std::string path = counterTablePath();
+    OperationConnection conn(connection_);
+    ScopedTable t;
+    if (xb::fileExists(path)) {
+        t.reset(util::mOpen(conn.get(), path));
+    } else {
+        std::string dir = xb::directoryOf(path);
+        if (!dir.empty() && !xb::directoryExists(dir) && !util::makeDir(dir))
+            return false;
+        t.reset(conn.get()->create(path, {{"company", 'N', 10, 0}}));
+    }
+    if (!t)
+        return false;
+    if (!t->field("company")) {
+        xb::reportError(t->path(), "the table has no field company: the ticket number was not kept");
+        return false;
+    }
+    int r = t->top();
+    if (r == xb::kError)
+        return false;
+    if (r == xb::kSuccess) {
+        if (!util::ireplace(t.get(), "company", store))
+            return false;
+    } else {
+        if (t->appendStart() != xb::kSuccess)
+            return false;
+        t->blank();
+        if (!util::ireplace(t.get(), "company", store) || t->append() != xb::kSuccess)
+            return false;
+    }
+    return t.close() == xb::kSuccess;
+}
+
+// ---- open tickets ----
+
+std::optional<TicketRecord> TicketStore::findOpenFor(const std::string& customer)
+{
+    recoverPending();
+    const std::string openPath = openTablePath();
+    if (!ensureTicketTable(openPath))
+        return std::nullopt;
+    OperationConnection conn(connection_);
+    ScopedTable t(util::mOpen(conn.get(), openPath));
+    if (!t)
+        return std::nullopt;
+    xb::Field* name = t->field("customer");
+    if (!name)
+        return std::nullopt;
+    for (int r = t->top(); r == xb::kSuccess; r = t->skip(1))
+        if (holdsName(name, customer) && !isComplete(t.get()))
+            return recordOf(t.get());
+    return std::nullopt;
+}
+
+namespace {
+std::optional<TicketRecord> findNumber(xb::Connection* c, const std::string& path, long number, bool openOnly)
+{
+    if (!xb::fileExists(path))
+        return std::nullopt;
+    OperationConnection conn(c);
+    ScopedTable t(util::mOpen(conn.get(), path));
+    if (!t)
+        return std::nullopt;
+    for (int r = t->top(); r == xb::kSuccess; r = t->skip(1))
+        if (numberOf(t.get()) == number && !(openOnly && isComplete(t.get())))
+            return recordOf(t.get());
+    return std::nullopt;
+}
+}  // namespace
+
+std::optional<TicketRecord> TicketStore::findOpen(long number)
+{
+    recoverPending();
+    return findNumber(connection_, openTablePath(), number, true);
+}
+
+std::optional<TicketRecord> TicketStore::findCompleted(const xb::Date& day, long number)
+{
+    recoverPending();
+    return findNumber(connection_, dayTablePath(day), number, false);
+}
+
+TicketStore::AddResult TicketStore::addOpen(const TicketRecord& ticket, const xb::LocalTime& at,
+                                            bool avoidNumbersInUse)
+{
+    AddResult result;
+    if (!validTicketNo(ticket.ticket) || ticket.inWeight > values::kMaxWeight ||
+        ticket.inWeight < values::kMinWeight) {
+        result.outcome = Outcome::kBadValue;
+        return result;
+    }
+    recoverPending();
+    const long number = avoidNumbersInUse ? firstFreeNumber(ticket.ticket) : ticket.ticket;
+    const std::string openPath = openTablePath();
+    if (!ensureTicketTable(openPath))
+        return result;
+    OperationConnection conn(connection_);
+    ScopedTable t(util::mOpen(conn.get(), openPath));
+    if (!t || t->appendStart() != xb::kSuccess)
+        return result;
+    t->blank();
+    xb::Table* tt = t.get();
+    bool ok = util::ireplace(tt, "ticket", number) && util::ireplace(tt, "in_time", values::storedTime(at)) &&
+              util::replace(tt, "in_date", values::storedDate(at)) &&
+              util::ireplace(tt, "in_wgt", ticket.inWeight) && util::replace(tt, "truck", ticket.truck) &&
+              util::replace(tt, "customer", ticket.customer) && util::replace(tt, "product", ticket.product) &&
+              util::treplace(tt, "complete", false);
+    if (ok && !ticket.remarks.empty())
+        ok = util::replace(tt, "remarks", ticket.remarks);
+    if (!ok || t->append() != xb::kSuccess)
+        return result;
+    // The record is in the table; a failure to flush it to the disk has been
+    // reported by the engine, and the ticket is there for the second weighing.
+    t.close();
+    result.outcome = Outcome::kDone;
+    result.number = number;
+    return result;
+}
+
+// ---- moves ----
+
+namespace {
+
+// Writes the completed ticket into the record being appended to `to`.
+bool writeCompleted(const Captured& from, xb::Table* to, long number, const CompletedValues& v,
+                    long long inWeight, const xb::LocalTime& at)
+{
+    const long long net = v.netWeight ? *v.netWeight
+                                      : (inWeight > v.outWeight ? inWeight - v.outWeight : v.outWeight - inWeight);
+    bool ok = util::ireplace(to, "ticket", number) && putText(from, to, "truck", v.truck) &&
+              putText(from, to, "customer", v.customer) && putText(from, to, "product", v.product) &&
+              putText(from, to, "in_time", v.inTime) && putText(from, to, "in_date", v.inDate) &&
+              util::ireplace(to, "out_time", values::storedTime(at)) &&
+              util::replace(to, "out_date", values::storedDate(at)) && util::ireplace(to, "in_wgt", inWeight) &&
+              util::ireplace(to, "out_wgt", v.outWeight) && util::ireplace(to, "net_wgt", net) &&
+              util::treplace(to, "complete", true);
+    if (ok && (v.remarks || to->field("remarks")))
+        ok = putText(from, to, "remarks", v.remarks);
+    return ok;
+}
+
+bool weightFits(long long w) { return w >= values::kMinWeight && w <= values::kMaxWeight; }
+
+bool valuesFit(const CompletedValues& v)
+{
+    return weightFits(v.outWeight) && (!v.inWeight || weightFits(*v.inWeight)) &&
+           (!v.netWeight || weightFits(*v.netWeight));
+}
+
+}  // namespace
+
+namespace {
+
+// What a recorded move came to once looked at: the copy is not in its table
+// (the ticket is where it was), the move is finished, or the copy is there
+// but the old record could not be removed (the record of the move stays).
+enum class Settled { kNotMoved, kMoved, kCopiedOnly };
+
+Outcome outcomeOf(Settled s)
+{
+    switch (s) {
+    case Settled::kMoved: return Outcome::kDone;
+    case Settled::kCopiedOnly: return Outcome::kLeftBehind;
+    default: return Outcome::kNotSaved;
+    }
+}
+
+// Looks at the tables of a recorded move and finishes it: when the copy is
+// in its table, the old record is removed (if it is still there); either way
+// the record of the move is removed once the tables agree with it.
+Settled settle(const TicketStore& store, xb::Connection* connection, const Pending& p, bool& readable)
+{
+    readable = true;
+    OperationConnection conn(connection);
+    const std::string targetPath = store.directory() + p.target;
+    bool copied = false;
+    if (xb::fileExists(targetPath)) {
+        ScopedTable target(util::mOpen(conn.get(), targetPath));
+        if (!target) {
+            readable = false;
+            return Settled::kCopiedOnly;
+        }
+        copied = target->recCount() >= p.copy.recno && matches(target.get(), p.copy);
+    }
+    if (copied) {
+        ScopedTable source(util::mOpen(conn.get(), store.directory() + p.source));
+        if (!source) {
+            readable = false;
+            return Settled::kCopiedOnly;
+        }
+        if (source->recCount() >= p.from.recno && matches(source.get(), p.from)) {
+            if (source->deleteRecord() != xb::kSuccess || source->flush() != xb::kSuccess)
+                return Settled::kCopiedOnly;
+            // A pack that fails leaves the record marked deleted, which every
+            // reader passes over, and the next pack removes it.
+            source->pack();
+        }
+    }
+    ::unlink(store.pendingPath().c_str());
+    xb::syncDirectoryOf(store.pendingPath());
+    return copied ? Settled::kMoved : Settled::kNotMoved;
+}
+
+}  // namespace
+
+MoveResult TicketStore::complete(long number, const std::optional<std::string>& customer,
+                                 const CompletedValues& values, const xb::LocalTime& at)
+{
+    MoveResult result;
+    if (!validTicketNo(number) || (customer && values::trim(*customer).empty()))
+        return result;
+    if (!valuesFit(values)) {
+        result.outcome = Outcome::kBadValue;
+        return result;
+    }
+    if (!recoverPending()) {
+        result.outcome = Outcome::kNotSaved;
+        return result;
+    }
+    const std::string openPath = openTablePath();
+    if (!ensureTicketTable(openPath))
+        return result;
+    OperationConnection conn(connection_);
+    ScopedTable open(util::mOpen(conn.get(), openPath));
+    if (!open)
+        return result;
+    xb::Field* name = open->field("customer");
+    uint32_t found = 0;
+    for (int r = open->top(); r == xb::kSuccess; r = open->skip(1))
+        if (numberOf(open.get()) == number && !isComplete(open.get()) && (!customer || holdsName(name, *customer))) {
+            found = open->recNo();
+            break;
+        }
+    if (!found) {
+        if (!open->readOnly())
+            open->pack();
+        return result;
+    }
+    result.outcome = Outcome::kNotSaved;
+    if (open->readOnly()) {
+        xb::reportError(open->path(), "the table is read-only: the open ticket cannot be removed");
+        return result;
+    }
+    open->go(found);
+    const Key from = keyOf(open.get());
+    const Captured source = Captured::of(open.get());
+    const long long inWeight = values.inWeight ? *values.inWeight : util::ifetch(open.get(), "in_wgt");
+
+    // The completed ticket reaches the day table, and the disk, first.
+    const std::string dayPath = dayTablePath(values::dateOf(at));
+    if (!ensureTicketTable(dayPath))
+        return result;
+    ScopedTable day(util::mOpen(conn.get(), dayPath));
+    if (!day || day->appendStart() != xb::kSuccess)
+        return result;
+    day->blank();
+    xb::Table* d = day.get();
+    if (!writeCompleted(source, d, number, values, inWeight, at))
+        return result;
+
+    Pending p;
+    p.source = xb::baseName(open->path());
+    p.target = xb::baseName(day->path());
+    p.from = from;
+    p.copy = {day->recCount() + 1, number, util::fetch(d, "customer"), util::fetch(d, "in_date"),
+              util::fetch(d, "in_time")};
+    std::string why;
+    if (!writeDurably(pendingPath(), textOf(p), why)) {
+        xb::reportError(pendingPath(), "the ticket was not completed: the move cannot be recorded (" + why + ")");
+        return result;
+    }
+    // From here on a failure is settled by looking at the tables: the
+    // outcome says where the ticket is.
+    auto fail = [&] {
+        day.close();
+        open.close();
+        bool readable = true;
+        result.outcome = outcomeOf(settle(*this, connection_, p, readable));
+        return result;
+    };
+
+    if (day->append() != xb::kSuccess)
+        return fail();
+    const uint32_t appended = day->recNo();
+    result.stored = recordOf(d);
+    if (day->flush() != xb::kSuccess) {
+        takeBack(d, appended);
+        return fail();
+    }
+    // Only then is the open ticket removed.
+    if (open->go(found) != xb::kSuccess || open->deleteRecord() != xb::kSuccess || open->flush() != xb::kSuccess)
+        return fail();
+    open->pack();
+    day.close();
+    open.close();
+    ::unlink(pendingPath().c_str());
+    result.outcome = Outcome::kDone;
+    return result;
+}
+
+MoveResult TicketStore::renumber(long oldNumber, long newNumber, const CompletedValues& values,
+                                 const xb::LocalTime& at)
+{
+    MoveResult result;
+    if (!validTicketNo(oldNumber))
+        return result;
+    if (!validTicketNo(newNumber) || !valuesFit(values)) {
+        result.outcome = Outcome::kBadValue;
+        return result;
+    }
+    if (!recoverPending()) {
+        result.outcome = Outcome::kNotSaved;
+        return result;
+    }
+    const std::string dayPath = dayTablePath(values::dateOf(at));
+    if (!xb::fileExists(dayPath))
+        return result;
+    OperationConnection conn(connection_);
+    ScopedTable day(util::mOpen(conn.get(), dayPath));
+    if (!day)
+        return result;
+    uint32_t found = 0;
+    bool clash = false;
+    for (int r = day->top(); r == xb::kSuccess; r = day->skip(1)) {
+        const long long n = numberOf(day.get());
+        if (n == oldNumber && !found)
+            found = day->recNo();
+        else if (n == newNumber && newNumber != oldNumber)
+            clash = true;
+    }
+    if (!found)
+        return result;
+    if (clash) {
+        result.outcome = Outcome::kNumberInUse;
+        return result;
+    }
+    result.outcome = Outcome::kNotSaved;
+    if (day->readOnly()) {
+        xb::reportError(day->path(), "the table is read-only: the ticket cannot be renumbered");
+        return result;
+    }
+    day->go(found);
+    const Key from = keyOf(day.get());
+    const Captured source = Captured::of(day.get());
+    const long long inWeight = values.inWeight ? *values.inWeight : util::ifetch(day.get(), "in_wgt");
+    if (day->appendStart() != xb::kSuccess)
+        return result;
+    day->blank();
+    xb::Table* d = day.get();
+    if (!writeCompleted(source, d, newNumber, values, inWeight, at))
+        return result;
+
+    Pending p;
+    p.source = p.target = xb::baseName(day->path());
+    p.from = from;
+    p.copy = {day->recCount() + 1, newNumber, util::fetch(d, "customer"), util::fetch(d, "in_date"),
+              util::fetch(d, "in_time")};
+    std::string why;
+    if (!writeDurably(pendingPath(), textOf(p), why)) {
+        xb::reportError(pendingPath(), "the ticket was not renumbered: the move cannot be recorded (" + why + ")");
+        return result;
+    }
+    auto fail = [&] {
+        day.close();
+        bool readable = true;
+        result.outcome = outcomeOf(settle(*this, connection_, p, readable));
+        return result;
+    };
+    if (day->append() != xb::kSuccess)
+        return fail();
+    const uint32_t appended = day->recNo();
+    result.stored = recordOf(d);
+    if (day->flush() != xb::kSuccess) {
+        takeBack(d, appended);
+        return fail();
+    }
+    if (day->go(found) != xb::kSuccess || day->deleteRecord() != xb::kSuccess || day->flush() != xb::kSuccess)
+        return fail();
+    day->pack();
+    day.close();
+    ::unlink(pendingPath().c_str());
+    result.outcome = Outcome::kDone;
+    return result;
+}
+
+bool TicketStore::recoverPending()
+{
+    const std::string file = pendingPath();
+    if (::access(file.c_str(), F_OK) != 0)
+        return true;
+    std::ifstream in(file, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    in.close();
+    std::optional<Pending> p = parsePending(text);
+    if (!p) {
+        // Cut short while it was written: the move it was to record never
+        // began (the record is on the disk before the first table write).
+        ::unlink(file.c_str());
+        return true;
+    }
+    bool readable = true;
+    const Settled s = settle(*this, connection_, *p, readable);
+    if (s == Settled::kCopiedOnly) {
+        xb::reportError(file, std::string("ticket ") + std::to_string(p->from.ticket) +
+                                  (readable ? " was moved to " + p->target + " but could not be removed from " + p->source
+                                            : ": an interrupted move cannot be finished, a table cannot be read"));
+        return false;
+    }
+    return true;
+}
+
+}  // namespace store
