@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QBitmap>
 #include <QPixmap>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 
@@ -135,19 +136,32 @@ void TfrmMsgBox::setMessage(const dialogs::Message& m)
 
 namespace dialogs {
 
-bool showInMsgBox(const Message& m)
+Answer answerInMsgBox(const Message& m)
 {
-    QWidget* parent = QApplication::activeWindow();
-    TfrmMsgBox box(parent);
-    box.setMessage(m);
-    if (parent) {
-        QRect r = parent->frameGeometry();
-        box.move(r.center() - QPoint(box.width() / 2, box.height() / 2));
+    QPointer<QWidget> parent = QApplication::activeWindow();
+    int result = 0;
+    {
+        TfrmMsgBox box(parent);
+        box.setMessage(m);
+        if (parent) {
+            QRect r = parent->frameGeometry();
+            box.move(r.center() - QPoint(box.width() / 2, box.height() / 2));
+        }
+        result = box.exec();
     }
-    int result = box.exec();
-    return result != 1;
+    // Without a window manager nobody gives the window beneath the keyboard
+    // focus again: it takes it back itself.
+    if (parent) {
+        parent->raise();
+        parent->activateWindow();
+    }
+    if (result == 1)
+        return firstButton(m.buttons);
+    if (result == 2)
+        return (m.buttons & kNo) ? Answer::kNo : Answer::kCancel;
+    return Answer::kClosed;
 }
 
-void installMsgBoxHandler() { setMessageHandler(showInMsgBox); }
+bool showInMsgBox(const Message& m) { return answerInMsgBox(m) != firstButton(m.buttons); }
 
 }  // namespace dialogs

@@ -33,8 +33,9 @@ private:
 
 namespace dialogs {
 // Shows the message in a TfrmMsgBox, modally, over the active window; gives
-// what ShowMsgBox gives.
+// the button pressed: the first (Yes or OK), the second (No or Cancel), or
+// kClosed. The window beneath takes the keyboard focus back when it closes.
+Answer answerInMsgBox(const Message& m);
+// The same, as ShowMsgBox gives it: false for the first button.
 bool showInMsgBox(const Message& m);
-// Installs showInMsgBox as the program's message handler.
-void installMsgBoxHandler();
 }  // namespace dialogs

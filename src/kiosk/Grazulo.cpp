@@ -2,7 +2,7 @@
 // program ends when it closes.
 
 #include "devices/SerialPort.h"
-#include "dialogs/fMsgBox.h"
+#include "dialogs/ProgramMessages.h"
 #include "kiosk/KioskSettings.h"
 #include "kiosk/fSwipe.h"
 
@@ -65,7 +65,8 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     app.setApplicationName("grazulo");
     app.setQuitOnLastWindowClosed(false);
-    dialogs::installMsgBoxHandler();
+    dialogs::installProgramMessages();
+    dialogs::routeEngineErrors();
     devices::setPortNameSource(kiosk::portNameFromIni);
     endOnSignals(app);
 

@@ -101,7 +101,7 @@ private slots:
     void seamRecordsAndAnswers()
     {
         RecordingMessages rec;
-        rec.answers = {true};
+        rec.answers = {Answer::kClosed};
         QCOMPARE(ShowMsgBox("Weigh Scale Error", "Scale Indicator Error!", "Unable to read the weight."), true);
         QCOMPARE(ShowMsgBox("Second", "no answer queued"), false);
         BlankWarning("Customer Name");

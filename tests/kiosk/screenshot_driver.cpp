@@ -12,6 +12,7 @@
 // there was any, 2 when the screens could not be driven.
 
 #include "KioskSite.h"
+#include "dialogs/ProgramMessages.h"
 #include "dialogs/fMsgBox.h"
 
 #include <QAbstractScrollArea>
@@ -175,7 +176,7 @@ int drive()
     QObject::connect(&scaleFeed, &QTimer::timeout, [&] { site.scale.send(frame("12480")); });
     scaleFeed.start(200);
 
-    dialogs::installMsgBoxHandler();
+    dialogs::installProgramMessages();
     TfrmSwipe* swipe = site.startKiosk();
     settle(swipe);
     if (!site.weigh("12480"))

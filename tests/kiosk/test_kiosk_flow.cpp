@@ -230,7 +230,7 @@ void TestKioskFlow::visitWithTheRealMessageBox()
         QVERIFY2(!shipped.isEmpty(), pic);
         QVERIFY(QFile::copy(shipped, site.path(pic)));
     }
-    auto previous = dialogs::setMessageHandler(dialogs::showInMsgBox);
+    auto previous = dialogs::setMessageHandler(dialogs::answerInMsgBox);
     TfrmSwipe* swipe = site.startKiosk();
 
     QStringList seen;
