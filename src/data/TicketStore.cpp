@@ -205,12 +205,14 @@ Key keyOf(xb::Table* t)
             util::fetch(t, "in_time")};
 }
 
-bool matches(xb::Table* t, const Key& k)
+// The record at k.recno is the one k names, deleted or not.
+bool holdsKey(xb::Table* t, const Key& k)
 {
-    return t->go(k.recno) == xb::kSuccess && !t->deleted() && numberOf(t) == k.ticket &&
-           util::fetch(t, "customer") == k.customer && util::fetch(t, "in_date") == k.inDate &&
-           util::fetch(t, "in_time") == k.inTime;
+    return t->go(k.recno) == xb::kSuccess && numberOf(t) == k.ticket && util::fetch(t, "customer") == k.customer &&
+           util::fetch(t, "in_date") == k.inDate && util::fetch(t, "in_time") == k.inTime;
 }
+
+bool matches(xb::Table* t, const Key& k) { return holdsKey(t, k) && !t->deleted(); }
 
 struct Pending {
     std::string source;  // file name in the store's directory
@@ -641,8 +643,8 @@ Settled settle(const TicketStore& store, xb::Connection* connection, const Pendi
             readable = false;
             return Settled::kCopiedOnly;
         }
-        if (source->recCount() >= p.from.recno && matches(source.get(), p.from)) {
-            if (source->deleteRecord() != xb::kSuccess || source->flush() != xb::kSuccess)
+        if (source->recCount() >= p.from.recno && holdsKey(source.get(), p.from)) {
+            if (!source->deleted() && (source->deleteRecord() != xb::kSuccess || source->flush() != xb::kSuccess))
                 return Settled::kCopiedOnly;
             // A pack that fails leaves the record marked deleted, which every
             // reader passes over, and the next pack removes it.

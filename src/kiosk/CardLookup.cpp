@@ -2,27 +2,17 @@
 
 #include "data/Catalogue.h"
 #include "data/Paths.h"
+#include "data/TicketValues.h"
 #include "data/Util.h"
 #include "kiosk/KioskSettings.h"
 
 namespace kiosk {
 
-namespace {
-std::string_view trimBlanks(std::string_view s)
-{
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\0'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\0'))
-        s.remove_suffix(1);
-    return s;
-}
-}  // namespace
-
 std::string kioskCustomerTablePath() { return catalogue::kioskDatabaseDir() + "customer.dbf"; }
 
 std::string LookupCustomer(const std::string& cardNumber)
 {
-    const std::string_view card = trimBlanks(cardNumber);
+    const std::string_view card = values::trim(cardNumber);
     if (card.empty())
         return {};
     const std::string path = kioskCustomerTablePath();

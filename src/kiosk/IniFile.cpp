@@ -1,6 +1,7 @@
 #include "kiosk/IniFile.h"
 
 #include "data/Paths.h"
+#include "data/TicketValues.h"
 
 #include <climits>
 #include <fstream>
@@ -9,33 +10,6 @@
 namespace kiosk {
 
 namespace {
-
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view trimBlanks(std::string_view s)
-{
-    while (!s.empty() && isBlank(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && isBlank(s.back()))
-        s.remove_suffix(1);
-    return s;
-}
-
-bool sameNoCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-        if (x >= 'a' && x <= 'z')
-            x = static_cast<unsigned char>(x - 32);
-        if (y >= 'a' && y <= 'z')
-            y = static_cast<unsigned char>(y - 32);
-        if (x != y)
-            return false;
-    }
-    return true;
-}
 
 void putUtf8(std::string& out, char32_t c)
 {
@@ -180,15 +154,15 @@ IniFile IniFile::parse(std::string_view bytes)
         all = nl == std::string_view::npos ? std::string_view() : all.substr(nl + 1);
         if (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
-        line = trimBlanks(line);
+        line = values::trim(line);
         if (line.empty() || line.front() == ';')
             continue;
         if (line.front() == '[') {
             std::size_t close = line.find(']');
-            std::string_view name = trimBlanks(line.substr(1, close == std::string_view::npos ? line.npos : close - 1));
+            std::string_view name = values::trim(line.substr(1, close == std::string_view::npos ? line.npos : close - 1));
             current = nullptr;
             for (auto& s : ini.sections_)
-                if (sameNoCase(s.name, name))
+                if (values::sameText(s.name, name))
                     current = &s;
             if (!current) {
                 ini.sections_.push_back(Section {std::string(name), {}});
@@ -199,13 +173,13 @@ IniFile IniFile::parse(std::string_view bytes)
         std::size_t eq = line.find('=');
         if (eq == std::string_view::npos || !current)
             continue;
-        std::string_view key = trimBlanks(line.substr(0, eq));
-        std::string_view value = trimBlanks(line.substr(eq + 1));
+        std::string_view key = values::trim(line.substr(0, eq));
+        std::string_view value = values::trim(line.substr(eq + 1));
         if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
             value = value.substr(1, value.size() - 2);
         bool known = false;
         for (const auto& e : current->entries)
-            if (sameNoCase(e.key, key))
+            if (values::sameText(e.key, key))
                 known = true;
         if (!known)
             current->entries.push_back(Entry {std::string(key), std::string(value)});
@@ -215,9 +189,9 @@ IniFile IniFile::parse(std::string_view bytes)
 
 const IniFile::Section* IniFile::section(std::string_view name) const
 {
-    name = trimBlanks(name);
+    name = values::trim(name);
     for (const auto& s : sections_)
-        if (sameNoCase(s.name, name))
+        if (values::sameText(s.name, name))
             return &s;
     return nullptr;
 }
@@ -227,9 +201,9 @@ const IniFile::Entry* IniFile::entry(std::string_view sectionName, std::string_v
     const Section* s = section(sectionName);
     if (!s)
         return nullptr;
-    key = trimBlanks(key);
+    key = values::trim(key);
     for (const auto& e : s->entries)
-        if (sameNoCase(e.key, key))
+        if (values::sameText(e.key, key))
             return &e;
     return nullptr;
 }

@@ -3,11 +3,14 @@
 
 #include "TestSupport.h"
 
+#include "data/CodeBase.h"
+#include "dialogs/ProgramMessages.h"
 #include "dialogs/fMsgBox.h"
 
 #include <QApplication>
 #include <QImage>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -111,6 +114,76 @@ private slots:
         QCOMPARE(rec.shown[0].buttons, int(kOk));
         QCOMPARE(rec.last().line1, std::string("\"Customer Name\" cannot be blank."));
         QCOMPARE(rec.last().kind, int(kWarning));
+    }
+
+    // The operator's face: a standard dialog with the buttons asked for,
+    // giving the one pressed.
+    void operatorDialog_data()
+    {
+        QTest::addColumn<int>("buttons");
+        QTest::addColumn<int>("press");  // a QMessageBox::StandardButton; 0: Escape
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<int>("shownButtons");
+        const int yna = kYes | kNo | kAbort;
+        QTest::newRow("yes") << yna << int(QMessageBox::Yes) << int(Answer::kYes) << 3;
+        QTest::newRow("no") << yna << int(QMessageBox::No) << int(Answer::kNo) << 3;
+        QTest::newRow("abort") << yna << int(QMessageBox::Abort) << int(Answer::kAbort) << 3;
+        QTest::newRow("ok") << int(kOk) << int(QMessageBox::Ok) << int(Answer::kOk) << 1;
+        QTest::newRow("escape on ok cancel") << (kOk | kCancel) << 0 << int(Answer::kCancel) << 2;
+        QTest::newRow("no buttons asked") << 0 << int(QMessageBox::Ok) << int(Answer::kOk) << 1;
+    }
+    void operatorDialog()
+    {
+        QFETCH(int, buttons);
+        QFETCH(int, press);
+        QFETCH(int, shownButtons);
+        installProgramMessages();
+        QString text;
+        int count = -1;
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            QVERIFY(box);
+            QCOMPARE(box->objectName(), QString("StandardMessage"));
+            text = box->text();
+            count = int(box->buttons().size());
+            if (press)
+                box->button(QMessageBox::StandardButton(press))->click();
+            else
+                QTest::keyClick(box, Qt::Key_Escape);
+        });
+        const Answer a = ShowMessage(kConfirmation, "Missing Tables", "Table Customer.dbf is missing.\rCreate it?",
+                                     buttons);
+        setMessageHandler(nullptr);
+        QTEST(int(a), "answer");
+        QCOMPARE(text, QString("Table Customer.dbf is missing.\nCreate it?"));
+        QCOMPARE(count, shownButtons);
+    }
+
+    // The engine's reports wait for the event loop, show once however often
+    // they come, and take the face set for them.
+    void engineErrorsShownLater()
+    {
+        RecordingMessages rec;
+        routeEngineErrors();
+        for (Face face : {Face::kKiosk, Face::kOperator}) {
+            rec.shown.clear();
+            setReportFace(face);
+            xb::reportError("/site/database/Customer.dbf", "the index is damaged");
+            xb::reportError("/site/database/Customer.dbf", "the index is damaged");
+            xb::reportError("/site/database/Ticket.dbf", "the disk is full");
+            QVERIFY(rec.shown.empty());
+            QTRY_COMPARE(rec.shown.size(), std::size_t(2));
+            QCOMPARE(rec.shown[0].caption, std::string("Table Error"));
+            QCOMPARE(rec.shown[0].face, face);
+            if (face == Face::kKiosk) {
+                QCOMPARE(rec.shown[0].line1, std::string("Customer.dbf: the index is damaged"));
+                QCOMPARE(rec.shown[0].line2, std::string("Please see the scale office."));
+            } else {
+                QVERIFY(QString::fromStdString(rec.shown[1].line1).contains("the disk is full"));
+            }
+        }
+        setReportFace(Face::kKiosk);
+        xb::setErrorReport(nullptr);
     }
 
 private:

@@ -7,6 +7,7 @@
 // the printer was sent. The swipe screen is made as the program makes it.
 
 #include "Pty.h"
+#include "TestSupport.h"
 #include "data/Catalogue.h"
 #include "data/Cdx.h"
 #include "data/CodeBase.h"
@@ -299,24 +300,8 @@ public:
         return found;
     }
 
-    // The live records of a table, each field as trimmed text by lower-case name.
-    using Row = std::map<std::string, std::string>;
-    static std::vector<Row> rows(const QString& file)
-    {
-        std::vector<Row> out;
-        if (!QFile::exists(file))
-            return out;
-        xb::Connection c;
-        c.setReadOnly(true);
-        xb::Table* t = c.open(file.toStdString());
-        for (int r = t ? t->top() : xb::kEof; r == xb::kSuccess; r = t->skip(1)) {
-            Row row;
-            for (int i = 1; i <= t->fieldCount(); ++i)
-                row[QString::fromStdString(t->fieldAt(i)->name()).toLower().toStdString()] = t->fieldAt(i)->text();
-            out.push_back(row);
-        }
-        return out;
-    }
+    using Row = testsupport::Row;
+    static std::vector<Row> rows(const QString& file) { return testsupport::tableRows(file); }
     long long counter() const
     {
         auto r = rows(db("control.dbf"));

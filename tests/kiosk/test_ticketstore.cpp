@@ -25,27 +25,13 @@ using namespace kiosk;
 
 namespace {
 
-using Row = std::map<std::string, std::string>;
-
 void setClock(int y, int mo, int d, int h, int mi)
 {
     xb::setClockSource([=] { return xb::LocalTime {y, mo, d, h, mi, 0}; });
 }
 
-// The live records of a table, each field as trimmed text by lower-case name.
-std::vector<Row> rows(const QString& path)
-{
-    std::vector<Row> out;
-    xb::Connection c;
-    xb::Table* t = xb::fileExists(path.toStdString()) ? c.open(path.toStdString()) : nullptr;
-    for (int r = t ? t->top() : xb::kEof; r == xb::kSuccess; r = t->skip(1)) {
-        Row row;
-        for (int i = 1; i <= t->fieldCount(); ++i)
-            row[QString::fromStdString(t->fieldAt(i)->name()).toLower().toStdString()] = t->fieldAt(i)->text();
-        out.push_back(row);
-    }
-    return out;
-}
+using testsupport::Row;
+std::vector<Row> rows(const QString& path) { return testsupport::tableRows(path); }
 
 QByteArray bytesOf(const QString& path)
 {
@@ -62,33 +48,10 @@ void writeFile(const QString& path, const QByteArray& bytes)
 
 int openFiles() { return int(QDir("/proc/self/fd").entryList(QDir::Files | QDir::System).size()); }
 
-struct Hand {
-    long ticket;
-    const char* customer;
-    const char* truck;
-    long long inWeight;
-    bool complete = false;
-    bool deleted = false;
-};
-
-// A ticket table made by hand, as the station or another program leaves it.
+using Hand = testsupport::HandTicket;
 void writeTickets(const QString& path, const std::vector<Hand>& tickets)
 {
-    QVERIFY(catalogue::CreateTable(catalogue::kTicketLayout, path.toStdString()));
-    xb::Connection c;
-    xb::Table* t = c.open(path.toStdString());
-    for (const auto& h : tickets) {
-        t->appendStart();
-        t->blank();
-        t->field("ticket")->assignInteger(h.ticket);
-        t->field("customer")->assign(h.customer);
-        t->field("truck")->assign(h.truck);
-        t->field("in_wgt")->assignInteger(h.inWeight);
-        t->field("complete")->assignLogical(h.complete);
-        t->append();
-        if (h.deleted)
-            t->deleteRecord();
-    }
+    QVERIFY(testsupport::writeTicketTable(path, tickets));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include "data/Catalogue.h"
 #include "data/CodeBase.h"
 
 #include <QDir>
@@ -8,6 +9,47 @@
 #include <QProcess>
 
 namespace testsupport {
+
+std::vector<Row> tableRows(const QString& path)
+{
+    std::vector<Row> out;
+    if (!QFile::exists(path))
+        return out;
+    xb::Connection c;
+    c.setReadOnly(true);
+    xb::Table* t = c.open(path.toStdString());
+    for (int r = t ? t->top() : xb::kEof; r == xb::kSuccess; r = t->skip(1)) {
+        Row row;
+        for (int i = 1; i <= t->fieldCount(); ++i)
+            row[QString::fromStdString(t->fieldAt(i)->name()).toLower().toStdString()] = t->fieldAt(i)->text();
+        out.push_back(row);
+    }
+    return out;
+}
+
+bool writeTicketTable(const QString& path, const std::vector<HandTicket>& tickets)
+{
+    if (!catalogue::CreateTable(catalogue::kTicketLayout, path.toStdString()))
+        return false;
+    xb::Connection c;
+    xb::Table* t = c.open(path.toStdString());
+    if (!t)
+        return false;
+    for (const auto& h : tickets) {
+        t->appendStart();
+        t->blank();
+        t->field("ticket")->assignInteger(h.ticket);
+        t->field("customer")->assign(h.customer);
+        t->field("truck")->assign(h.truck);
+        t->field("in_wgt")->assignInteger(h.inWeight);
+        t->field("complete")->assignLogical(h.complete);
+        if (t->append() != xb::kSuccess)
+            return false;
+        if (h.deleted)
+            t->deleteRecord();
+    }
+    return t->close() == xb::kSuccess;
+}
 
 QString fixturesDir()
 {

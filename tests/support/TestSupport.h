@@ -6,10 +6,27 @@
 #include <functional>
 
 namespace xb { struct EngineError; }
+#include <map>
 #include <string>
 #include <vector>
 
 namespace testsupport {
+
+// The live records of a table (read-only), each field as trimmed text by
+// lower-case name; none when the file is missing.
+using Row = std::map<std::string, std::string>;
+std::vector<Row> tableRows(const QString& path);
+
+// A ticket table made by hand, as the station or another program leaves it.
+struct HandTicket {
+    long ticket;
+    const char* customer;
+    const char* truck = "";
+    long long inWeight = 0;
+    bool complete = false;
+    bool deleted = false;
+};
+bool writeTicketTable(const QString& path, const std::vector<HandTicket>& tickets);
 
 // The directory of the fixture tables made by other xBase programs, or an
 // empty string when it is absent (tests then QSKIP with a message).
