@@ -523,6 +523,23 @@ std::optional<TicketRecord> findNumber(xb::Connection* c, const std::string& pat
 }
 }  // namespace
 
+std::vector<TicketRecord> TicketStore::openTickets()
+{
+    recoverPending();
+    std::vector<TicketRecord> out;
+    const std::string path = openTablePath();
+    if (!xb::fileExists(path))
+        return out;
+    OperationConnection conn(connection_);
+    ScopedTable t(util::mOpen(conn.get(), path));
+    if (!t)
+        return out;
+    for (int r = t->top(); r == xb::kSuccess; r = t->skip(1))
+        if (!isComplete(t.get()))
+            out.push_back(recordOf(t.get()));
+    return out;
+}
+
 std::optional<TicketRecord> TicketStore::findOpen(long number)
 {
     recoverPending();

@@ -32,6 +32,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace store {
 
@@ -136,6 +137,8 @@ public:
     // without blanks around it, letter case counting), complete false. The
     // open table is created when missing.
     std::optional<TicketRecord> findOpenFor(const std::string& customer);
+    // Every open ticket in record order; none when the open table is missing.
+    std::vector<TicketRecord> openTickets();
     // The first open ticket with this number; nothing when the open table is
     // missing.
     std::optional<TicketRecord> findOpen(long number);

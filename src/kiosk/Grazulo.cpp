@@ -5,6 +5,7 @@
 #include "dialogs/ProgramMessages.h"
 #include "kiosk/KioskSettings.h"
 #include "kiosk/fSwipe.h"
+#include "station/main.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -69,6 +70,7 @@ int main(int argc, char** argv)
     dialogs::routeEngineErrors();
     devices::setPortNameSource(kiosk::portNameFromIni);
     endOnSignals(app);
+    station::installStation();
 
     auto* swipe = new TfrmSwipe;
     swipe->FormCreate();

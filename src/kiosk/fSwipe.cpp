@@ -264,7 +264,10 @@ void TfrmSwipe::OpenStation()
     if (auto& opener = stationOpener()) {
         // The operator works the station with the normal pointer.
         showPointer();
-        opener(this);
+        if (opener(this)) {
+            CloseKiosk();
+            return;
+        }
     } else {
         dialogs::ShowMsgBox("Weighing Station", "The weighing station is not available.", {},
                             dialogs::kInformation, dialogs::kOk);

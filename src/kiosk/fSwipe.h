@@ -75,8 +75,9 @@ TfrmSwipe* SwipeScreen();
 void ShowSwipeScreen(QWidget* caller);
 
 // What Ctrl+F10 opens: the station installs its opener; until then the key
-// shows that no station is available. The opener is given the swipe screen.
-using StationOpener = std::function<void(TfrmSwipe*)>;
+// shows that no station is available. The opener is given the swipe screen
+// and gives true when the program is to end.
+using StationOpener = std::function<bool(TfrmSwipe*)>;
 StationOpener setStationOpener(StationOpener opener);
 
 }  // namespace kiosk

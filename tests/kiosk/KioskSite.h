@@ -126,6 +126,7 @@ public:
         t->blank();
         t->field("scalport")->assign(scalport);
         t->field("prtport")->assign(prtport);
+        t->field("modemport")->assign("4");
         if (withPrinter)
             t->field("printer")->assign(printerType);
         t->field("datapath")->assign((dir.path() + "/station").toStdString());

@@ -74,7 +74,7 @@ void TestKioskKeys::stationAndBack()
     };
     QVERIFY(pointerHidden());
     bool pointerOnStation = false;
-    auto previous = kiosk::setStationOpener([&](TfrmSwipe* from) {
+    auto station = [&](TfrmSwipe* from) {
         ++opened;
         QCOMPARE(from, swipe);
         pointerOnStation = !pointerHidden();
@@ -92,6 +92,10 @@ void TestKioskKeys::stationAndBack()
             QVERIFY(site.cardTaken());
             cardWhileAway = swipe->isVisible() || swipe->license;
         }
+    };
+    auto previous = kiosk::setStationOpener([&](TfrmSwipe* from) {
+        station(from);
+        return false;
     });
 
     QTest::keyClick(swipe->txtSwipe, Qt::Key_F10, Qt::ControlModifier);
@@ -143,7 +147,7 @@ void TestKioskKeys::otherKeysDoNothing()
     dialogs::RecordingMessages shown;
     TfrmSwipe* swipe = site.startKiosk();
     int opened = 0;
-    auto previous = kiosk::setStationOpener([&](TfrmSwipe*) { ++opened; });
+    auto previous = kiosk::setStationOpener([&](TfrmSwipe*) { return ++opened < 0; });
 
     const struct {
         Qt::Key key;

@@ -1,0 +1,128 @@
+#pragma once
+// The station's logic without a window: its settings from setup.dbf, its
+// face of the ticket store in the data directory, the housekeeping of the
+// clock and the company name of the title.
+//
+// The data directory holds
+//   Control.dbf   the counter: the number of the LAST ticket issued
+//   Ticket.dbf    open tickets (first weighing only)
+//   mmmddyy.dbf   the tickets completed that day
+// and the same store code the kiosk uses works on them, so when the kiosk's
+// database directory is the data directory both faces number, find and
+// complete tickets in one way.
+
+#include "data/Clock.h"
+#include "data/TicketStore.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace station {
+
+// ---- settings ----
+
+struct StationSettings {
+    int printerPort = 0;  // prtport
+    int modemPort = 0;    // modemport (kept; nothing else uses it)
+    std::string dataDir;  // datapath with its trailing separator, or empty
+};
+
+struct SettingsResult {
+    std::optional<StationSettings> settings;
+    std::string error;  // why the settings could not be read, for the operator
+};
+
+// The first record of setup.dbf in the program directory: prtport and
+// modemport must be whole numbers; datapath may be blank. A missing table or
+// record, or a port that is empty or no whole number, gives the error.
+SettingsResult readStationSettings();
+
+// ---- the ticket on the screen ----
+
+// The entry area's values as the operator sees them: the weights as typed or
+// read, the in time as its stored digits ("930"), the in date as shown
+// (mm/dd/yyyy).
+struct Entry {
+    std::string ticket;
+    std::string newTicket;  // reprint only
+    std::string customer;
+    std::string product;
+    std::string truck;
+    std::string remarks;
+    std::string inTime;
+    std::string inDate;
+    std::string inWeight;
+    std::string outWeight;
+    std::string netWeight;
+};
+
+// A ticket loaded back into the screen.
+Entry entryOf(const store::TicketRecord& t);
+
+enum class SaveOutcome {
+    kStored,       // stored (a completed ticket then prints)
+    kBadNumber,    // the ticket or new ticket number is no ticket number
+    kBadWeight,    // a weight is no whole number of kilograms
+    kNotFound,     // the ticket to complete or renumber is not there any more
+    kNumberInUse,  // reprint: the new number is another ticket's of today
+    kNotSaved,     // a table could not take it: nothing changed (reported)
+    kLeftBehind,   // stored, but the old record could not be removed yet
+};
+
+struct InboundSaved {
+    SaveOutcome outcome = SaveOutcome::kNotSaved;
+    long number = 0;  // the number the open ticket was stored under
+};
+
+class StationTickets {
+public:
+    explicit StationTickets(std::string dataDir);
+
+    store::TicketStore& store() { return store_; }
+
+    // The number the next inbound ticket gets: the counter plus one, passed
+    // on to the first number no open ticket holds. Nothing when the counter
+    // exists but cannot be read.
+    std::optional<long> GetTicketNo();
+    // Keeps the counter after `number` was issued.
+    bool UpdateControlTable(long number);
+    // Stores the inbound ticket on the screen as an open ticket, stamped
+    // with `at`. A number another open ticket holds by now is not used
+    // twice: the ticket gets the next free one, given back.
+    InboundSaved UpdateTempTable(const Entry& e, const xb::LocalTime& at);
+    // The open ticket `number`, or in reprint mode the ticket of the day of
+    // `at` with that number.
+    std::optional<store::TicketRecord> CheckInRecord(long number, bool reprint, const xb::LocalTime& at);
+    // Completes the open ticket (outbound) or files today's completed
+    // ticket under the new number (reprint), completed at `at`. The ticket
+    // is on the disk before this returns kStored.
+    store::MoveResult UpdateTables(const Entry& e, bool reprint, const xb::LocalTime& at, SaveOutcome& outcome);
+
+private:
+    store::TicketStore store_;
+};
+
+// A ticket number as typed: 1 to 99999, else nothing.
+std::optional<long> ticketNumber(const std::string& text);
+
+// ---- the clock's housekeeping ----
+
+// The files the purge of `now` removes: HS_data/HS_<mmmddyy>.dbf of the
+// days 14 to 20 before it, in the data directory.
+std::vector<std::string> purgeFiles(const std::string& dataDir, const xb::LocalTime& now);
+// Removes those of them that exist; gives how many were removed.
+int purgeOldFiles(const std::string& dataDir, const xb::LocalTime& now);
+
+// Whether the clock passed 00:00:00 or 12:00:00 between two ticks (after
+// `before`, up to and including `now`). A tick that lands on the moment
+// itself counts; a clock set back counts nothing.
+bool crossesPurgeMoment(const xb::LocalTime& before, const xb::LocalTime& now);
+
+// ---- the title ----
+
+// n_ame of the first record of Company.dbf in the data directory, trimmed;
+// empty when there is none.
+std::string GetCompanyName(const std::string& dataDir);
+
+}  // namespace station

@@ -1,0 +1,1045 @@
+#include "station/main.h"
+
+#include "data/Catalogue.h"
+#include "data/Paths.h"
+#include "data/TicketValues.h"
+#include "devices/ScaleReading.h"
+#include "devices/SerialPort.h"
+#include "dialogs/MessageSeam.h"
+#include "dialogs/ProgramMessages.h"
+#include "kiosk/CurrentTicket.h"
+#include "kiosk/KioskScreen.h"
+#include "kiosk/KioskSettings.h"
+#include "kiosk/TicketPrintout.h"
+#include "kiosk/fSwipe.h"
+#include "station/fAbout.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QEvent>
+#include <QFocusEvent>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QInputDialog>
+#include <QKeyEvent>
+#include <QLCDNumber>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+#include <QVBoxLayout>
+
+using namespace station;
+
+namespace station {
+
+StationWindows& Windows()
+{
+    static StationWindows w;
+    return w;
+}
+
+namespace {
+QPointer<TfrmMain> g_station;
+
+QString qs(const std::string& s) { return QString::fromStdString(s); }
+std::string ss(const QString& s) { return s.toStdString(); }
+
+const char* const kMissingTables =
+    "One or more data files missing in the Setup Directory.\r"
+    "Company.dbf, Customer.dbf, Product.dbf, Consignee.dbf, house.dbf and Carrier.dbf.\r\r"
+    "Do you want to go back to the Setup Configuration?\r\r"
+    "Click  \"Yes\"    will go back to the Setup Configuration.\r"
+    "Click  \"No\"     will start the program and new tables will be created automatically.\r"
+    "Click  \"Abort\"  will exit the program.";
+
+const char* const kDatabaseNotFound =
+    "Database not found in the Setup Directory.\rDo you want to enter the Setup Configuration now?\r\r"
+    "Click \"Yes\" will go to Setup Configuration.\rClick \"No\" will exit program.";
+
+// The open tickets of the data directory, for the operator to pick one: the
+// list stands in for the record window's partial records.
+std::optional<std::string> pickOpenTicket(TfrmMain& station)
+{
+    StationTickets tickets(station.dataDir());
+    QStringList items;
+    std::vector<store::TicketRecord> open = tickets.store().openTickets();
+    for (const auto& t : open)
+        items << QString("%1  %2  %3").arg(t.ticket).arg(qs(t.customer), qs(t.truck));
+    if (items.isEmpty()) {
+        dialogs::ShowMessage(dialogs::kInformation, "View Records", "There is no open ticket.");
+        return std::nullopt;
+    }
+    bool ok = false;
+    QInputDialog dlg(&station);
+    dlg.setObjectName("PartialRecords");
+    dlg.setWindowTitle("View Records");
+    dlg.setLabelText("Open tickets (Ticket No., Customer Name, License Plate):");
+    dlg.setComboBoxItems(items);
+    dlg.setComboBoxEditable(false);
+    ok = dlg.exec() == QDialog::Accepted;
+    station.raise();
+    station.activateWindow();
+    if (!ok)
+        return std::nullopt;
+    const QString chosen = dlg.textValue();
+    return ss(chosen.section(' ', 0, 0));
+}
+}  // namespace
+
+TfrmMain* StationWindow() { return g_station.data(); }
+
+}  // namespace station
+
+// ---------------------------------------------------------------- building
+
+TfrmMain::TfrmMain(QWidget* parent) : QDialog(parent)
+{
+    setObjectName("frmMain");
+    setWindowTitle("Ponderix ");
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    g_station = this;
+
+    ApdComPort2 = new devices::SerialPort(this);
+    ApdComPort2->setObjectName("ApdComPort2");
+    ApdComPort2->setPortNumber(2);
+
+    buildMenu();
+    buildEntry();
+    connectEvents();
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName("Timer1");
+    Timer1->setInterval(1000);
+    connect(Timer1, &QTimer::timeout, this, &TfrmMain::Timer1Timer);
+    lastTick_ = xb::now();
+    Timer1->start();
+    lblDate->setText(qs(values::clockText(lastTick_)));
+
+    // Sized for its layout on a 1024x768 screen and up, centred.
+    resize(sizeHint().expandedTo(QSize(900, 560)));
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.center() - rect().center());
+    }
+    dialogs::setReportFace(dialogs::Face::kOperator);
+}
+
+TfrmMain::~TfrmMain()
+{
+    dialogs::setReportFace(dialogs::Face::kKiosk);
+    if (g_station == this)
+        g_station = nullptr;
+}
+
+void TfrmMain::buildMenu()
+{
+    MainMenu1 = new QMenuBar(this);
+    MainMenu1->setObjectName("MainMenu1");
+    auto item = [this](QMenu* menu, const char* name, const char* caption, bool mark = false) {
+        QAction* a = menu->addAction(caption);
+        a->setObjectName(name);
+        a->setCheckable(mark);
+        return a;
+    };
+    QMenu* file = MainMenu1->addMenu("&File");
+    file->addSeparator();
+    mnuExit = item(file, "mnuExit", "&Exit");
+    QMenu* edit = MainMenu1->addMenu("&Edit");
+    mnuReprintTicket = item(edit, "mnuReprintTicket", "&Reprint Ticket");
+    edit->addSeparator();
+    mnuEditCustomer = item(edit, "mnuEditCustomer", "Edit Cus&tomer Records", true);
+    mnuEditProduct = item(edit, "mnuEditProduct", "Edit &Product Records", true);
+    QMenu* view = MainMenu1->addMenu("&View");
+    mnuViewPartial = item(view, "mnuViewPartial", "&Partial Records", true);
+    mnuViewTicket = item(view, "mnuViewTicket", "&Ticket Records", true);
+    QMenu* reports = MainMenu1->addMenu("&Reports");
+    mnuTransactionsReport = item(reports, "mnuTransactionsReport", "&Transactions Report");
+    QMenu* utilities = MainMenu1->addMenu("&Utilities");
+    utilities->addSeparator();
+    mnuEndofMonth = item(utilities, "mnuEndofMonth", "&End of Month");
+    mnuSetup = item(utilities, "mnuSetup", "&Setup Configuration");
+    QMenu* about = MainMenu1->addMenu("&About");
+    mnuAbout = item(about, "mnuAbout", "Ponderix...");
+}
+
+namespace {
+
+QLabel* label(QWidget* parent, const char* name, const char* caption)
+{
+    auto* l = new QLabel(caption, parent);
+    l->setObjectName(name);
+    return l;
+}
+
+QLineEdit* edit(QWidget* parent, const char* name, QLabel* buddy)
+{
+    auto* e = new QLineEdit(parent);
+    e->setObjectName(name);
+    if (buddy) {
+        buddy->setBuddy(e);
+        e->setAccessibleName(buddy->text().remove('&'));
+    }
+    return e;
+}
+
+QComboBox* combo(QWidget* parent, const char* name, QLabel* buddy)
+{
+    auto* c = new QComboBox(parent);
+    c->setObjectName(name);
+    c->setEditable(true);
+    c->setInsertPolicy(QComboBox::NoInsert);
+    c->lineEdit()->setMaxLength(35);
+    buddy->setBuddy(c);
+    c->setAccessibleName(buddy->text());
+    c->lineEdit()->setAccessibleName(buddy->text());
+    return c;
+}
+
+// A black panel with bold text of a colour, for the frame's values.
+QLabel* panel(QWidget* parent, const char* name, const char* colour, const QString& text)
+{
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(name);
+    l->setStyleSheet(QString("QLabel { background: black; color: %1; font-weight: bold; padding: 3px; }").arg(colour));
+    l->setFrameShape(QFrame::Panel);
+    l->setFrameShadow(QFrame::Sunken);
+    return l;
+}
+
+}  // namespace
+
+void TfrmMain::buildEntry()
+{
+    auto* root = new QVBoxLayout(this);
+    root->setMenuBar(MainMenu1);
+
+    QFont big = font();
+    big.setPointSize(big.pointSize() + 2);
+
+    // Top panel: the ticket.
+    auto* top = new QGroupBox(this);
+    top->setObjectName("pnlTicket");
+    auto* g = new QGridLayout(top);
+    lblTicketNo = label(top, "lblTicketNo", "Scale Ticket No.");
+    txtTicketNo = edit(top, "txtTicketNo", lblTicketNo);
+    lblNewTicketNo = label(top, "lblNewTicketNo", "New Ticket No.");
+    lblNewTicketNo->setStyleSheet("color: red;");
+    txtNewTicketNo = edit(top, "txtNewTicketNo", lblNewTicketNo);
+    lblCustomerName = label(top, "lblCustomerName", "Customer Name");
+    cboCustomerName = combo(top, "cboCustomerName", lblCustomerName);
+    lblProductName = label(top, "lblProductName", "Product Name");
+    cboProductName = combo(top, "cboProductName", lblProductName);
+    lblTruck = label(top, "lblTruck", "License Plate:");
+    txtTruck = edit(top, "txtTruck", lblTruck);
+    txtTruck->setMaxLength(12);
+    lblRemark = label(top, "lblRemark", "Remarks");
+    txtRemarks = edit(top, "txtRemarks", lblRemark);
+    txtRemarks->setMaxLength(50);
+    g->addWidget(lblTicketNo, 0, 0);
+    g->addWidget(txtTicketNo, 0, 1);
+    g->addWidget(lblNewTicketNo, 0, 2);
+    g->addWidget(txtNewTicketNo, 0, 3);
+    g->addWidget(lblCustomerName, 1, 0);
+    g->addWidget(cboCustomerName, 1, 1, 1, 3);
+    g->addWidget(lblProductName, 2, 0);
+    g->addWidget(cboProductName, 2, 1, 1, 3);
+    g->addWidget(lblTruck, 3, 0);
+    g->addWidget(txtTruck, 3, 1);
+    g->addWidget(lblRemark, 4, 0);
+    g->addWidget(txtRemarks, 4, 1, 1, 3);
+    g->setColumnStretch(1, 1);
+    g->setColumnStretch(3, 1);
+    root->addWidget(top);
+
+    // Weights panel.
+    auto* weights = new QGroupBox(this);
+    weights->setObjectName("pnlWeights");
+    auto* w = new QGridLayout(weights);
+    cmdReadScale = new QPushButton("&Read Scale", weights);
+    cmdReadScale->setObjectName("cmdReadScale");
+    cmdReadScale->setMinimumHeight(64);
+    cmdReadScale->setFont(big);
+    chkManualEntry = new QCheckBox("&Manual Weight", weights);
+    chkManualEntry->setObjectName("chkManualEntry");
+    lblInWeight = label(weights, "lblInWeight", "In Weight");
+    txtInWeight = edit(weights, "txtInWeight", lblInWeight);
+    lblInTime = label(weights, "lblInTime", "In Time");
+    txtInTime = edit(weights, "txtInTime", lblInTime);
+    txtInTime->setMaxLength(5);
+    txtInTime->setFocusPolicy(Qt::NoFocus);
+    txtInTime->setEnabled(false);
+    lblOutWeight = label(weights, "lblOutWeight", "Out Weight");
+    txtOutWeight = edit(weights, "txtOutWeight", lblOutWeight);
+    txtOutWeight->setAlignment(Qt::AlignRight);
+    lblInDate = label(weights, "lblInDate", "In Date");
+    txtInDate = edit(weights, "txtInDate", lblInDate);
+    txtInDate->setFocusPolicy(Qt::NoFocus);
+    txtInDate->setEnabled(false);
+    lblNetWeight = label(weights, "lblNetWeight", "Net Weight");
+    txtNetWeight = new QLCDNumber(10, weights);
+    txtNetWeight->setObjectName("txtNetWeight");
+    txtNetWeight->setSegmentStyle(QLCDNumber::Flat);
+    txtNetWeight->setMinimumHeight(48);
+    txtNetWeight->setAccessibleName("Net Weight");
+    lblNetWeight->setBuddy(txtNetWeight);
+    txtInWeight->setEnabled(false);
+    txtOutWeight->setEnabled(false);
+    w->addWidget(cmdReadScale, 0, 0, 2, 1);
+    w->addWidget(chkManualEntry, 2, 0);
+    w->addWidget(lblInWeight, 0, 1);
+    w->addWidget(txtInWeight, 0, 2);
+    w->addWidget(label(weights, "lblInKg", "kg"), 0, 3);
+    w->addWidget(lblInTime, 0, 4);
+    w->addWidget(txtInTime, 0, 5);
+    w->addWidget(lblOutWeight, 1, 1);
+    w->addWidget(txtOutWeight, 1, 2);
+    w->addWidget(label(weights, "lblOutKg", "kg"), 1, 3);
+    w->addWidget(lblInDate, 1, 4);
+    w->addWidget(txtInDate, 1, 5);
+    w->addWidget(lblNetWeight, 2, 1);
+    w->addWidget(txtNetWeight, 2, 2, 1, 4);
+    w->setColumnStretch(2, 1);
+    w->setColumnStretch(5, 1);
+    root->addWidget(weights);
+
+    auto* buttons = new QHBoxLayout;
+    cmdClear = new QPushButton("&Clear/Reset", this);
+    cmdClear->setObjectName("cmdClear");
+    cmdPrint = new QPushButton("&Done", this);
+    cmdPrint->setObjectName("cmdPrint");
+    for (QPushButton* b : {cmdClear, cmdPrint}) {
+        b->setMinimumHeight(40);
+        b->setAutoDefault(false);
+    }
+    cmdReadScale->setAutoDefault(false);
+    buttons->addStretch();
+    buttons->addWidget(cmdClear);
+    buttons->addWidget(cmdPrint);
+    root->addLayout(buttons);
+
+    // Frame: the clock, the user and the status line.
+    auto* frame = new QGridLayout;
+    lblCurrentDate = label(this, "lblCurrentDate", "Current Date/Time:");
+    lblDate = panel(this, "lblDate", "lime", {});
+    lblLoginUser = label(this, "lblLoginUser", "Current Login User:");
+    lblUser = panel(this, "lblUser", "lime", "User");
+    lblStatus = label(this, "lblStatus", "Status:");
+    pnlStatus = panel(this, "pnlStatus", "yellow", "System Ready");
+    lblCurrentDate->setBuddy(lblDate);
+    lblLoginUser->setBuddy(lblUser);
+    lblStatus->setBuddy(pnlStatus);
+    lblDate->setAccessibleName("Current Date/Time:");
+    lblUser->setAccessibleName("Current Login User:");
+    pnlStatus->setAccessibleName("Status:");
+    frame->addWidget(lblCurrentDate, 0, 0);
+    frame->addWidget(lblDate, 0, 1);
+    frame->addWidget(lblLoginUser, 0, 2);
+    frame->addWidget(lblUser, 0, 3);
+    frame->addWidget(lblStatus, 1, 0);
+    frame->addWidget(pnlStatus, 1, 1, 1, 3);
+    frame->setColumnStretch(1, 1);
+    frame->setColumnStretch(3, 1);
+    root->addLayout(frame);
+
+    // Tab order: the top panel, then the weights panel.
+    QWidget* order[] = {txtTicketNo, txtNewTicketNo, cboCustomerName, cboProductName, txtTruck,
+                        txtRemarks, cmdReadScale, chkManualEntry, txtInWeight, txtOutWeight,
+                        cmdClear, cmdPrint};
+    for (std::size_t i = 0; i + 1 < std::size(order); ++i)
+        setTabOrder(order[i], order[i + 1]);
+
+    lblNewTicketNo->hide();
+    txtNewTicketNo->hide();
+    setNetWeight(0);
+    txtNetWeight->display(QString());
+    txtNetWeight->setAccessibleDescription(QString());
+}
+
+void TfrmMain::connectEvents()
+{
+    connect(mnuExit, &QAction::triggered, this, [this] { done(QDialog::Rejected); });
+    connect(mnuReprintTicket, &QAction::triggered, this, &TfrmMain::mnuReprintTicketClick);
+    connect(mnuEditCustomer, &QAction::triggered, this, [this] {
+        openRecordWindow(mnuEditCustomer, Windows().editCustomers, "Edit Customer Records");
+        std::vector<std::string> names;
+        catalogue::LoadList(catalogue::kCustomerLayout, names, dataDir());
+        cboCustomerName->clear();
+        for (const auto& n : names)
+            cboCustomerName->addItem(qs(n));
+        cboCustomerName->setCurrentIndex(-1);
+    });
+    connect(mnuEditProduct, &QAction::triggered, this, [this] {
+        openRecordWindow(mnuEditProduct, Windows().editProducts, "Edit Product Records");
+        std::vector<std::string> names;
+        catalogue::LoadList(catalogue::kProductLayout, names, dataDir());
+        cboProductName->clear();
+        for (const auto& n : names)
+            cboProductName->addItem(qs(n));
+        cboProductName->setCurrentIndex(-1);
+    });
+    connect(mnuViewTicket, &QAction::triggered, this,
+            [this] { openRecordWindow(mnuViewTicket, Windows().viewTickets, "View Ticket Records"); });
+    connect(mnuViewPartial, &QAction::triggered, this, &TfrmMain::mnuViewPartialClick);
+    connect(mnuTransactionsReport, &QAction::triggered, this, [this] {
+        if (Windows().transactionsReport)
+            Windows().transactionsReport(*this);
+        else
+            notAvailable("The Transactions Report");
+    });
+    connect(mnuEndofMonth, &QAction::triggered, this, [this] {
+        if (Windows().endOfMonth)
+            Windows().endOfMonth(*this);
+        else
+            notAvailable("End of Month");
+    });
+    connect(mnuSetup, &QAction::triggered, this, &TfrmMain::mnuSetupClick);
+    connect(mnuAbout, &QAction::triggered, this, &TfrmMain::aboutClick);
+
+    connect(cmdReadScale, &QPushButton::clicked, this, &TfrmMain::cmdReadScaleClick);
+    connect(chkManualEntry, &QCheckBox::clicked, this, &TfrmMain::SetWeightEntryPanel);
+    connect(cmdPrint, &QPushButton::clicked, this, &TfrmMain::cmdPrintClick);
+    connect(cmdClear, &QPushButton::clicked, this, &TfrmMain::ClearScreen);
+
+    for (QObject* o : std::initializer_list<QObject*> {txtTicketNo, txtNewTicketNo, cboCustomerName->lineEdit(),
+                                                       cboProductName->lineEdit(), txtTruck, txtRemarks, txtInWeight,
+                                                       txtOutWeight})
+        o->installEventFilter(this);
+}
+
+// ---------------------------------------------------------------- frame
+
+void TfrmMain::notAvailable(const char* what)
+{
+    dialogs::ShowMessage(dialogs::kInformation, "Ponderix", std::string(what) + " is not available yet.");
+}
+
+void TfrmMain::openRecordWindow(QAction* mark, const std::function<void(TfrmMain&)>& window, const char* what)
+{
+    mark->setChecked(true);
+    if (window)
+        window(*this);
+    else
+        notAvailable(what);
+    mark->setChecked(false);
+}
+
+void TfrmMain::aboutClick()
+{
+    TfrmAbout about(this);
+    about.exec();
+    raise();
+    activateWindow();
+}
+
+void TfrmMain::keyPressEvent(QKeyEvent* e)
+{
+    // The station closes by Exit or its close box only: Escape, pressed to
+    // leave a list, must not throw the screen away.
+    if (e->key() == Qt::Key_Escape) {
+        e->accept();
+        return;
+    }
+    QDialog::keyPressEvent(e);
+}
+
+void TfrmMain::showEvent(QShowEvent* e)
+{
+    QDialog::showEvent(e);
+    if (!shown_) {
+        shown_ = true;
+        // After the window is up, so that a dialog of the start-up shows
+        // over it and the start-up may close it.
+        QTimer::singleShot(0, this, &TfrmMain::FormShow);
+    }
+}
+
+void TfrmMain::requestTerminate()
+{
+    terminate_ = true;
+    done(QDialog::Rejected);
+}
+
+bool TfrmMain::GetSettings()
+{
+    ApdComPort2->close();
+    const SettingsResult r = readStationSettings();
+    if (!r.settings) {
+        dialogs::ShowMessage(dialogs::kError, "Ponderix", r.error);
+        return false;
+    }
+    settings_ = *r.settings;
+    ApdComPort2->setPortNumber(settings_.printerPort);
+    kiosk::KioskSettings().printerPort = settings_.printerPort;
+    tickets_.emplace(settings_.dataDir);
+    return true;
+}
+
+bool TfrmMain::askForMissingTables()
+{
+    while (!catalogue::TablesExist(dataDir())) {
+        const dialogs::Answer a = dialogs::ShowMessage(dialogs::kWarning, "Ponderix", kMissingTables,
+                                                       dialogs::kYes | dialogs::kNo | dialogs::kAbort);
+        if (a == dialogs::Answer::kYes) {
+            if (Windows().setup)
+                Windows().setup(*this);
+            else
+                notAvailable("The Setup Configuration");
+            if (!GetSettings())
+                return false;
+        } else if (a == dialogs::Answer::kNo) {
+            break;
+        } else {
+            return false;  // Abort, or the question closed: the program ends
+        }
+    }
+    return true;
+}
+
+void TfrmMain::FormShow()
+{
+    if (!xb::fileExists(catalogue::setupTablePath())) {
+        requestTerminate();
+        return;
+    }
+    // A setting that cannot be read stops the start-up: the operator sees
+    // why, and the station shows with nothing stored through it.
+    if (!GetSettings())
+        return;
+    if (!askForMissingTables()) {
+        requestTerminate();
+        return;
+    }
+    inbound_ = true;
+    reprint_ = false;
+    const std::string dir = dataDir();
+    for (auto [name, layout] : {std::pair<const char*, int> {"Ticket.dbf", catalogue::kTicketLayout},
+                                {"Payment.dbf", catalogue::kPaymentLayout},
+                                {"Company.dbf", catalogue::kCompanyLayout}})
+        if (!dir.empty() && !xb::fileExists(dir + name))
+            catalogue::CreateTable(layout, dir + name);
+    UpdateComboBox();
+    setWindowTitle("Ponderix " + qs(GetCompanyName(dir)));
+    cmdPrint->setText("&Done");
+    SetHints();
+    GetTicketNo();
+    txtTicketNo->setEnabled(false);
+    SetWeightEntryPanel();
+    cboCustomerName->setFocus();
+}
+
+void TfrmMain::UpdateComboBox()
+{
+    for (auto [box, layout] : {std::pair<QComboBox*, int> {cboCustomerName, catalogue::kCustomerLayout},
+                               {cboProductName, catalogue::kProductLayout}}) {
+        std::vector<std::string> names;
+        if (!dataDir().empty())
+            catalogue::LoadList(layout, names, dataDir());
+        const QString text = box->currentText();
+        box->clear();
+        for (const auto& n : names)
+            box->addItem(qs(n));
+        box->setCurrentIndex(-1);
+        box->setEditText(text);
+    }
+}
+
+void TfrmMain::Status(const QString& text)
+{
+    pnlStatus->setText(text);
+    pnlStatus->repaint();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void TfrmMain::SetHints()
+{
+    const std::pair<std::initializer_list<QWidget*>, const char*> hints[] = {
+        {{txtTicketNo, lblTicketNo}, "Scale Ticket Number"},
+        {{txtNewTicketNo, lblNewTicketNo}, "New Ticket Number"},
+        {{cboCustomerName, lblCustomerName}, "Customer Name"},
+        {{cboProductName, lblProductName}, "Product Name"},
+        {{txtTruck, lblTruck}, "Truck Number"},
+        {{txtRemarks, lblRemark}, "Remarks or Comments"},
+        {{txtInDate, lblInDate}, "Date for Inbound Transaction"},
+        {{txtInTime, lblInTime}, "Time for Inbound Transaction"},
+        {{txtInWeight, lblInWeight}, "In Weight"},
+        {{txtOutWeight, lblOutWeight}, "Out Weight"},
+        {{txtNetWeight, lblNetWeight}, "Net Weight"},
+    };
+    for (const auto& [widgets, hint] : hints)
+        for (QWidget* w : widgets)
+            w->setToolTip(hint);
+}
+
+void TfrmMain::Timer1Timer()
+{
+    const xb::LocalTime now = xb::now();
+    lblDate->setText(qs(values::clockText(now)));
+    // A busy or suspended machine skips ticks: the purge runs for every
+    // midnight or noon passed since the last one, once.
+    if (crossesPurgeMoment(lastTick_, now))
+        purgeOldFiles(dataDir(), now);
+    lastTick_ = now;
+}
+
+void TfrmMain::mnuSetupClick()
+{
+    if (!Windows().setup) {
+        notAvailable("The Setup Configuration");
+        return;
+    }
+    if (!Windows().setup(*this))
+        return;  // nothing changes
+    if (!GetSettings())
+        return;
+    while (!catalogue::TablesExist(dataDir())) {
+        const dialogs::Answer a =
+            dialogs::ShowMessage(dialogs::kError, "Ponderix", kDatabaseNotFound, dialogs::kYes | dialogs::kNo);
+        if (a != dialogs::Answer::kYes) {
+            requestTerminate();
+            return;
+        }
+        Windows().setup(*this);
+        if (!GetSettings())
+            return;
+    }
+    show();
+    ClearScreen();
+    UpdateComboBox();
+}
+
+// ---------------------------------------------------------------- entry
+
+void TfrmMain::SetWeightEntryPanel()
+{
+    const bool manual = chkManualEntry->isChecked();
+    cmdReadScale->setEnabled(!manual);
+    txtInWeight->setEnabled(manual && inbound_);
+    txtOutWeight->setEnabled(manual && !inbound_);
+}
+
+void TfrmMain::setNetWeight(long long net)
+{
+    const QString text = QString::number(net);
+    txtNetWeight->display(text);
+    txtNetWeight->setProperty("valueText", text);
+    txtNetWeight->setAccessibleDescription(text + " kg");
+}
+
+QString TfrmMain::netWeightText() const { return txtNetWeight->property("valueText").toString(); }
+
+void TfrmMain::showNet() { setNetWeight(values::netOf(ss(txtInWeight->text()), ss(txtOutWeight->text()))); }
+
+void TfrmMain::setInTime(const std::string& digits)
+{
+    inTime_ = digits;
+    const auto t = values::parseStoredTime(digits);
+    txtInTime->setText(t ? QString("%1:%2").arg(t->hour).arg(t->minute, 2, 10, QChar('0')) : QString());
+}
+
+void TfrmMain::cmdReadScaleClick()
+{
+    const devices::ScaleReadingState& r = devices::ScaleReading();
+    // A frame that is no whole weight ("12-3") is no reading either.
+    if (r.unit == "X" || (r.unit == "K" && !values::wholeWeight(r.weight))) {
+        dialogs::ShowMessage(dialogs::kWarning, "Warning", "Scale Indicator Error!\r\rUnable to read the weight.");
+        return;
+    }
+    if (r.unit != "K") {
+        dialogs::ShowMessage(dialogs::kWarning, "Warning",
+                             "Unit mis-matched.\r\rPlease set the Unit of the Scale to \"kg\",\r"
+                             "then try Read Scale again.");
+        return;
+    }
+    Status("Reading Scale. Please wait ...");
+    cmdReadScale->setEnabled(false);
+    // The reading current after the status was painted.
+    const std::string weight = devices::ScaleReading().weight;
+    (inbound_ ? txtInWeight : txtOutWeight)->setText(qs(weight));
+    showNet();
+    Status(inbound_ ? "Inbound" : "Outbound");
+}
+
+void TfrmMain::focusWeightOr(QLineEdit* manualField)
+{
+    QWidget* target = chkManualEntry->isChecked() ? static_cast<QWidget*>(manualField) : cmdReadScale;
+    // A control that cannot take the focus now (a reading already taken)
+    // passes it to the button that saves.
+    if (!target->isEnabled())
+        target = manualField->isEnabled() ? static_cast<QWidget*>(manualField) : cmdPrint;
+    target->setFocus();
+}
+
+bool TfrmMain::CheckInputData()
+{
+    if (txtTicketNo->text().isEmpty()) {
+        dialogs::BlankWarning("Scale Ticket No.");
+        txtTicketNo->setEnabled(true);
+        txtTicketNo->setFocus();
+        return false;
+    }
+    if (txtNewTicketNo->isVisible() && txtNewTicketNo->text().isEmpty()) {
+        dialogs::BlankWarning("New Ticket No.");
+        txtNewTicketNo->setFocus();
+        return false;
+    }
+    if (cboCustomerName->currentText().isEmpty()) {
+        dialogs::BlankWarning("Customer Name");
+        cboCustomerName->setFocus();
+        return false;
+    }
+    if (cboProductName->currentText().isEmpty()) {
+        dialogs::BlankWarning("Product Name");
+        cboProductName->setFocus();
+        return false;
+    }
+    if (txtInWeight->text().isEmpty()) {
+        dialogs::BlankWarning("In Weight");
+        focusWeightOr(txtInWeight);
+        return false;
+    }
+    if (!inbound_ && txtOutWeight->text().isEmpty()) {
+        dialogs::BlankWarning("Out Weight");
+        focusWeightOr(txtOutWeight);
+        return false;
+    }
+    return true;
+}
+
+station::Entry TfrmMain::entry() const
+{
+    station::Entry e;
+    e.ticket = ss(txtTicketNo->text());
+    e.newTicket = ss(txtNewTicketNo->text());
+    e.customer = ss(cboCustomerName->currentText());
+    e.product = ss(cboProductName->currentText());
+    e.truck = ss(txtTruck->text());
+    e.remarks = ss(txtRemarks->text());
+    e.inTime = inTime_;
+    e.inDate = ss(txtInDate->text());
+    e.inWeight = ss(txtInWeight->text());
+    e.outWeight = ss(txtOutWeight->text());
+    e.netWeight = ss(netWeightText());
+    return e;
+}
+
+void TfrmMain::cmdPrintClick()
+{
+    if (!CheckInputData())
+        return;
+    if (!tickets_) {
+        dialogs::ShowMessage(dialogs::kError, "Ponderix", "The station's settings could not be read: nothing can be stored.");
+        return;
+    }
+    const xb::LocalTime at = xb::now();
+    const station::Entry e = entry();
+    if (inbound_) {
+        const InboundSaved saved = tickets_->UpdateTempTable(e, at);
+        if (saved.outcome == SaveOutcome::kBadWeight) {
+            dialogs::ShowMessage(dialogs::kWarning, "Warning",
+                                 "The In Weight \"" + e.inWeight + "\" is not a whole number of kilograms.");
+            focusWeightOr(txtInWeight);
+            return;
+        }
+        if (saved.outcome != SaveOutcome::kStored) {
+            dialogs::ShowMessage(dialogs::kError, "Ponderix",
+                                 "The ticket could not be stored in Ticket.dbf.\rNothing was saved.");
+            return;
+        }
+        tickets_->UpdateControlTable(saved.number);
+        if (std::to_string(saved.number) != e.ticket)
+            dialogs::ShowMessage(dialogs::kInformation, "Ponderix",
+                                 "Ticket No. " + e.ticket + " is held by another open ticket.\r"
+                                 "The ticket was stored as Ticket No. " + std::to_string(saved.number) + ".");
+        ClearScreen();
+        return;
+    }
+
+    Status("Printing Ticket. Please wait ...");
+    kiosk::Ticket& ct = kiosk::CurrentTicket();
+    ct.customer = e.customer;
+    ct.ticket = ticketNumber(e.ticket).value_or(0);
+    ct.product = e.product;
+    ct.in_time = e.inTime;
+    ct.in_date = e.inDate;
+    ct.out_time = at;
+    ct.out_date = at;
+    ct.in_wgt = e.inWeight;
+    ct.out_wgt = e.outWeight;
+    ct.net_wgt = e.netWeight;
+    ct.truck = e.truck;
+
+    // The ticket is stored, on the disk, before it is printed: a ticket
+    // that could not be stored is never handed to a driver.
+    SaveOutcome outcome = SaveOutcome::kNotSaved;
+    tickets_->UpdateTables(e, reprint_, at, outcome);
+    if (outcome != SaveOutcome::kStored && outcome != SaveOutcome::kLeftBehind) {
+        std::string text;
+        QWidget* focus = cmdPrint;
+        switch (outcome) {
+        case SaveOutcome::kNumberInUse:
+            text = "Ticket No. " + e.newTicket + " is already in today's record.\r\rPlease enter another New Ticket No.";
+            focus = txtNewTicketNo;
+            break;
+        case SaveOutcome::kBadNumber:
+            text = "The ticket number is not a number from 1 to 99999.";
+            focus = reprint_ ? static_cast<QWidget*>(txtNewTicketNo) : cmdPrint;
+            break;
+        case SaveOutcome::kBadWeight:
+            text = "The weights must be whole numbers of kilograms.";
+            break;
+        case SaveOutcome::kNotFound:
+            text = reprint_ ? "Ticket No. " + e.ticket + " is no longer in today's record."
+                            : "Ticket No. " + e.ticket + " is no longer an open ticket.";
+            break;
+        default:
+            text = std::string("The ticket could not be stored in ") +
+                   (reprint_ ? catalogue::dayTableName(values::dateOf(at)) : std::string("the day's table")) +
+                   ".\rNothing was printed; the ticket is as it was.";
+            break;
+        }
+        dialogs::ShowMessage(outcome == SaveOutcome::kNotSaved ? dialogs::kError : dialogs::kWarning, "Ponderix", text);
+        Status(reprint_ ? "Reprint Ticket" : "Outbound");
+        focus->setFocus();
+        return;
+    }
+    kiosk::PrintKioskTicket(*ApdComPort2);
+    kiosk::ClearTicket();
+    ClearScreen();
+}
+
+void TfrmMain::ClearScreen()
+{
+    for (QLineEdit* e : {txtTicketNo, txtNewTicketNo, txtTruck, txtRemarks, txtInWeight, txtInTime, txtOutWeight,
+                         txtInDate})
+        e->clear();
+    inTime_.clear();
+    txtTicketNo->setEnabled(true);
+    GetTicketNo();
+    txtTicketNo->setEnabled(false);
+    cboCustomerName->setEnabled(true);
+    lblNewTicketNo->hide();
+    txtNewTicketNo->hide();
+    inbound_ = true;
+    reprint_ = false;
+    cmdPrint->setText("&Done");
+    for (QWidget* w : std::initializer_list<QWidget*> {cboProductName, txtTruck, txtRemarks, lblProductName, lblTruck,
+                                                       lblRemark}) {
+        w->setEnabled(true);
+        w->show();
+    }
+    for (QComboBox* c : {cboCustomerName, cboProductName}) {
+        c->setCurrentIndex(-1);
+        c->clearEditText();
+    }
+    txtNetWeight->display(QString());
+    txtNetWeight->setProperty("valueText", QString());
+    txtNetWeight->setAccessibleDescription(QString());
+    // The weight panel follows the Manual Weight box again (a reprint
+    // disabled it), so the focus never goes to a disabled field.
+    chkManualEntry->setEnabled(true);
+    SetWeightEntryPanel();
+    cmdReadScale->setEnabled(!chkManualEntry->isChecked());
+    cboCustomerName->setFocus();
+    Status("System Ready");
+}
+
+void TfrmMain::SyncComboSelection()
+{
+    for (QComboBox* c : {cboCustomerName, cboProductName}) {
+        const QString text = c->currentText();
+        const int i = c->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
+        if (i >= 0)
+            c->setCurrentIndex(i);
+        else
+            c->setEditText(text);
+    }
+}
+
+void TfrmMain::GetTicketNo()
+{
+    const std::optional<long> n = tickets_ ? tickets_->GetTicketNo() : std::nullopt;
+    txtTicketNo->setText(n ? QString::number(*n) : QString());
+}
+
+void TfrmMain::loadEntry(const station::Entry& e, bool withOutWeights)
+{
+    cboCustomerName->setEditText(qs(e.customer));
+    cboProductName->setEditText(qs(e.product));
+    txtTruck->setText(qs(e.truck));
+    setInTime(e.inTime);
+    txtInDate->setText(qs(e.inDate));
+    txtInWeight->setText(qs(e.inWeight));
+    if (withOutWeights) {
+        txtOutWeight->setText(qs(e.outWeight));
+        setNetWeight(values::weightOrZero(e.netWeight));
+    }
+    txtRemarks->setText(qs(e.remarks));
+}
+
+bool TfrmMain::CheckInRecord(long number)
+{
+    std::optional<store::TicketRecord> t;
+    if (tickets_)
+        t = tickets_->CheckInRecord(number, reprint_, xb::now());
+    if (t)
+        loadEntry(entryOf(*t), reprint_);
+    SyncComboSelection();
+    return t.has_value();
+}
+
+void TfrmMain::mnuViewPartialClick()
+{
+    mnuViewPartial->setChecked(true);
+    std::optional<std::string> chosen =
+        Windows().choosePartial ? Windows().choosePartial(*this) : pickOpenTicket(*this);
+    if (chosen && !chosen->empty()) {
+        txtTicketNo->setText(qs(*chosen));
+        const auto number = ticketNumber(*chosen);
+        if (!number || !CheckInRecord(*number)) {
+            dialogs::ShowMessage(dialogs::kWarning, "Warning", "Ticket No. " + *chosen + " is not an open ticket.");
+            ClearScreen();
+            mnuViewPartial->setChecked(false);
+            return;
+        }
+        inbound_ = false;
+        reprint_ = false;
+        SetWeightEntryPanel();
+        Status("Outbound");
+        cmdPrint->setText("&Print");
+        if (chkManualEntry->isChecked())
+            txtOutWeight->setFocus();
+        else
+            cmdReadScale->setFocus();
+        txtTicketNo->setEnabled(false);
+    }
+    mnuViewPartial->setChecked(false);
+}
+
+void TfrmMain::mnuReprintTicketClick()
+{
+    ClearScreen();
+    chkManualEntry->setEnabled(false);
+    cmdReadScale->setEnabled(false);
+    lblNewTicketNo->show();
+    txtNewTicketNo->show();
+    txtTicketNo->setEnabled(true);
+    txtTicketNo->clear();
+    txtTicketNo->setFocus();
+    inbound_ = false;
+    reprint_ = true;
+    cmdPrint->setText("&Print");
+    Status("Reprint Ticket");
+    for (QWidget* w : std::initializer_list<QWidget*> {cboCustomerName, cboProductName, txtTruck, txtRemarks})
+        w->setEnabled(false);
+    txtInWeight->setEnabled(false);
+    txtOutWeight->setEnabled(false);
+}
+
+void TfrmMain::txtNewTicketNoEnter()
+{
+    if (!reprint_ || !txtTicketNo->isEnabled())
+        return;
+    const auto number = ticketNumber(ss(txtTicketNo->text()));
+    if (number && CheckInRecord(*number)) {
+        txtTicketNo->setEnabled(false);
+        return;
+    }
+    dialogs::ShowMessage(dialogs::kWarning, "Warning", "No such Ticket No. in today's record.\r\rPlease check and re-enter.");
+    txtTicketNo->setFocus();
+}
+
+// ---------------------------------------------------------------- keys
+
+bool TfrmMain::keyAllowed(QObject* field, int key, const QString& text)
+{
+    const bool digit = text.size() == 1 && text[0] >= '0' && text[0] <= '9';
+    const bool backspace = key == Qt::Key_Backspace;
+    auto digitsUpTo = [&](QLineEdit* e, int limit) { return backspace || (digit && e->text().size() < limit); };
+    if (field == txtTicketNo || field == txtNewTicketNo)
+        return digitsUpTo(static_cast<QLineEdit*>(field), 5);
+    if (field == txtInWeight || field == txtOutWeight)
+        return digitsUpTo(static_cast<QLineEdit*>(field), 6);
+    return true;  // the text fields: their lengths are held by the fields
+}
+
+bool TfrmMain::eventFilter(QObject* watched, QEvent* e)
+{
+    if (watched == txtNewTicketNo && e->type() == QEvent::FocusIn) {
+        // Entered by the operator (Tab, Enter in the ticket number, a
+        // click), not by the window taking the focus back after a message.
+        const Qt::FocusReason why = static_cast<QFocusEvent*>(e)->reason();
+        if (why != Qt::ActiveWindowFocusReason && why != Qt::PopupFocusReason)
+            QTimer::singleShot(0, this, &TfrmMain::txtNewTicketNoEnter);
+        return QDialog::eventFilter(watched, e);
+    }
+    if (e->type() != QEvent::KeyPress)
+        return QDialog::eventFilter(watched, e);
+    auto* k = static_cast<QKeyEvent*>(e);
+    const int key = k->key();
+    const bool enterOrTab = key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Tab;
+    if (enterOrTab) {
+        if (watched == txtTicketNo) {
+            if (txtNewTicketNo->isVisible())
+                txtNewTicketNo->setFocus(Qt::TabFocusReason);
+            return true;
+        }
+        if (watched == txtNewTicketNo || watched == txtInWeight || watched == txtOutWeight) {
+            cmdPrint->setFocus(Qt::TabFocusReason);
+            return true;
+        }
+        if (watched == txtRemarks) {
+            if (!txtInWeight->isEnabled() && !txtOutWeight->isEnabled() && !cmdReadScale->isEnabled())
+                cmdPrint->setFocus(Qt::TabFocusReason);
+            else if (chkManualEntry->isChecked())
+                focusWeightOr(inbound_ ? txtInWeight : txtOutWeight);
+            else
+                cmdReadScale->setFocus(Qt::TabFocusReason);
+            return true;
+        }
+        return QDialog::eventFilter(watched, e);  // the lists and the plate: as usual
+    }
+    // Keys that edit nothing (arrows, Shift, Ctrl alone) move within the
+    // fields as usual.
+    if (k->text().isEmpty() && key != Qt::Key_Backspace && key != Qt::Key_Delete)
+        return QDialog::eventFilter(watched, e);
+    if (!keyAllowed(watched, key, k->text()))
+        return true;
+    if (watched == txtOutWeight) {
+        // The net follows each key as if it acted at the end of the text.
+        QString out = txtOutWeight->text();
+        if (key == Qt::Key_Backspace)
+            out.chop(1);
+        else
+            out += k->text();
+        setNetWeight(values::netOf(ss(txtInWeight->text()), ss(out)));
+    }
+    return QDialog::eventFilter(watched, e);
+}
+
+// ---------------------------------------------------------------- opening
+
+namespace station {
+
+bool OpenStation(QWidget* kiosk)
+{
+    TfrmMain station;
+    if (kiosk)
+        kiosk->hide();
+    ::showPointer();
+    station.exec();
+    ::hidePointer();
+    return station.terminateRequested();
+}
+
+void installStation()
+{
+    kiosk::setStationOpener([](TfrmSwipe* swipe) { return OpenStation(swipe); });
+}
+
+}  // namespace station

@@ -1,0 +1,547 @@
+// The station window for real (offscreen): its start-up paths, a truck
+// weighed in and out by hand and from a scale on a pseudo-terminal, the
+// ticket received by a printer on a pseudo-terminal, the validation order,
+// the key rules, reprints, midnight between the passes, and tickets shared
+// with the kiosk.
+
+#include "TestSupport.h"
+
+#include "../kiosk/KioskSite.h"
+#include "dialogs/MessageSeam.h"
+#include "kiosk/TicketPrintout.h"
+#include "kiosk/uDB.h"
+#include "station/main.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLCDNumber>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+
+using dialogs::Answer;
+using kiosktest::Site;
+
+namespace {
+
+void setClock(const xb::LocalTime& t)
+{
+    xb::setClockSource([t] { return t; });
+}
+
+const xb::LocalTime kIn {2026, 12, 8, 9, 30, 0};
+const xb::LocalTime kOut {2026, 12, 8, 14, 5, 0};
+
+// The station's data directory as a site keeps it.
+struct StationData {
+    const Site& site;
+    QString dir() const { return site.path("station"); }
+    QString file(const char* name) const { return dir() + "/" + name; }
+
+    void write(long long counter, bool masterTables = true) const
+    {
+        QDir().mkpath(dir());
+        if (masterTables) {
+            for (auto [name, layout, names] :
+                 {std::tuple {"Customer.dbf", catalogue::kCustomerLayout,
+                              std::vector<std::string> {"ARDWICK HAULAGE", "BLUE RIVER AGGREGATES"}},
+                  std::tuple {"Product.dbf", catalogue::kProductLayout,
+                              std::vector<std::string> {"TOPSOIL", "PEA GRAVEL"}},
+                  std::tuple {"house.dbf", catalogue::kCompanyLayout, std::vector<std::string> {}}}) {
+                xb::Connection c;
+                xb::Table* t = c.create(file(name).toStdString(), catalogue::layoutFields(layout),
+                                        catalogue::layoutTags(layout));
+                QVERIFY(t);
+                for (const auto& n : names) {
+                    t->appendStart();
+                    t->blank();
+                    t->field("n_ame")->assign(n);
+                    QCOMPARE(t->append(), xb::kSuccess);
+                }
+                QCOMPARE(t->close(), xb::kSuccess);
+            }
+        }
+        if (counter >= 0) {
+            xb::Connection c;
+            xb::Table* t = c.create(file("Control.dbf").toStdString(), {{"company", 'N', 10, 0}});
+            t->appendStart();
+            t->blank();
+            t->field("company")->assignInteger(counter);
+            QCOMPARE(t->append(), xb::kSuccess);
+            QCOMPARE(t->close(), xb::kSuccess);
+        }
+    }
+    long long counter() const
+    {
+        auto r = testsupport::tableRows(file("Control.dbf"));
+        return r.empty() ? -1 : std::atoll(r.front()["company"].c_str());
+    }
+};
+
+}  // namespace
+
+class TestStation : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TfrmMain> open()
+    {
+        auto w = std::make_unique<TfrmMain>();
+        w->show();
+        // A start-up that ends the program closes the window before it is
+        // exposed: no wait for that.
+        (void)QTest::qWaitForWindowExposed(w.get(), 2000);
+        QApplication::processEvents();
+        QApplication::processEvents();
+        return w;
+    }
+
+    // An inbound typed by hand: customer, product, plate, in weight; Done.
+    void weighIn(TfrmMain& w, const char* customer, const char* weight)
+    {
+        QTest::keyClicks(w.cboCustomerName->lineEdit(), customer);
+        QTest::keyClicks(w.cboProductName->lineEdit(), "TOPSOIL");
+        QTest::keyClicks(w.txtTruck, "AB-123");
+        if (!w.chkManualEntry->isChecked())
+            w.chkManualEntry->click();
+        QTest::keyClicks(w.txtInWeight, weight);
+        w.cmdPrint->click();
+    }
+
+private slots:
+    void init() { station::Windows() = {}; }
+    void cleanup() { xb::setClockSource({}); }
+
+    void startUp_data()
+    {
+        QTest::addColumn<bool>("setupTable");
+        QTest::addColumn<bool>("masterTables");
+        QTest::addColumn<QString>("prtport");
+        QTest::addColumn<std::vector<Answer>>("answers");
+        QTest::addColumn<int>("setupShown");
+        QTest::addColumn<bool>("terminates");
+        QTest::addColumn<int>("messages");
+        QTest::addColumn<QString>("ticketNo");
+        using A = std::vector<Answer>;
+        QTest::newRow("ready") << true << true << "3" << A {} << 0 << false << 0 << "42";
+        QTest::newRow("no setup table") << false << true << "3" << A {} << 0 << true << 0 << "";
+        QTest::newRow("tables missing: No") << true << false << "3" << A {Answer::kNo} << 0 << false << 1 << "42";
+        QTest::newRow("tables missing: Abort") << true << false << "3" << A {Answer::kAbort} << 0 << true << 1 << "";
+        QTest::newRow("tables missing: Yes twice, No")
+            << true << false << "3" << A {Answer::kYes, Answer::kYes, Answer::kNo} << 2 << false << 3 << "42";
+        QTest::newRow("printer port no number") << true << true << "x" << A {} << 0 << false << 1 << "";
+    }
+    void startUp()
+    {
+        QFETCH(bool, setupTable);
+        QFETCH(bool, masterTables);
+        QFETCH(QString, prtport);
+        QFETCH(std::vector<Answer>, answers);
+        QFETCH(int, setupShown);
+        QFETCH(int, messages);
+        Site site;
+        kiosk::KioskSettings().PrinterType = 1;
+        if (setupTable)
+            site.writeSetup("1", prtport.toStdString(), "1");
+        StationData data {site};
+        data.write(41, masterTables);
+        int shown = 0;
+        station::Windows().setup = [&](TfrmMain&) {
+            ++shown;
+            return false;
+        };
+        dialogs::RecordingMessages rec;
+        rec.answers = answers;
+        auto w = open();
+        QTEST(w->terminateRequested(), "terminates");
+        QCOMPARE(shown, setupShown);
+        QCOMPARE(int(rec.shown.size()), messages);
+        QTEST(w->txtTicketNo->text(), "ticketNo");
+        if (!masterTables && messages)
+            QVERIFY(QString::fromStdString(rec.shown[0].line1)
+                        .startsWith("One or more data files missing in the Setup Directory.\r"));
+        if (!w->terminateRequested() && !w->txtTicketNo->text().isEmpty()) {
+            QCOMPARE(w->windowTitle(), QString("Ponderix "));
+            QVERIFY(!w->txtTicketNo->isEnabled());
+            QCOMPARE(w->cmdPrint->text(), QString("&Done"));
+            QVERIFY(QFile::exists(data.file("Ticket.dbf")));
+            QVERIFY(QFile::exists(data.file("Payment.dbf")));
+            QCOMPARE(w->cboCustomerName->count(), masterTables ? 2 : 0);
+        }
+    }
+
+    void titleAndClock()
+    {
+        Site site;
+        kiosk::KioskSettings().PrinterType = 1;
+        site.writeSetup("1", "3", "1");
+        StationData data {site};
+        data.write(0);
+        {
+            xb::Connection c;
+            xb::Table* t = c.create(data.file("Company.dbf").toStdString(),
+                                    catalogue::layoutFields(catalogue::kCompanyLayout));
+            t->appendStart();
+            t->blank();
+            t->field("n_ame")->assign("VELMORE GREENHOUSE");
+            QCOMPARE(t->append(), xb::kSuccess);
+        }
+        setClock({2026, 12, 8, 9, 14, 0});
+        auto w = open();
+        QCOMPARE(w->windowTitle(), QString("Ponderix VELMORE GREENHOUSE"));
+        w->Timer1Timer();
+        QCOMPARE(w->lblDate->text(), QString("Tue, Dec 8, 2026, 9:14 AM"));
+        QCOMPARE(w->txtTicketNo->text(), QString("1"));
+        QCOMPARE(w->txtTicketNo->toolTip(), QString("Scale Ticket Number"));
+        QCOMPARE(w->txtInWeight->accessibleName(), QString("In Weight"));
+        QCOMPARE(w->cboCustomerName->accessibleName(), QString("Customer Name"));
+        QCOMPARE(w->txtNetWeight->accessibleName(), QString("Net Weight"));
+        // Sized for its layout, on the screen.
+        QVERIFY(w->width() >= 626 && w->height() >= 312);
+        QVERIFY(w->width() <= 1024 && w->height() <= 768);
+    }
+
+    // Inbound by hand, outbound by hand: the counter cases, the key rules
+    // and the ticket the printer receives.
+    void twoPassesByHand()
+    {
+        Site site;
+        kiosk::KioskSettings().PrinterType = 1;
+        site.writeStandard();
+        StationData data {site};
+        data.write(41);
+        dialogs::RecordingMessages rec;
+        setClock(kIn);
+        auto w = open();
+        QCOMPARE(w->txtTicketNo->text(), QString("42"));
+        weighIn(*w, "ARDWICK HAULAGE", "1500");
+        QVERIFY(rec.shown.empty());
+        QCOMPARE(data.counter(), 42LL);
+        QCOMPARE(w->txtTicketNo->text(), QString("43"));
+        QCOMPARE(site.printer.received(50), std::string());  // Done prints nothing
+        auto open = testsupport::tableRows(data.file("Ticket.dbf"));
+        QCOMPARE(open.size(), std::size_t(1));
+        QCOMPARE(open[0]["ticket"], std::string("42"));
+        QCOMPARE(open[0]["in_time"], std::string("930"));
+        QCOMPARE(open[0]["in_wgt"], std::string("1500"));
+
+        // Partial Records: ticket 42 for its outbound.
+        bool markedWhileOpen = false;
+        station::Windows().choosePartial = [&](TfrmMain& s) {
+            markedWhileOpen = s.mnuViewPartial->isChecked();
+            return std::optional<std::string>("42");
+        };
+        w->mnuViewPartial->trigger();
+        QVERIFY(markedWhileOpen);
+        QVERIFY(!w->mnuViewPartial->isChecked());
+        QVERIFY(!w->inboundMode());
+        QCOMPARE(w->cmdPrint->text(), QString("&Print"));
+        QCOMPARE(w->txtInTime->text(), QString("9:30"));
+        QCOMPARE(w->txtInDate->text(), QString("12/08/2026"));
+        QCOMPARE(w->cboCustomerName->currentIndex(), 0);
+        QVERIFY(w->txtOutWeight->hasFocus() || QApplication::focusWidget() == w->txtOutWeight);
+
+        // The net follows each key; a seventh digit is ignored.
+        QTest::keyClicks(w->txtOutWeight, "12");
+        QCOMPARE(w->netWeightText(), QString("1488"));
+        QTest::keyClick(w->txtOutWeight, Qt::Key_0);
+        QCOMPARE(w->netWeightText(), QString("1380"));
+        QTest::keyClick(w->txtOutWeight, Qt::Key_Backspace);
+        QCOMPARE(w->netWeightText(), QString("1488"));
+        QTest::keyClicks(w->txtOutWeight, "x.-");
+        QCOMPARE(w->txtOutWeight->text(), QString("12"));
+
+        setClock(kOut);
+        w->cmdPrint->click();
+        QVERIFY2(rec.shown.empty(), rec.shown.empty() ? "" : rec.last().line1.c_str());
+        QVERIFY(testsupport::tableRows(data.file("Ticket.dbf")).empty());
+        auto done = testsupport::tableRows(data.file("Dec0826.dbf"));
+        QCOMPARE(done.size(), std::size_t(1));
+        QCOMPARE(done[0]["out_time"], std::string("1405"));
+        QCOMPARE(done[0]["net_wgt"], std::string("1488"));
+        QCOMPARE(data.counter(), 42LL);  // completing leaves the counter
+
+        kiosk::Ticket t;
+        t.ticket = 42;
+        t.customer = "ARDWICK HAULAGE";
+        t.product = "TOPSOIL";
+        t.truck = "AB-123";
+        t.in_time = "930";
+        t.in_date = "12/08/2026";
+        t.out_time = t.out_date = kOut;
+        t.in_wgt = "1500";
+        t.out_wgt = "12";
+        t.net_wgt = "1488";
+        const auto one = kiosk::KioskTicketBytes(t, 1, kOut);
+        QVERIFY(one);
+        QCOMPARE(site.printer.received(), *one);  // one copy
+        QVERIFY(w->inboundMode());
+        QCOMPARE(w->txtTicketNo->text(), QString("43"));
+        QCOMPARE(w->pnlStatus->text(), QString("System Ready"));
+    }
+
+    // Read Scale takes the reading of the kiosk's scale port.
+    void readScale()
+    {
+        Site site;
+        kiosk::KioskSettings().PrinterType = 1;
+        site.writeStandard();
+        StationData data {site};
+        data.write(0);
+        dialogs::RecordingMessages rec;
+        TfrmSwipe* kiosk = site.startKiosk();
+        Q_UNUSED(kiosk);
+        auto w = open();
+        struct Step {
+            const char* frame;  // nullptr: no frame yet
+            char unit;
+            const char* message;
+            const char* weight;
+        };
+        const Step steps[] = {
+            {nullptr, 'K', "Unit mis-matched.\r\rPlease set the Unit of the Scale to \"kg\",\rthen try Read Scale again.",
+             ""},
+            {"---", 'K', "Scale Indicator Error!\r\rUnable to read the weight.", ""},
+            {"4520", 'L', "Unit mis-matched.", ""},
+            {"012340", 'K', nullptr, "012340"},
+        };
+        for (const Step& s : steps) {
+            rec.shown.clear();
+            if (s.frame)
+                QVERIFY(site.weigh(s.frame, s.unit));
+            w->cmdReadScale->click();
+            if (s.message) {
+                QCOMPARE(rec.shown.size(), std::size_t(1));
+                QVERIFY(QString::fromStdString(rec.last().line1).startsWith(s.message));
+                QCOMPARE(rec.last().face, dialogs::Face::kOperator);
+                QVERIFY(w->cmdReadScale->isEnabled());
+            } else {
+                QVERIFY(rec.shown.empty());
+                QVERIFY(!w->cmdReadScale->isEnabled());
+            }
+            QCOMPARE(w->txtInWeight->text(), QString(s.weight));
+        }
+        QCOMPARE(w->netWeightText(), QString("12340"));
+        QCOMPARE(w->pnlStatus->text(), QString("Inbound"));
+    }
+
+    void validation_data()
+    {
+        QTest::addColumn<QString>("customer");
+        QTest::addColumn<QString>("product");
+        QTest::addColumn<QString>("inWeight");
+        QTest::addColumn<bool>("manual");
+        QTest::addColumn<QString>("warning");
+        QTest::addColumn<QString>("focus");
+        QTest::newRow("customer") << "" << "" << "" << true << "\"Customer Name\" cannot be blank." << "cboCustomerName";
+        QTest::newRow("product") << "ACME" << "" << "" << true << "\"Product Name\" cannot be blank." << "cboProductName";
+        QTest::newRow("in weight, manual") << "ACME" << "SAND" << "" << true << "\"In Weight\" cannot be blank."
+                                           << "txtInWeight";
+        QTest::newRow("in weight, scale") << "ACME" << "SAND" << "" << false << "\"In Weight\" cannot be blank."
+                                          << "cmdReadScale";
+        QTest::newRow("valid: any customer, weight 0") << "NEW CUSTOMER" << "SAND" << "0" << true << "" << "";
+    }
+    void validation()
+    {
+        QFETCH(QString, customer);
+        QFETCH(QString, product);
+        QFETCH(QString, inWeight);
+        QFETCH(bool, manual);
+        QFETCH(QString, warning);
+        QFETCH(QString, focus);
+        Site site;
+        kiosk::KioskSettings().PrinterType = 1;
+        site.writeStandard();
+        StationData data {site};
+        data.write(0);
+        dialogs::RecordingMessages rec;
+        auto w = open();
+        QTest::keyClicks(w->cboCustomerName->lineEdit(), customer);
+        QTest::keyClicks(w->cboProductName->lineEdit(), product);
+        if (manual)
+            w->chkManualEntry->click();
+        QTest::keyClicks(w->txtInWeight, inWeight);
+        w->cmdPrint->click();
+        if (warning.isEmpty()) {
+            QVERIFY(rec.shown.empty());
+            QCOMPARE(testsupport::tableRows(data.file("Ticket.dbf")).size(), std::size_t(1));
+            return;
+        }
+        QCOMPARE(rec.shown.size(), std::size_t(1));
+        QCOMPARE(QString::fromStdString(rec.last().line1), warning);
+        QCOMPARE(rec.last().face, dialogs::Face::kOperator);
+        QCOMPARE(QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString(), focus);
+        QVERIFY(testsupport::tableRows(data.file("Ticket.dbf")).empty());
+    }
+
+    // Reprint: under a new number, refused onto another ticket's number,
+    // under the same number; a number not of today.
+    void reprint()
+    {
+        Site site;
+        kiosk::KioskSettings().PrinterType = 1;
+        site.writeStandard();
+        StationData data {site};
+        data.write(44);
+        QVERIFY(testsupport::writeTicketTable(data.file("Dec0826.dbf"),
+                                              {{42, "ARDWICK HAULAGE", "AB-1", 1500, true},
+                                               {43, "BLUE RIVER AGGREGATES", "BR-2", 9000, true}}));
+        {
+            xb::Connection c;
+            xb::Table* t = c.open(data.file("Dec0826.dbf").toStdString());
+            for (int r = t->top(); r == xb::kSuccess; r = t->skip(1)) {
+                t->field("product")->assign("TOPSOIL");
+                t->field("out_wgt")->assignInteger(20000);
+            }
+            QCOMPARE(t->close(), xb::kSuccess);
+        }
+        dialogs::RecordingMessages rec;
+        setClock(kOut);
+        auto w = open();
+        struct Step {
+            const char* old;
+            const char* fresh;
+            const char* message;  // nullptr: stored
+            std::vector<long> after;
+        };
+        const Step steps[] = {
+            {"41", "", "No such Ticket No. in today's record.\r\rPlease check and re-enter.", {42, 43}},
+            {"42", "43", "Ticket No. 43 is already in today's record.", {42, 43}},
+            {"42", "57", nullptr, {43, 57}},
+            {"57", "57", nullptr, {43, 57}},
+        };
+        for (const Step& s : steps) {
+            rec.shown.clear();
+            site.printer.drain();
+            w->mnuReprintTicket->trigger();
+            QVERIFY(w->reprintMode());
+            QVERIFY(w->txtNewTicketNo->isVisibleTo(w.get()));
+            QVERIFY(!w->chkManualEntry->isEnabled());
+            QTest::keyClicks(w->txtTicketNo, s.old);
+            QTest::keyClick(w->txtTicketNo, Qt::Key_Tab);
+            QApplication::processEvents();
+            if (!*s.fresh) {
+                QCOMPARE(rec.shown.size(), std::size_t(1));
+                QVERIFY2(QString::fromStdString(rec.last().line1).startsWith(s.message), rec.last().line1.c_str());
+                QVERIFY(w->txtTicketNo->isEnabled());
+                continue;
+            }
+            QVERIFY(!w->txtTicketNo->isEnabled());
+            QCOMPARE(w->txtOutWeight->text().isEmpty(), false);
+            QTest::keyClicks(w->txtNewTicketNo, s.fresh);
+            w->cmdPrint->click();
+            std::vector<long> numbers;
+            for (auto& r : testsupport::tableRows(data.file("Dec0826.dbf")))
+                numbers.push_back(std::atol(r["ticket"].c_str()));
+            QCOMPARE(numbers, s.after);
+            if (s.message) {
+                QCOMPARE(rec.shown.size(), std::size_t(1));
+                QVERIFY2(QString::fromStdString(rec.last().line1).startsWith(s.message), rec.last().line1.c_str());
+                QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(w->txtNewTicketNo));
+                QCOMPARE(site.printer.received(50), std::string());
+                w->cmdClear->click();
+            } else {
+                QVERIFY(rec.shown.empty());
+                // The ticket printed shows the number it was reprinted from.
+                const std::string printed = site.printer.received();
+                QVERIFY(printed.find(std::string("TICKET  : ") + s.old) != std::string::npos);
+                QVERIFY(w->inboundMode());
+            }
+        }
+        QCOMPARE(data.counter(), 44LL);
+    }
+
+    // One ticket store for both faces: a kiosk inbound completed at the
+    // station and a station inbound completed at the kiosk, on one set of
+    // files and one counter.
+    void sharedWithKiosk()
+    {
+        Site site;
+        kiosk::KioskSettings().PrinterType = 1;
+        site.writeStandard();
+        // The station's data directory is the kiosk's database directory.
+        {
+            xb::Connection c;
+            xb::Table* t = c.open(site.path("setup.dbf").toStdString());
+            t->top();
+            t->field("datapath")->assign(site.db("").toStdString());
+            QCOMPARE(t->close(), xb::kSuccess);
+        }
+        for (auto [name, layout] : {std::pair {"house.dbf", catalogue::kCompanyLayout}})
+            QVERIFY(catalogue::CreateTable(layout, site.db(name).toStdString()));
+        QVERIFY(kiosk::SharesStationCounter());
+        dialogs::RecordingMessages rec;
+        setClock(kIn);
+
+        // The kiosk weighs ticket 501 in (the counter holds 500 as the last
+        // issued number now that it is shared).
+        kiosk::Ticket& ct = kiosk::CurrentTicket();
+        ct.customer = "ARDWICK HAULAGE";
+        ct.product = "TOPSOIL";
+        ct.truck = "K-1";
+        ct.in_wgt = "8000";
+        ct.ticket = kiosk::NextTicketNo();
+        QCOMPARE(ct.ticket, 501L);
+        QVERIFY(kiosk::AddInboundTicket());
+        QVERIFY(kiosk::SaveNextTicketNo());
+        kiosk::ClearTicket();
+
+        auto w = open();
+        QCOMPARE(w->txtTicketNo->text(), QString("502"));
+        station::Windows().choosePartial = [](TfrmMain&) { return std::optional<std::string>("501"); };
+        w->mnuViewPartial->trigger();
+        QCOMPARE(w->cboCustomerName->currentText(), QString("ARDWICK HAULAGE"));
+        w->chkManualEntry->click();
+        QTest::keyClicks(w->txtOutWeight, "20000");
+        setClock(kOut);
+        w->cmdPrint->click();
+        QVERIFY(rec.shown.empty());
+        auto done = testsupport::tableRows(site.db("Dec0826.dbf"));
+        QCOMPARE(done.size(), std::size_t(1));
+        QCOMPARE(done[0]["ticket"], std::string("501"));
+        QCOMPARE(done[0]["net_wgt"], std::string("12000"));
+
+        // The station weighs 502 in; the kiosk completes it on a swipe.
+        weighIn(*w, "BLUE RIVER AGGREGATES", "7000");
+        QCOMPARE(site.counter(), 502LL);
+        w.reset();
+        kiosk::CurrentTicket().customer = "BLUE RIVER AGGREGATES";
+        QVERIFY(kiosk::FindOpenTicket("BLUE RIVER AGGREGATES"));
+        QCOMPARE(kiosk::CurrentTicket().ticket, 502L);
+        kiosk::CurrentTicket().out_wgt = "15000";
+        QCOMPARE(kiosk::CompleteTicket(), kiosk::Completion::Completed);
+        QCOMPARE(testsupport::tableRows(site.db("Dec0826.dbf")).size(), std::size_t(2));
+        QVERIFY(testsupport::tableRows(site.db("ticket.dbf")).empty());
+        QCOMPARE(kiosk::NextTicketNo(), 503L);
+    }
+
+    // The menu's windows: marks checked while they show, Exit closes.
+    void menu()
+    {
+        Site site;
+        kiosk::KioskSettings().PrinterType = 1;
+        site.writeStandard();
+        StationData data {site};
+        data.write(0);
+        dialogs::RecordingMessages rec;
+        auto w = open();
+        bool customerMarked = false;
+        station::Windows().editCustomers = [&](TfrmMain& s) { customerMarked = s.mnuEditCustomer->isChecked(); };
+        w->mnuEditCustomer->trigger();
+        QVERIFY(customerMarked);
+        QVERIFY(!w->mnuEditCustomer->isChecked());
+        w->mnuEditProduct->trigger();  // not available yet
+        QCOMPARE(rec.shown.size(), std::size_t(1));
+        QVERIFY(QString::fromStdString(rec.last().line1).contains("not available yet"));
+        QVERIFY(!w->mnuEditProduct->isChecked());
+        QTest::keyClick(w.get(), Qt::Key_Escape);
+        QVERIFY(w->isVisible());  // only Exit and the close box close it
+        w->mnuExit->trigger();
+        QVERIFY(!w->isVisible());
+        QCOMPARE(w->result(), int(QDialog::Rejected));
+        QVERIFY(!w->terminateRequested());
+    }
+};
+
+QTEST_MAIN(TestStation)
+#include "test_station.moc"
