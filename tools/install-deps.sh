@@ -17,8 +17,9 @@ packages=(
   fonts-liberation2
   # test: independent readers of the table and index files
   python3 python3-dbfread python3-dbf libdbd-xbase-perl libtime-parsedate-perl
-  # test: the screenshots of the kiosk screens on an X server of their own
-  xvfb xauth
+  # test: the screenshots of the kiosk screens on an X server of their own,
+  # and real key presses sent to the program there
+  xvfb xauth xdotool
 )
 if [ "${1:-}" = "demo" ]; then
   packages+=(xserver-xephyr x11vnc)

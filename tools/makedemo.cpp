@@ -104,6 +104,14 @@ bool make(const std::string& dir)
         if (!append(products, {{"code_num", std::to_string(code++)}, {"n_ame", m}}))
             return false;
 
+    // The station's company record (its window's title) and the table its
+    // start-up looks for beside the customers and products.
+    xb::Table* company = c.create(db + "/Company.dbf", catalogue::layoutFields(catalogue::kCompanyLayout));
+    if (!company || !append(company, {{"n_ame", "VELMORE GREENHOUSE"}}))
+        return fail("cannot create Company.dbf");
+    if (!c.create(db + "/house.dbf", catalogue::layoutFields(catalogue::kCompanyLayout)))
+        return fail("cannot create house.dbf");
+
     xb::Table* control = c.create(db + "/control.dbf", {{"company", 'N', 10, 0}});
     if (!control)
         return fail("cannot create control.dbf");

@@ -2,6 +2,7 @@
 
 #include "data/CodeBase.h"
 #include "data/Paths.h"
+#include "dialogs/WindowFocus.h"
 #include "dialogs/fMsgBox.h"
 
 #include <QApplication>
@@ -67,10 +68,7 @@ Answer showStandardMessage(const Message& m)
     box.exec();
     // Without a window manager nobody gives the window beneath the keyboard
     // focus again: it takes it back itself.
-    if (parent) {
-        parent->raise();
-        parent->activateWindow();
-    }
+    takeFocus(parent);
     switch (box.standardButton(box.clickedButton())) {
     case QMessageBox::Yes: return Answer::kYes;
     case QMessageBox::No: return Answer::kNo;

@@ -1,5 +1,7 @@
 #include "dialogs/fMsgBox.h"
 
+#include "dialogs/WindowFocus.h"
+
 #include "data/Catalogue.h"
 #include "data/Paths.h"
 
@@ -151,10 +153,7 @@ Answer answerInMsgBox(const Message& m)
     }
     // Without a window manager nobody gives the window beneath the keyboard
     // focus again: it takes it back itself.
-    if (parent) {
-        parent->raise();
-        parent->activateWindow();
-    }
+    takeFocus(parent);
     if (result == 1)
         return firstButton(m.buttons);
     if (result == 2)

@@ -4,6 +4,7 @@
 #include "devices/ScaleReading.h"
 #include "devices/SerialPort.h"
 #include "dialogs/MessageSeam.h"
+#include "dialogs/WindowFocus.h"
 #include "kiosk/CardLookup.h"
 #include "kiosk/CurrentTicket.h"
 #include "kiosk/KioskSettings.h"
@@ -162,7 +163,7 @@ void TfrmSwipe::FormShow()
         comOutWeigh->open();
     txtSwipe->clear();
     hidePointer();
-    activateWindow();
+    dialogs::takeFocus(this);
     txtSwipe->setFocus();
 }
 
@@ -179,9 +180,22 @@ bool TfrmSwipe::eventFilter(QObject* watched, QEvent* e)
                 txtSwipeKeyPress();
                 return true;
             }
+            // The modifiers held when the key went down: a hand that lets
+            // Ctrl go a moment before F10 still means Ctrl+F10.
+            if (!k->isAutoRepeat()) {
+                pressedKey_ = k->key();
+                pressedMods_ = k->modifiers();
+            }
         } else if (e->type() == QEvent::KeyRelease) {
             auto* k = static_cast<QKeyEvent*>(e);
-            txtSwipeKeyUp(k->key(), k->modifiers());
+            if (k->isAutoRepeat())
+                return KioskScreen::eventFilter(watched, e);
+            Qt::KeyboardModifiers mods = k->modifiers();
+            if (k->key() == pressedKey_) {
+                mods |= pressedMods_;
+                pressedKey_ = 0;
+            }
+            txtSwipeKeyUp(k->key(), mods);
         }
     }
     return KioskScreen::eventFilter(watched, e);

@@ -64,6 +64,9 @@ private:
     void txtSwipeChange(const QString& text);
     void txtSwipeKeyUp(int key, Qt::KeyboardModifiers mods);
     void Dispatch(const std::string& cardNumber, const std::string& retryMessage);
+
+    int pressedKey_ = 0;
+    Qt::KeyboardModifiers pressedMods_;
 };
 
 namespace kiosk {

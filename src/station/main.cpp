@@ -7,6 +7,7 @@
 #include "devices/SerialPort.h"
 #include "dialogs/MessageSeam.h"
 #include "dialogs/ProgramMessages.h"
+#include "dialogs/WindowFocus.h"
 #include "kiosk/CurrentTicket.h"
 #include "kiosk/KioskScreen.h"
 #include "kiosk/KioskSettings.h"
@@ -82,8 +83,7 @@ std::optional<std::string> pickOpenTicket(TfrmMain& station)
     dlg.setComboBoxItems(items);
     dlg.setComboBoxEditable(false);
     ok = dlg.exec() == QDialog::Accepted;
-    station.raise();
-    station.activateWindow();
+    dialogs::takeFocus(&station);
     if (!ok)
         return std::nullopt;
     const QString chosen = dlg.textValue();
@@ -433,8 +433,7 @@ void TfrmMain::aboutClick()
 {
     TfrmAbout about(this);
     about.exec();
-    raise();
-    activateWindow();
+    dialogs::takeFocus(this);
 }
 
 void TfrmMain::keyPressEvent(QKeyEvent* e)
