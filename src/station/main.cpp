@@ -119,7 +119,7 @@ TfrmMain::TfrmMain(QWidget* parent) : QDialog(parent)
     connect(Timer1, &QTimer::timeout, this, &TfrmMain::Timer1Timer);
     lastTick_ = xb::now();
     Timer1->start();
-    lblDate->setText(qs(values::clockText(lastTick_)));
+    showPanel(lblDate, qs(values::clockText(lastTick_)));
 
     // Sized for its layout on a 1024x768 screen and up, centred.
     resize(sizeHint().expandedTo(QSize(900, 560)));
@@ -334,9 +334,10 @@ void TfrmMain::buildEntry()
     lblCurrentDate->setBuddy(lblDate);
     lblLoginUser->setBuddy(lblUser);
     lblStatus->setBuddy(pnlStatus);
-    lblDate->setAccessibleName("Current Date/Time:");
-    lblUser->setAccessibleName("Current Login User:");
-    pnlStatus->setAccessibleName("Status:");
+    // Each panel is named by its caption and the value it shows, kept up
+    // to date, so a screen reader reads both.
+    showPanel(lblUser, "User");
+    showPanel(pnlStatus, "System Ready");
     frame->addWidget(lblCurrentDate, 0, 0);
     frame->addWidget(lblDate, 0, 1);
     frame->addWidget(lblLoginUser, 0, 2);
@@ -548,9 +549,16 @@ void TfrmMain::UpdateComboBox()
     }
 }
 
+void TfrmMain::showPanel(QLabel* panel, const QString& text)
+{
+    panel->setText(text);
+    const QLabel* caption = panel == lblDate ? lblCurrentDate : panel == lblUser ? lblLoginUser : lblStatus;
+    panel->setAccessibleName(caption->text() + " " + text);
+}
+
 void TfrmMain::Status(const QString& text)
 {
-    pnlStatus->setText(text);
+    showPanel(pnlStatus, text);
     pnlStatus->repaint();
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
@@ -578,7 +586,7 @@ void TfrmMain::SetHints()
 void TfrmMain::Timer1Timer()
 {
     const xb::LocalTime now = xb::now();
-    lblDate->setText(qs(values::clockText(now)));
+    showPanel(lblDate, qs(values::clockText(now)));
     // A busy or suspended machine skips ticks: the purge runs for every
     // midnight or noon passed since the last one, once.
     if (crossesPurgeMoment(lastTick_, now))

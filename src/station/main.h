@@ -160,6 +160,7 @@ private:
     void notAvailable(const char* what);
     bool askForMissingTables();
     void requestTerminate();
+    void showPanel(QLabel* panel, const QString& text);
     void setNetWeight(long long net);
     void showNet();
     void setInTime(const std::string& digits);

@@ -191,6 +191,8 @@ private slots:
         QCOMPARE(w->windowTitle(), QString("Ponderix VELMORE GREENHOUSE"));
         w->Timer1Timer();
         QCOMPARE(w->lblDate->text(), QString("Tue, Dec 8, 2026, 9:14 AM"));
+        QCOMPARE(w->lblDate->accessibleName(), QString("Current Date/Time: Tue, Dec 8, 2026, 9:14 AM"));
+        QCOMPARE(w->pnlStatus->accessibleName(), QString("Status: System Ready"));
         QCOMPARE(w->txtTicketNo->text(), QString("1"));
         QCOMPARE(w->txtTicketNo->toolTip(), QString("Scale Ticket Number"));
         QCOMPARE(w->txtInWeight->accessibleName(), QString("In Weight"));
