@@ -5,6 +5,7 @@
 #include "dialogs/ProgramMessages.h"
 #include "kiosk/KioskSettings.h"
 #include "kiosk/fSwipe.h"
+#include "records/View.h"
 #include "station/main.h"
 
 #include <QApplication>
@@ -71,6 +72,7 @@ int main(int argc, char** argv)
     devices::setPortNameSource(kiosk::portNameFromIni);
     endOnSignals(app);
     station::installStation();
+    records::installRecordWindows();
 
     auto* swipe = new TfrmSwipe;
     swipe->FormCreate();

@@ -23,7 +23,6 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLCDNumber>
 #include <QLabel>
@@ -62,33 +61,6 @@ const char* const kDatabaseNotFound =
     "Database not found in the Setup Directory.\rDo you want to enter the Setup Configuration now?\r\r"
     "Click \"Yes\" will go to Setup Configuration.\rClick \"No\" will exit program.";
 
-// The open tickets of the data directory, for the operator to pick one: the
-// list stands in for the record window's partial records.
-std::optional<std::string> pickOpenTicket(TfrmMain& station)
-{
-    StationTickets tickets(station.dataDir());
-    QStringList items;
-    std::vector<store::TicketRecord> open = tickets.store().openTickets();
-    for (const auto& t : open)
-        items << QString("%1  %2  %3").arg(t.ticket).arg(qs(t.customer), qs(t.truck));
-    if (items.isEmpty()) {
-        dialogs::ShowMessage(dialogs::kInformation, "View Records", "There is no open ticket.");
-        return std::nullopt;
-    }
-    bool ok = false;
-    QInputDialog dlg(&station);
-    dlg.setObjectName("PartialRecords");
-    dlg.setWindowTitle("View Records");
-    dlg.setLabelText("Open tickets (Ticket No., Customer Name, License Plate):");
-    dlg.setComboBoxItems(items);
-    dlg.setComboBoxEditable(false);
-    ok = dlg.exec() == QDialog::Accepted;
-    dialogs::takeFocus(&station);
-    if (!ok)
-        return std::nullopt;
-    const QString chosen = dlg.textValue();
-    return ss(chosen.section(' ', 0, 0));
-}
 }  // namespace
 
 TfrmMain* StationWindow() { return g_station.data(); }
@@ -903,8 +875,12 @@ bool TfrmMain::CheckInRecord(long number)
 void TfrmMain::mnuViewPartialClick()
 {
     mnuViewPartial->setChecked(true);
-    std::optional<std::string> chosen =
-        Windows().choosePartial ? Windows().choosePartial(*this) : pickOpenTicket(*this);
+    if (!Windows().choosePartial) {
+        notAvailable("Partial Records");
+        mnuViewPartial->setChecked(false);
+        return;
+    }
+    std::optional<std::string> chosen = Windows().choosePartial(*this);
     if (chosen && !chosen->empty()) {
         txtTicketNo->setText(qs(*chosen));
         const auto number = ticketNumber(*chosen);

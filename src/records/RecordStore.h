@@ -1,0 +1,111 @@
+#pragma once
+// The record window's tables without the window: the customer and product
+// records it keeps (open for the window's lifetime in a connection of its
+// own, in name order), and the ticket tables it shows.
+
+#include "data/CodeBase.h"
+
+#include <array>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace records {
+
+enum class Mode { kCustomer, kProduct, kPartial, kTickets };
+bool isTicketMode(Mode m);
+
+// ---- customers and products ----
+
+// A record as the grid shows it: texts without the blanks around them.
+struct MasterRow {
+    std::string code;
+    std::string name;
+    std::string card;  // customers: fax_no, the swipe card number
+    bool operator==(const MasterRow&) const = default;
+};
+
+// What the operator typed on the information page.
+struct MasterEntry {
+    std::string code;
+    std::string name;
+    std::string card;
+};
+
+enum class Check {
+    kOk,
+    kBlankName,  // "Name" cannot be blank
+    kDuplicate,  // another record holds the name (letter case and blanks aside)
+};
+
+enum class Written {
+    kStored,
+    kStoredWithoutCard,  // another customer holds the card number: the rest was stored
+    kCardTooLong,        // the card number does not fit fax_no: nothing stored
+    kStale,              // the row no longer shows the record reached: nothing stored
+    kFailed,             // the table could not take it (reported)
+};
+
+class MasterTable {
+public:
+    // Opens Customer.dbf or Product.dbf of the data directory with its
+    // name order, in a connection of its own that lives as long as this.
+    MasterTable(Mode mode, const std::string& dataDir);
+    ~MasterTable();
+    MasterTable(const MasterTable&) = delete;
+    MasterTable& operator=(const MasterTable&) = delete;
+
+    bool isOpen() const { return table_ != nullptr; }
+    std::string path() const { return path_; }
+    Mode mode() const { return mode_; }
+
+    // Every record in name order, as the file holds them now.
+    std::vector<MasterRow> rows();
+
+    // The entry checked against the table: a blank name, or a name another
+    // record holds; `editingRow` (0-based) is the record being edited, which
+    // never clashes with itself.
+    Check checkInput(const MasterEntry& e, std::optional<int> editingRow);
+    // Whether another customer than `editingRow` holds the card number. An
+    // empty number never clashes.
+    bool cardUsed(const std::string& card, std::optional<int> editingRow);
+
+    // Writes the entry into the record of `editingRow` (which must still be
+    // the record `shown`), or into a new record. A product edited keeps its
+    // price and balance; a new one has them blank.
+    Written write(const MasterEntry& e, std::optional<int> editingRow, const MasterRow& shown);
+
+    // Deletes the record of `row` (which must still be the record `shown`)
+    // and packs the table. False for a stale row or a failure.
+    bool remove(int row, const MasterRow& shown, bool& stale);
+
+    // Whether `row` still reaches the record `shown` (another program may
+    // have written the table meanwhile).
+    bool rowIs(int row, const MasterRow& shown);
+
+private:
+    void reopen();
+    bool goRow(int row);
+    MasterRow current();
+
+    Mode mode_;
+    std::string path_;
+    xb::Connection connection_;
+    xb::Table* table_ = nullptr;
+};
+
+// ---- tickets ----
+
+constexpr int kTicketColumns = 13;
+using TicketRow = std::array<std::string, kTicketColumns>;
+
+// Every record of a ticket table in file order, as the grid shows it; none
+// when the file is missing.
+std::vector<TicketRow> ticketRows(const std::string& path);
+
+// The table of a day: the data directory's day table, else its copy in the
+// month's archive folder (yymmm/); nothing when neither exists.
+std::optional<std::string> dayTableFor(const std::string& dataDir, const xb::Date& day);
+
+}  // namespace records
