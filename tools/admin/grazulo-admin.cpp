@@ -1,0 +1,72 @@
+// grazulo-admin: the site administrator's jobs that need no screen.
+//
+//   grazulo-admin [--home DIR] COMMAND ARGUMENTS...
+//
+// The program directory is DIR, else GRAZULO_HOME, else this program's own
+// directory; the data directory is datapath of its setup.dbf. Errors go to
+// standard error with exit status 1 (the job failed) or 2 (wrong use).
+
+#include "AdminCommands.h"
+
+#include "data/Catalogue.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+
+namespace admin {
+
+std::string programDir() { return catalogue::programDir(); }
+std::string dataDir() { return catalogue::dataDir(); }
+
+int fail(const std::string& text, int status)
+{
+    std::cerr << "grazulo-admin: " << text << "\n";
+    return status;
+}
+
+}  // namespace admin
+
+namespace {
+
+// The commands, in the order the usage text lists them.
+const admin::Command kCommands[] = {
+    {"version", "", [](const admin::Args&) {
+         std::cout << "grazulo-admin 0.1\n";
+         return 0;
+     }},
+};
+
+int usage(std::ostream& out)
+{
+    out << "usage: grazulo-admin [--home DIR] COMMAND ...\n";
+    for (const admin::Command& c : kCommands)
+        out << "  grazulo-admin [--home DIR] " << c.name << (*c.usage ? " " : "") << c.usage << "\n";
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    admin::Args args(argv + 1, argv + argc);
+    if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
+        usage(std::cout);
+        return 0;
+    }
+    if (args.size() >= 2 && args[0] == "--home") {
+        ::setenv("GRAZULO_HOME", args[1].c_str(), 1);
+        args.erase(args.begin(), args.begin() + 2);
+    } else if (!args.empty() && args[0].rfind("--home=", 0) == 0) {
+        ::setenv("GRAZULO_HOME", args[0].substr(7).c_str(), 1);
+        args.erase(args.begin());
+    }
+    if (args.empty())
+        return usage(std::cerr);
+    for (const admin::Command& c : kCommands)
+        if (args[0] == c.name)
+            return c.run(admin::Args(args.begin() + 1, args.end()));
+    admin::fail("unknown command " + args[0], 2);
+    return usage(std::cerr);
+}
