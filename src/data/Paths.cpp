@@ -254,6 +254,94 @@ bool copyFile(std::string_view sourceIn, std::string_view targetIn, std::string*
     return true;
 }
 
+void removeLeftoverCopies(std::string_view targetIn)
+{
+    const std::string target(targetIn);
+    const std::string dir = directoryOf(target).empty() ? "./" : directoryOf(target);
+    const std::string copy = baseName(target) + ".copy-";
+    const std::string made = baseName(target) + ".new-";
+    DIR* d = ::opendir(dir.c_str());
+    if (!d)
+        return;
+    std::vector<std::string> found;
+    while (dirent* e = ::readdir(d)) {
+        const std::string_view name(e->d_name);
+        if (name.substr(0, copy.size()) == copy || name.substr(0, made.size()) == made)
+            found.push_back(dir + e->d_name);
+    }
+    ::closedir(d);
+    for (const std::string& f : found)
+        ::unlink(f.c_str());
+}
+
+bool writeFileDurably(std::string_view pathIn, std::string_view text, std::string* error)
+{
+    const std::string path(pathIn);
+    const std::string tmp = path + ".new";
+    auto fail = [&](const std::string& why) {
+        if (error)
+            *error = path + ": " + why;
+        ::unlink(tmp.c_str());
+        return false;
+    };
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return fail(std::strerror(errno));
+    const char* p = text.data();
+    std::size_t left = text.size();
+    while (left > 0) {
+        ssize_t w = ::write(fd, p, left);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0) {
+            const std::string why = w < 0 ? std::strerror(errno) : "nothing could be written";
+            ::close(fd);
+            return fail(why);
+        }
+        p += w;
+        left -= std::size_t(w);
+    }
+    if (::fsync(fd) != 0) {
+        const std::string why = std::strerror(errno);
+        ::close(fd);
+        return fail(why);
+    }
+    if (::close(fd) != 0)
+        return fail(std::strerror(errno));
+    if (::rename(tmp.c_str(), path.c_str()) != 0)
+        return fail(std::strerror(errno));
+    syncDirectoryOf(path);
+    return true;
+}
+
+bool syncFile(std::string_view pathIn, std::string* error)
+{
+    const std::string path = resolvePath(pathIn);
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || ::fsync(fd) != 0) {
+        if (error)
+            *error = path + ": cannot be flushed to the disk (" + std::strerror(errno) + ")";
+        if (fd >= 0)
+            ::close(fd);
+        return false;
+    }
+    ::close(fd);
+    return true;
+}
+
+bool renameDurably(std::string_view fromIn, std::string_view toIn, std::string* error)
+{
+    const std::string from(fromIn);
+    const std::string to(toIn);
+    if (::rename(from.c_str(), to.c_str()) != 0) {
+        if (error)
+            *error = to + ": cannot be put in place (" + std::strerror(errno) + ")";
+        return false;
+    }
+    syncDirectoryOf(to);
+    return true;
+}
+
 bool removeFile(std::string_view path)
 {
     std::string p = resolvePath(path);

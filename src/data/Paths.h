@@ -34,6 +34,22 @@ bool makeDir(std::string_view path);
 // it was. False (and `error` in plain words) on failure.
 bool copyFile(std::string_view source, std::string_view target, std::string* error = nullptr);
 
+// Removes what a copy to `target`, or the creation of a table there, cut
+// short by a kill leaves beside it (their temporary files).
+void removeLeftoverCopies(std::string_view target);
+
+// Writes a small file whole or not at all: beside its name, flushed to the
+// disk, renamed into place, the directory flushed. False (and `error` in
+// plain words) on failure, with nothing left behind.
+bool writeFileDurably(std::string_view path, std::string_view text, std::string* error = nullptr);
+
+// Flushes a file's contents to the disk; false (and `error`) on failure.
+bool syncFile(std::string_view path, std::string* error = nullptr);
+
+// Renames a file into place and flushes the directory; false (and `error`)
+// on failure.
+bool renameDurably(std::string_view from, std::string_view to, std::string* error = nullptr);
+
 // Deletes a file found whatever its case; true when it is gone afterwards.
 bool removeFile(std::string_view path);
 

@@ -317,45 +317,7 @@ std::optional<Pending> parsePending(const std::string& text)
 
 bool writeDurably(const std::string& path, const std::string& text, std::string& why)
 {
-    const std::string tmp = path + ".new";
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        why = std::strerror(errno);
-        return false;
-    }
-    const char* p = text.data();
-    std::size_t left = text.size();
-    bool ok = true;
-    while (left > 0) {
-        ssize_t w = ::write(fd, p, left);
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0) {
-            why = w < 0 ? std::strerror(errno) : "nothing could be written";
-            ok = false;
-            break;
-        }
-        p += w;
-        left -= std::size_t(w);
-    }
-    if (ok && ::fsync(fd) != 0) {
-        why = std::strerror(errno);
-        ok = false;
-    }
-    if (::close(fd) != 0 && ok) {
-        why = std::strerror(errno);
-        ok = false;
-    }
-    if (ok && ::rename(tmp.c_str(), path.c_str()) != 0) {
-        why = std::strerror(errno);
-        ok = false;
-    }
-    if (!ok) {
-        ::unlink(tmp.c_str());
-        return false;
-    }
-    xb::syncDirectoryOf(path);
-    return true;
+    return xb::writeFileDurably(path, text, &why);
 }
 
 }  // namespace

@@ -5,7 +5,9 @@
 #include "dialogs/ProgramMessages.h"
 #include "kiosk/KioskSettings.h"
 #include "kiosk/fSwipe.h"
+#include "monthend/EndMonth.h"
 #include "records/View.h"
+#include "setup/Setup.h"
 #include "station/main.h"
 
 #include <QApplication>
@@ -73,6 +75,8 @@ int main(int argc, char** argv)
     endOnSignals(app);
     station::installStation();
     records::installRecordWindows();
+    monthend::installMonthEnd();
+    setup::installSetup();
 
     auto* swipe = new TfrmSwipe;
     swipe->FormCreate();

@@ -23,6 +23,10 @@ struct Command {
 std::string programDir();
 std::string dataDir();
 
+// The commands, each in its own file.
+int monthEnd(const Args& args);  // AdminMonthEnd.cpp
+int moveData(const Args& args);
+
 // "grazulo-admin: <text>" on standard error; gives `status`.
 int fail(const std::string& text, int status = 1);
 

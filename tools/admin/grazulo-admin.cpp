@@ -32,6 +32,8 @@ namespace {
 
 // The commands, in the order the usage text lists them.
 const admin::Command kCommands[] = {
+    {"month-end", "YEAR MONTH          (MONTH 1 to 12)", admin::monthEnd},
+    {"move-data", "DIR [--replace]", admin::moveData},
     {"version", "", [](const admin::Args&) {
          std::cout << "grazulo-admin 0.1\n";
          return 0;

@@ -1,0 +1,110 @@
+// The month end window for real (offscreen): the month spinner across the
+// year, a month without tables, the grid, and OK closing the month.
+
+#include "TestSupport.h"
+
+#include "data/Catalogue.h"
+#include "data/CodeBase.h"
+#include "dialogs/MessageSeam.h"
+#include "monthend/EndMonth.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QStackedWidget>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <QtTest>
+
+class TestEndMonth : public QObject {
+    Q_OBJECT
+private slots:
+    void init()
+    {
+        dir_ = std::make_unique<QTemporaryDir>("/tmp/me-XXXXXX");
+        qputenv("GRAZULO_HOME", dir_->path().toUtf8());
+        xb::Connection c;
+        xb::Table* t = c.create((dir_->path() + "/setup.dbf").toStdString(),
+                                catalogue::layoutFields(catalogue::kSetupLayout));
+        t->appendStart();
+        t->blank();
+        t->field("datapath")->assign((dir_->path() + "/").toStdString());
+        QCOMPARE(t->append(), xb::kSuccess);
+        QCOMPARE(t->close(), xb::kSuccess);
+        xb::setClockSource([] { return xb::LocalTime {2026, 12, 10, 9, 0, 0}; });
+    }
+    void cleanup()
+    {
+        xb::setClockSource({});
+        qunsetenv("GRAZULO_HOME");
+    }
+
+    void spinner_data()
+    {
+        QTest::addColumn<int>("year");
+        QTest::addColumn<int>("month");
+        QTest::addColumn<bool>("up");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<int>("yearAfter");
+        QTest::newRow("December up") << 2026 << 12 << true << "January" << 2027;
+        QTest::newRow("January down") << 2026 << 1 << false << "December" << 2025;
+        QTest::newRow("June up") << 2026 << 6 << true << "July" << 2026;
+        QTest::newRow("June down") << 2026 << 6 << false << "May" << 2026;
+    }
+    void spinner()
+    {
+        QFETCH(int, year);
+        QFETCH(int, month);
+        QFETCH(bool, up);
+        TfrmEndMonth w;
+        w.show();
+        QCOMPARE(w.txtMonth->text(), QString("December"));
+        QCOMPARE(w.speYear->value(), 2026);
+        QVERIFY(!w.txtMonth->isEnabled());
+        w.speYear->setValue(year);
+        while (w.month() != month)
+            w.spbMonthDown->click();
+        w.speYear->setValue(year);
+        (up ? w.spbMonthUp : w.spbMonthDown)->click();
+        QTEST(w.txtMonth->text(), "shown");
+        QTEST(w.speYear->value(), "yearAfter");
+    }
+
+    void closeAMonth()
+    {
+        QVERIFY(testsupport::writeTicketTable(dir_->path() + "/Jan0526.dbf", {{7, "ACME", "T-1", 1500, true}}));
+        dialogs::RecordingMessages rec;
+        TfrmEndMonth w;
+        w.show();
+        w.speYear->setValue(2026);
+        while (w.month() != 2)
+            w.spbMonthDown->click();
+        w.cmdNext->click();  // February: nothing
+        QCOMPARE(w.lblPg1->text(), QString("Records in February, 2026"));
+        QCOMPARE(w.txtTotalRecord->text(), QString("0"));
+        QVERIFY(!w.cmdOK->isEnabled());
+        QVERIFY(w.cmdNext->isHidden());
+        w.cmdBack->click();
+        QCOMPARE(w.pages->currentIndex(), 0);
+        w.spbMonthDown->click();
+        w.cmdNext->click();
+        QCOMPARE(w.txtTotalRecord->text(), QString("1"));
+        QCOMPARE(w.StringGrid1->item(0, 0)->text(), QString("7"));
+        QCOMPARE(w.StringGrid1->columnCount(), 22);
+        QVERIFY(w.cmdOK->isEnabled());
+        w.cmdOK->click();
+        QCOMPARE(rec.shown.size(), std::size_t(1));
+        QCOMPARE(rec.last().line1, std::string("Month End procedure completed for January, 2026."));
+        QCOMPARE(w.result(), int(QDialog::Accepted));
+        QVERIFY(QFile::exists(dir_->path() + "/26Jan/Jan0526.dbf"));
+        QVERIFY(!QFile::exists(dir_->path() + "/Jan0526.dbf"));
+    }
+
+private:
+    std::unique_ptr<QTemporaryDir> dir_;
+};
+
+QTEST_MAIN(TestEndMonth)
+#include "test_endmonth.moc"
