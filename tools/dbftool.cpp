@@ -26,9 +26,9 @@
 
 namespace {
 
-int usage()
+int usage(std::ostream& out = std::cerr)
 {
-    std::cerr << "usage:\n"
+    out << "usage:\n"
                  "  dbftool info FILE\n"
                  "  dbftool dump FILE [--deleted]\n"
                  "  dbftool check PATH...\n"
@@ -280,6 +280,10 @@ int main(int argc, char** argv)
         g_failed = true;
         std::cerr << "dbftool: " << e.text() << "\n";
     });
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        usage(std::cout);
+        return 0;
+    }
     if (argc < 3)
         return usage();
     std::string cmd = argv[1];

@@ -1,6 +1,7 @@
 // The program entry: the kiosk's swipe screen is the main window, and the
 // program ends when it closes.
 
+#include "data/Catalogue.h"
 #include "devices/SerialPort.h"
 #include "dialogs/ProgramMessages.h"
 #include "kiosk/KioskSettings.h"
@@ -78,6 +79,9 @@ int main(int argc, char** argv)
     monthend::installMonthEnd();
     setup::installSetup();
 
+    // The site's log (the journal under the kiosk's service) says when and
+    // where the program ran.
+    dialogs::logLine("kiosk started; program directory " + catalogue::programDir());
     auto* swipe = new TfrmSwipe;
     swipe->FormCreate();
     // A signal answered while the start-up message showed has ended the
@@ -88,5 +92,6 @@ int main(int argc, char** argv)
         r = app.exec();
     }
     delete swipe;
+    dialogs::logLine("kiosk ended");
     return r;
 }

@@ -45,15 +45,58 @@ private slots:
         QTest::newRow("a month with nothing") << QStringList {"month-end", "2026", "1"} << 1 << "nothing was done";
         QTest::newRow("no such directory") << QStringList {"move-data", "/no/such"} << 2 << "Invalid Directory.";
         QTest::newRow("unknown command") << QStringList {"frobnicate"} << 2 << "unknown command";
+        QTest::newRow("new site over a site") << QStringList {"new-site", "HOME"} << 1 << "holds a setup.dbf already";
+        QTest::newRow("printer on the card port") << QStringList {"new-site", "NEW", "--printer-port", "2"} << 2
+                                                  << "port 2 is the card reader's";
+        QTest::newRow("printer type 6") << QStringList {"new-site", "NEW", "--printer-type", "6"} << 2
+                                        << "is not a printer type";
+        QTest::newRow("scale and printer on one port") << QStringList {"new-site", "NEW", "--scale-port", "3"} << 2
+                                                       << "cannot share port 3";
     }
     void errors()
     {
         QFETCH(QStringList, args);
         QFETCH(QString, message);
+        args.replaceInStrings("HOME", home_->path());
+        args.replaceInStrings("NEW", home_->path() + "/newsite");
         const auto r = admin(args);
         QTEST(r.exitCode, "status");
         QVERIFY2(QString::fromUtf8(r.err).contains(message), r.err.constData());
         QVERIFY(r.out.isEmpty());
+        QVERIFY(!QFile::exists(home_->path() + "/newsite"));
+    }
+
+    // A new site the kiosk and the station can start on.
+    void newSite()
+    {
+        const QString site = home_->path() + "/site";
+        const auto r = testsupport::run(testsupport::binDir() + "/grazulo-admin",
+                                        {"new-site", site, "--printer-type", "3", "--scale-port", "4"});
+        QCOMPARE(r.exitCode, 0);
+        auto setup = testsupport::tableRows(site + "/setup.dbf");
+        QCOMPARE(setup.size(), std::size_t(1));
+        QCOMPARE(setup[0]["scalport"], std::string("4"));
+        QCOMPARE(setup[0]["prtport"], std::string("3"));
+        QCOMPARE(setup[0]["printer"], std::string("3"));
+        QCOMPARE(setup[0]["datapath"], (site + "/database/").toStdString());
+        for (const char* f : {"setup.ini", "warning.bmp", "error.bmp", "question.bmp", "database/customer.dbf",
+                              "database/customer.cdx", "database/product.dbf", "database/control.dbf",
+                              "database/house.dbf"})
+            QVERIFY2(QFile::exists(site + "/" + f), f);
+        QCOMPARE(testsupport::tableRows(site + "/database/control.dbf")[0]["company"], std::string("0"));
+        QVERIFY(testsupport::run(testsupport::binDir() + "/dbftool", {"check", site + "/database"}).exitCode == 0);
+        // Every key the program reads is in setup.ini.
+        QFile ini(site + "/setup.ini");
+        QVERIFY(ini.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(ini.readAll());
+        for (const char* key : {"[Inbound]", "[Outbound]", "msg1=", "msg2=", "[Timer]", "license=", "outbound=",
+                                "instructions=", "[Ports]", "com1=", "com2=", "com3=", "lpt1="})
+            QVERIFY2(text.contains(key), key);
+        // Kept on request: the setup table stays as it is.
+        const auto again = testsupport::run(testsupport::binDir() + "/grazulo-admin",
+                                            {"new-site", site, "--keep-setup", "--printer-type", "1"});
+        QCOMPARE(again.exitCode, 0);
+        QCOMPARE(testsupport::tableRows(site + "/setup.dbf")[0]["printer"], std::string("3"));
     }
 
     void monthEndAndMove()

@@ -26,6 +26,7 @@ std::string dataDir();
 // The commands, each in its own file.
 int monthEnd(const Args& args);  // AdminMonthEnd.cpp
 int moveData(const Args& args);
+int newSite(const Args& args);   // AdminNewSite.cpp
 
 // "grazulo-admin: <text>" on standard error; gives `status`.
 int fail(const std::string& text, int status = 1);

@@ -34,6 +34,8 @@ namespace {
 const admin::Command kCommands[] = {
     {"month-end", "YEAR MONTH          (MONTH 1 to 12)", admin::monthEnd},
     {"move-data", "DIR [--replace]", admin::moveData},
+    {"new-site", "DIR [--scale-port N] [--printer-port N] [--printer-type N] [--data-dir PATH] [--keep-setup]",
+     admin::newSite},
     {"version", "", [](const admin::Args&) {
          std::cout << "grazulo-admin 0.1\n";
          return 0;

@@ -1,0 +1,8 @@
+# The Debian package and the kiosk session at a site. Included from
+# tests/CMakeLists.txt.
+add_test(NAME site/package COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/package_test.sh ${CMAKE_BINARY_DIR})
+set_tests_properties(site/package PROPERTIES TIMEOUT 300)
+add_test(NAME site/session
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/session_test.sh $<TARGET_FILE:grazulo-admin> $<TARGET_FILE:grazulo>
+                 $<TARGET_FILE:devsim> ${CMAKE_SOURCE_DIR}/tools/site/grazulo-session)
+set_tests_properties(site/session PROPERTIES TIMEOUT 120 SKIP_RETURN_CODE 77)
