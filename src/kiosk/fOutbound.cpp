@@ -78,9 +78,8 @@ void TfrmOutbound::FormShow()
         txtNet->setText(QString::fromStdString(ct.net_wgt));
     }
     timerDisplay->stop();
-    int seconds = kiosk::KioskSettings().outboundTimeout;
-    if (seconds > 0)
-        timerDisplay->start(seconds * 1000);
+    if (const int ms = kiosk::TimeoutMs(kiosk::KioskSettings().outboundTimeout))
+        timerDisplay->start(ms);
     // The screen paints first; then the ticket is stored and printed.
     QTimer::singleShot(0, this, &TfrmOutbound::completeAndPrint);
 }
