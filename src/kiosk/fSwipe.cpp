@@ -244,6 +244,12 @@ void TfrmSwipe::Dispatch(const std::string& cardNumber, const std::string& retry
         txtSwipe->clear();
         return;
     }
+    // A garbled frame is no reading: the outbound screen would show a visit
+    // that cannot be completed.
+    if (!CheckWholeWeight(ct.out_wgt)) {
+        txtSwipe->clear();
+        return;
+    }
     ShowOutboundScreen(this);
 }
 

@@ -1,6 +1,7 @@
 // The swipe screen's failure paths, through the real screen with the card
-// reader and the scale on pseudo-terminals: unknown cards, scale errors and
-// empty weights at an outbound swipe, each of which empties the swipe box; a scale that falls silent; lines that arrive while another
+// reader and the scale on pseudo-terminals: unknown cards, scale errors,
+// garbled and empty weights at an outbound swipe, each of which empties the
+// swipe box; a scale that falls silent; lines that arrive while another
 // screen shows; start-up without a scale port or without setup.ini.
 
 #include "TestSupport.h"
@@ -31,6 +32,8 @@ class TestKioskSwipe : public QObject {
 private slots:
     void unknownCards();
     void scaleErrorsEmptyTheSwipeText();
+    void garbledWeightIsNoReading_data();
+    void garbledWeightIsNoReading();
     void silentScaleGivesTheIndicatorError();
     void emptyWeightAsksForAnotherSwipe();
     void linesWhileAnotherScreenShowsAreDropped();
@@ -138,6 +141,57 @@ void TestKioskSwipe::scaleErrorsEmptyTheSwipeText()
     QCOMPARE(swipe->outbound->txtNet->text(), QString("6020"));
     QTRY_COMPARE(swipe->outbound->printed, 2);
     QCOMPARE(shown.size(), std::size_t(5));
+}
+
+void TestKioskSwipe::garbledWeightIsNoReading_data()
+{
+    // Frames in kilograms whose weight characters make no whole number.
+    QTest::addColumn<QString>("weight");
+    QTest::newRow("minus inside") << "12-3";
+    QTest::newRow("minus alone") << "-";
+    QTest::newRow("two minus signs") << "--";
+    QTest::newRow("minus after") << "5-";
+    QTest::newRow("minus twice before") << "--5";
+    QTest::newRow("eleven digits") << "12345678901";
+}
+
+void TestKioskSwipe::garbledWeightIsNoReading()
+{
+    QFETCH(QString, weight);
+    Site site;
+    site.writeStandard({0, 1, 1});
+    site.writeOpenTicket(77, "ARDWICK HAULAGE", "BC12345", 14020);
+    dialogs::RecordingMessages shown;
+    TfrmSwipe* swipe = site.startKiosk();
+    QVERIFY(site.weigh(weight.toStdString()));
+    QCOMPARE(devices::ScaleReading().unit, std::string("K"));
+
+    // By card and by keyboard: the scale's message, and the swipe screen stays.
+    QVERIFY(site.swipeCard("1001"));
+    QTRY_COMPARE(shown.shown.size(), std::size_t(1));
+    QCOMPARE(texts(shown.last()), kScaleError);
+    QCOMPARE(swipe->txtSwipe->text(), QString());
+    typeSwipe(swipe, "1001");
+    QCOMPARE(shown.shown.size(), std::size_t(2));
+    QCOMPARE(texts(shown.last()), kScaleError);
+    QCOMPARE(Site::showing(), swipe);
+    QVERIFY(!swipe->outbound);
+    QVERIFY(!swipe->instructions);
+
+    // Nothing completed or printed; the ticket stays open for this truck.
+    auto open = Site::rows(site.db("ticket.dbf"));
+    QCOMPARE(open.size(), std::size_t(1));
+    QCOMPARE(open[0]["ticket"], std::string("77"));
+    QCOMPARE(QDir(site.db("")).entryList({"???[0-9][0-9][0-9][0-9].dbf"}, QDir::Files), QStringList());
+    QCOMPARE(site.printer.received(50), std::string());
+
+    // A good frame: the same card completes the visit.
+    QVERIFY(site.weigh("8000"));
+    QVERIFY(site.swipeCard("1001"));
+    QTRY_VERIFY(swipe->outbound && Site::showing() == swipe->outbound);
+    QTRY_COMPARE(swipe->outbound->printed, 2);
+    QCOMPARE(swipe->outbound->txtNet->text(), QString("6020"));
+    QCOMPARE(shown.shown.size(), std::size_t(2));
 }
 
 void TestKioskSwipe::silentScaleGivesTheIndicatorError()
