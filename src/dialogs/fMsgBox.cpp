@@ -240,21 +240,18 @@ void TfrmMsgBox::arrange(int designWidth)
     const QRect area = screenArea();
     const int widest = std::max(design, area.width() - 2 * px(kScreenMargin));
 
-    const QString& line1 = line1_;
-    const QString& line2 = line2_;
-
     // As wide as the design, or as the caption and the lines need.
     const int caption = textWidth(lblCaption->text(), lblCaption) + 2 * lblCaption->indent() + px(8);
-    const int need1 = left + textWidth(line1, txtMessage1) + right;
-    const int width2 = textWidth(line2, txtMessage2);
+    const int need1 = left + textWidth(line1_, txtMessage1) + right;
+    const int width2 = textWidth(line2_, txtMessage2);
     const int need2 = width2 <= line2Design ? 0 : left + width2 + right;
     const int width = std::clamp(std::max({design, caption, need1, need2}), design, widest);
 
     // Lines still too wide are broken; each further line moves what is below.
     const int room1 = width - left - right;
     const int room2 = width2 <= line2Design ? line2Design : std::max(line2Design, room1);
-    const QStringList lines1 = breakLines(line1, txtMessage1, room1);
-    const QStringList lines2 = breakLines(line2, txtMessage2, room2);
+    const QStringList lines1 = breakLines(line1_, txtMessage1, room1);
+    const QStringList lines2 = breakLines(line2_, txtMessage2, room2);
     const int spacing = QFontMetrics(txtMessage1->font()).lineSpacing();
     const int more1 = spacing * std::max<int>(0, int(lines1.size()) - 1);
     const int more2 = spacing * std::max<int>(0, int(lines2.size()) - 1);
