@@ -112,8 +112,6 @@ private slots:
         QTest::addColumn<int>("buttons");
         QTest::addColumn<bool>("fitsDesign");
         QTest::newRow("card") << "Card Error" << "Invalid Swipe Card!" << "" << int(kOk) << true;
-        QTest::newRow("scale") << "Weigh Scale Error" << "Scale Indicator Error!" << "Unable to read the weight."
-                               << int(kOk) << true;
         QTest::newRow("yes no") << "Delete" << "Delete this record?" << "It cannot be undone." << (kYes | kNo)
                                 << true;
         QTest::newRow("long first line") << "Ticket Error" << "The ticket was completed but is still listed as open."
@@ -122,9 +120,6 @@ private slots:
                                      << "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0: Permission "
                                         "denied"
                                      << int(kOk) << false;
-        QTest::newRow("path without blanks")
-            << "Table Error" << "/srv/site/database/a-very-long-directory-name-for-the-kiosk/product.dbf"
-            << "" << int(kOk) << false;
         QTest::newRow("longer than the screen")
             << "Table Error"
             << "Customer.dbf: the index is damaged and was rebuilt, but some records could not be read back and "

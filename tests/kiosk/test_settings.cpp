@@ -14,7 +14,6 @@
 #include <QtTest>
 
 #include <array>
-#include <climits>
 
 using namespace kiosk;
 
@@ -69,8 +68,6 @@ private slots:
     void portsFromSetupTable();
     void setupTableMissingOrUnreadable();
     void linesAndTimeouts();
-    void timerIntervals_data();
-    void timerIntervals();
     void portNamesAndConnection();
 
 private:
@@ -147,25 +144,6 @@ void TestSettings::linesAndTimeouts()
     LoadKioskSettings();
     QCOMPARE(KioskSettings().PrinterType, 3);
     QCOMPARE(KioskSettings().inboundLines.size(), std::size_t(2));
-}
-
-void TestSettings::timerIntervals_data()
-{
-    QTest::addColumn<int>("seconds");
-    QTest::addColumn<int>("ms");
-    QTest::newRow("none") << 0 << 0;
-    QTest::newRow("negative") << -1 << 0;
-    QTest::newRow("most negative") << INT_MIN << 0;
-    QTest::newRow("a second short of a day") << 86399 << 86399000;
-    QTest::newRow("a day") << 86400 << 86400000;
-    QTest::newRow("past 32 bits in ms") << 4294968 << 86400000;
-    QTest::newRow("largest") << INT_MAX << 86400000;
-}
-
-void TestSettings::timerIntervals()
-{
-    QFETCH(int, seconds);
-    QTEST(TimeoutMs(seconds), "ms");
 }
 
 void TestSettings::portNamesAndConnection()
