@@ -14,6 +14,9 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
+#include <QTextLayout>
+
+#include <algorithm>
 
 namespace {
 // The box is designed at 992 by 209 for a 1024-pixel-wide screen; on larger
@@ -25,61 +28,146 @@ double screenScale()
         return 1.0;
     return std::max(1.0, s->geometry().width() / 1024.0);
 }
+
+// Where the box may lie: the screen less what panels take.
+QRect screenArea()
+{
+    QScreen* s = QGuiApplication::primaryScreen();
+    return s ? s->availableGeometry() : QRect(0, 0, 1024, 768);
+}
+
+// Design sizes of the box beyond those of its controls.
+constexpr int kCaptionBar = 40;  // height of the caption bar, above the design area
+constexpr int kCaptionFont = 24;
+constexpr int kTextLeft = 96;    // where the lines start
+constexpr int kTextRight = 24;   // room kept right of the longest line
+constexpr int kScreenMargin = 16;  // room kept on each side when the box grows
+
+QString rightTrimmed(QString s)
+{
+    while (!s.isEmpty() && s.back().isSpace())
+        s.chop(1);
+    return s;
+}
+
+// The text broken into lines no wider than `width` in the label's font: at
+// blanks where it can, inside a word (a device path, say) where it must. A
+// line break in the text ("\r", "\n" or both) is kept.
+QStringList breakLines(const QString& text, const QLabel* label, int width)
+{
+    QString plain = text;
+    plain.replace("\r\n", "\n").replace('\r', '\n');
+    const QFontMetrics fm(label->font());
+    QStringList lines;
+    for (const QString& paragraph : plain.split('\n')) {
+        // Measured as the box measures it when it sizes itself: a line the
+        // box was made wide enough for stays whole.
+        if (fm.horizontalAdvance(paragraph) <= width) {
+            lines << paragraph;
+            continue;
+        }
+        QTextLayout layout(paragraph, label->font(), const_cast<QLabel*>(label));
+        QTextOption option;
+        option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        layout.setTextOption(option);
+        layout.beginLayout();
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(width);
+            lines << rightTrimmed(paragraph.mid(line.textStart(), line.textLength()));
+        }
+        layout.endLayout();
+    }
+    return lines;
+}
+
+// The width of the widest line of the text in the label's font.
+int textWidth(const QString& text, const QLabel* label)
+{
+    QString plain = text;
+    plain.replace("\r\n", "\n").replace('\r', '\n');
+    const QFontMetrics fm(label->font());
+    int widest = 0;
+    for (const QString& line : plain.split('\n'))
+        widest = std::max(widest, fm.horizontalAdvance(line));
+    return widest;
+}
+
+QString kindName(int kind)
+{
+    switch (kind) {
+    case dialogs::kWarning: return "Warning";
+    case dialogs::kError: return "Error";
+    case dialogs::kInformation: return "Information";
+    case dialogs::kConfirmation: return "Confirmation";
+    default: return {};
+    }
+}
 }  // namespace
+
+int TfrmMsgBox::px(int v) const { return int(v * scale_ + 0.5); }
 
 TfrmMsgBox::TfrmMsgBox(QWidget* parent) : QDialog(parent)
 {
     setObjectName("TfrmMsgBox");
     setModal(true);
     scale_ = screenScale();
-    auto px = [this](int v) { return int(v * scale_ + 0.5); };
     QFont font("Arial");
     font.setPixelSize(px(27));
     setFont(font);
-    setFixedSize(px(992), px(209));
 
     // The kiosk runs without a window manager, so the box gets no title bar
-    // or border from it: a frame of its own and a white ground set it off
-    // from the screen behind it.
+    // or border from it: a caption bar and a frame of its own and a white
+    // ground set it off from the screen behind it.
     QPalette ground = palette();
     ground.setColor(QPalette::Window, Qt::white);
     setPalette(ground);
     setAutoFillBackground(true);
-    auto* border = new QFrame(this);
-    border->setObjectName("frmBorder");
-    border->setFrameStyle(QFrame::Box | QFrame::Plain);
-    border->setLineWidth(std::max(2, px(3)));
-    border->setGeometry(rect());
-    border->setAttribute(Qt::WA_TransparentForMouseEvents);
+
+    lblCaption = new QLabel(this);
+    lblCaption->setObjectName("lblCaption");
+    QPalette bar = lblCaption->palette();
+    bar.setColor(QPalette::Window, QColor(0, 0, 128));
+    bar.setColor(QPalette::WindowText, Qt::white);
+    lblCaption->setPalette(bar);
+    lblCaption->setAutoFillBackground(true);
+    QFont captionFont = font;
+    captionFont.setPixelSize(px(kCaptionFont));
+    captionFont.setBold(true);
+    lblCaption->setFont(captionFont);
+    lblCaption->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    lblCaption->setIndent(px(12));
 
     imgSign = new QLabel(this);
     imgSign->setObjectName("imgSign");
-    imgSign->setGeometry(px(8), px(32), px(65), px(65));
     imgSign->setAttribute(Qt::WA_TranslucentBackground);
     imgSign->setAlignment(Qt::AlignCenter);
 
     txtMessage1 = new QLabel(this);
     txtMessage1->setObjectName("txtMessage1");
-    txtMessage1->move(px(96), px(32));
 
     txtMessage2 = new QLabel(this);
     txtMessage2->setObjectName("txtMessage2");
-    txtMessage2->setGeometry(px(96), px(80), px(500), px(36));
 
     cmdOK = new QPushButton("OK", this);
     cmdOK->setObjectName("cmdOK");
-    cmdOK->setGeometry(px(192), px(128), px(289), px(57));
     cmdOK->setDefault(true);
     connect(cmdOK, &QPushButton::clicked, this, [this] { done(1); });
 
     cmdCancel = new QPushButton("Cancel", this);
     cmdCancel->setObjectName("cmdCancel");
-    cmdCancel->setGeometry(px(496), px(128), px(289), px(57));
     cmdCancel->hide();
     connect(cmdCancel, &QPushButton::clicked, this, [this] { done(2); });
 
+    // Drawn over the caption bar's edge as over everything else.
+    auto* border = new QFrame(this);
+    border->setObjectName("frmBorder");
+    border->setFrameStyle(QFrame::Box | QFrame::Plain);
+    border->setLineWidth(std::max(2, px(3)));
+    border->setAttribute(Qt::WA_TransparentForMouseEvents);
+
     setTabOrder(cmdOK, cmdCancel);
     cmdOK->setFocus();
+    arrange(992);
 }
 
 QString TfrmMsgBox::pictureFile(int kind)
@@ -95,14 +183,21 @@ QString TfrmMsgBox::pictureFile(int kind)
 
 void TfrmMsgBox::setMessage(const dialogs::Message& m)
 {
-    auto px = [this](int v) { return int(v * scale_ + 0.5); };
-    setWindowTitle(QString::fromStdString(m.caption));
-    txtMessage1->setText(QString::fromStdString(m.line1));
-    txtMessage1->adjustSize();
-    txtMessage2->setText(QString::fromStdString(m.line2));
+    const QString caption = QString::fromStdString(m.caption);
+    const QString line1 = QString::fromStdString(m.line1);
+    const QString line2 = QString::fromStdString(m.line2);
+    setWindowTitle(caption);
+    setAccessibleName(caption);
+    lblCaption->setText(caption);
+    lblCaption->setAccessibleName(caption);
+    line1_ = line1;
+    line2_ = line2;
+    txtMessage1->setAccessibleName(line1);
+    txtMessage2->setAccessibleName(line2);
 
     // A missing or unreadable picture shows no picture and no error.
     imgSign->clear();
+    imgSign->setAccessibleName(kindName(m.kind));
     QString file = pictureFile(m.kind);
     if (!file.isEmpty()) {
         QString path = QString::fromStdString(xb::resolvePath(catalogue::programDir() + file.toStdString()));
@@ -111,7 +206,7 @@ void TfrmMsgBox::setMessage(const dialogs::Message& m)
             // Transparent: the colour of the bottom-left pixel is the ground.
             const QColor ground = pic.toImage().pixelColor(0, pic.height() - 1);
             pic.setMask(pic.createMaskFromColor(ground, Qt::MaskInColor));
-            imgSign->setPixmap(pic.scaled(imgSign->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+            imgSign->setPixmap(pic.scaled(QSize(px(65), px(65)), Qt::KeepAspectRatio, Qt::SmoothTransformation));
         }
     }
 
@@ -119,21 +214,69 @@ void TfrmMsgBox::setMessage(const dialogs::Message& m)
         cmdOK->setText("Yes");
     else if (m.buttons & dialogs::kOk)
         cmdOK->setText("OK");
+    cmdOK->setAccessibleName(cmdOK->text());
 
+    int width = 600;
     if (m.buttons & dialogs::kNo) {
-        setFixedWidth(px(1000));
+        width = 1000;
         cmdCancel->setText("No");
         cmdCancel->show();
     } else if (m.buttons & dialogs::kCancel) {
-        setFixedWidth(px(1000));
+        width = 1000;
         cmdCancel->setText("Cancel");
         cmdCancel->show();
     } else {
-        setFixedWidth(px(600));
         cmdCancel->hide();
     }
-    if (auto* border = findChild<QFrame*>("frmBorder"))
+    cmdCancel->setAccessibleName(cmdCancel->text());
+    arrange(width);
+}
+
+void TfrmMsgBox::arrange(int designWidth)
+{
+    const int bar = px(kCaptionBar);
+    const int left = px(kTextLeft);
+    const int right = px(kTextRight);
+    const int design = px(designWidth);
+    const int line2Design = px(500);
+    const QRect area = screenArea();
+    const int widest = std::max(design, area.width() - 2 * px(kScreenMargin));
+
+    // As wide as the design, or as the caption and the lines need.
+    const int caption = textWidth(lblCaption->text(), lblCaption) + 2 * lblCaption->indent() + px(8);
+    const int need1 = left + textWidth(line1_, txtMessage1) + right;
+    const int width2 = textWidth(line2_, txtMessage2);
+    const int need2 = width2 <= line2Design ? 0 : left + width2 + right;
+    const int width = std::clamp(std::max({design, caption, need1, need2}), design, widest);
+
+    // Lines still too wide are broken; each further line moves what is below.
+    const int room1 = width - left - right;
+    const int room2 = width2 <= line2Design ? line2Design : std::max(line2Design, room1);
+    const QStringList lines1 = breakLines(line1_, txtMessage1, room1);
+    const QStringList lines2 = breakLines(line2_, txtMessage2, room2);
+    const int spacing = QFontMetrics(txtMessage1->font()).lineSpacing();
+    const int more1 = spacing * std::max<int>(0, int(lines1.size()) - 1);
+    const int more2 = spacing * std::max<int>(0, int(lines2.size()) - 1);
+
+    txtMessage1->setText(lines1.join('\n'));
+    txtMessage1->move(left, bar + px(32));
+    txtMessage1->adjustSize();  // sized to its text
+    txtMessage2->setText(lines2.join('\n'));
+    txtMessage2->setGeometry(left, bar + px(80) + more1, room2, px(36) + more2);
+    imgSign->setGeometry(px(8), bar + px(32), px(65), px(65));
+
+    // The buttons keep their places in the design, centred as it grows.
+    const int shift = (width - design) / 2;
+    const int buttons = bar + px(128) + more1 + more2;
+    cmdOK->setGeometry(px(192) + shift, buttons, px(289), px(57));
+    cmdCancel->setGeometry(px(496) + shift, buttons, px(289), px(57));
+
+    setFixedSize(width, bar + px(209) + more1 + more2);
+    lblCaption->setGeometry(0, 0, width, bar);
+    if (auto* border = findChild<QFrame*>("frmBorder")) {
         border->setGeometry(rect());
+        border->raise();
+    }
 }
 
 namespace dialogs {
@@ -145,10 +288,13 @@ Answer answerInMsgBox(const Message& m)
     {
         TfrmMsgBox box(parent);
         box.setMessage(m);
-        if (parent) {
-            QRect r = parent->frameGeometry();
-            box.move(r.center() - QPoint(box.width() / 2, box.height() / 2));
-        }
+        // Centred over the window beneath, or the screen, and on the screen.
+        const QRect area = screenArea();
+        const QRect over = parent ? parent->frameGeometry() : area;
+        QPoint at = over.center() - QPoint(box.width() / 2, box.height() / 2);
+        at.setX(std::clamp(at.x(), area.left(), std::max(area.left(), area.right() + 1 - box.width())));
+        at.setY(std::clamp(at.y(), area.top(), std::max(area.top(), area.bottom() + 1 - box.height())));
+        box.move(at);
         result = box.exec();
     }
     // Without a window manager nobody gives the window beneath the keyboard

@@ -1,6 +1,12 @@
 #pragma once
 // The kiosk's large-print message box: a caption, two lines, a picture of
 // the kind of message and one or two big buttons, made for a touch screen.
+//
+// The kiosk runs without a window manager, so the box draws its own caption
+// bar above its design area. A line too wide for the box makes the box wider,
+// up to the width of the screen; a line wider still is broken over several
+// lines (at blanks, or inside a long word such as a device path) and the box
+// grows down. A message that fits keeps the design's sizes.
 
 #include "dialogs/MessageSeam.h"
 
@@ -17,6 +23,7 @@ public:
     // Sets caption, lines, picture and buttons as the message asks.
     void setMessage(const dialogs::Message& m);
 
+    QLabel* lblCaption;  // the caption bar
     QLabel* txtMessage1;
     QLabel* txtMessage2;
     QLabel* imgSign;
@@ -28,7 +35,12 @@ public:
     static QString pictureFile(int kind);
 
 private:
+    int px(int designPixels) const;
+    // Sizes the box and places its controls for the caption and lines shown,
+    // the design width being that of the buttons asked for.
+    void arrange(int designWidth);
     double scale_ = 1.0;
+    QString line1_, line2_;  // the lines as given, before any breaking
 };
 
 namespace dialogs {

@@ -5,6 +5,8 @@
 #include "data/Util.h"
 #include "kiosk/IniFile.h"
 
+#include <algorithm>
+
 namespace kiosk {
 
 Settings& KioskSettings()
@@ -90,6 +92,13 @@ Ports ReadPorts()
 }
 
 std::string kioskIniPath() { return catalogue::programDir() + "setup.ini"; }
+
+int TimeoutMs(int seconds)
+{
+    if (seconds <= 0)
+        return 0;
+    return std::min(seconds, kMaxTimeoutSeconds) * 1000;
+}
 
 KioskTimeouts ReadKioskIni(std::vector<std::string>& inbound, std::vector<std::string>& outbound)
 {

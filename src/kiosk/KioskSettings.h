@@ -68,6 +68,15 @@ struct KioskTimeouts {
     int outbound = 0;
     int instructions = 0;
 };
+// The longest a kiosk screen waits before it moves on: a day. setup.ini
+// takes any number of seconds; a longer time-out is held to a day, so the
+// timer's interval in milliseconds always fits an int.
+constexpr int kMaxTimeoutSeconds = 24 * 60 * 60;
+
+// A time-out in seconds as a screen timer's interval in milliseconds: 0 (no
+// timer) for 0 or less, at most kMaxTimeoutSeconds * 1000.
+int TimeoutMs(int seconds);
+
 // Empties both lists; when setup.ini exists in the program directory fills
 // them with [Inbound] and [Outbound] msg1 and msg2 (always two lines each,
 // empty for a missing key or section) and gives [Timer] license, outbound

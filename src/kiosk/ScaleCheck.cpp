@@ -1,6 +1,7 @@
 #include "kiosk/ScaleCheck.h"
 
 #include "dialogs/MessageSeam.h"
+#include "kiosk/uDB.h"
 
 namespace kiosk {
 
@@ -14,6 +15,23 @@ bool CheckScaleReading(std::string& weight, devices::ScaleCheckScreen screen,
     }
     weight = check.weight;
     return true;
+}
+
+bool CheckWholeWeight(const std::string& weight)
+{
+    if (IsWholeWeight(weight))
+        return true;
+    ShowUnreadableWeight();
+    return false;
+}
+
+void ShowUnreadableWeight()
+{
+    // Worded as the indicator's own invalid reading.
+    devices::ScaleReadingState invalid;
+    invalid.unit = "X";
+    std::string unused;
+    CheckScaleReading(unused, devices::ScaleCheckScreen::kStandard, invalid);
 }
 
 }  // namespace kiosk

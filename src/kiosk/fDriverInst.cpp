@@ -65,9 +65,8 @@ void TfrmDriverInst::showEvent(QShowEvent* e)
 {
     KioskScreen::showEvent(e);
     timerDisplay->stop();
-    int seconds = kiosk::KioskSettings().instructionsTimeout;
-    if (seconds > 0)
-        timerDisplay->start(seconds * 1000);
+    if (const int ms = kiosk::TimeoutMs(kiosk::KioskSettings().instructionsTimeout))
+        timerDisplay->start(ms);
 }
 
 void TfrmDriverInst::timerDisplayTimer()

@@ -67,9 +67,8 @@ void TfrmLicense::showEvent(QShowEvent* e)
     f.setPixelSize(std::max(10, int(32 * scale() + 0.5)));
     cmdHome->setFont(f);
     // The time counts from the showing; typing does not restart it.
-    int seconds = kiosk::KioskSettings().licenseTimeout;
-    if (seconds > 0)
-        timerBack->start(seconds * 1000);
+    if (const int ms = kiosk::TimeoutMs(kiosk::KioskSettings().licenseTimeout))
+        timerBack->start(ms);
     txtLicense->setFocus();
 }
 

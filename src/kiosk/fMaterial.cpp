@@ -103,13 +103,20 @@ TfrmMaterial::TfrmMaterial(QWidget* parent) : KioskScreen(1012, 726, parent)
     place(Label6, 0, 572, 1012, 60, 40);
 }
 
-void TfrmMaterial::FormCreate()
+bool TfrmMaterial::FormCreate()
 {
+    // A table that fails part way still offers the materials read before
+    // (the engine reports the failure).
     std::vector<std::string> names;
     kiosk::LoadProducts(names);
     // Names past the sixteenth have no button and are not offered.
-    for (std::size_t i = 0; i < names.size() && i < 16; ++i)
+    int offered = 0;
+    for (std::size_t i = 0; i < names.size() && i < 16; ++i) {
         cmdMat[i]->setCaption(QString::fromStdString(names[i]).trimmed());
+        if (!cmdMat[i]->caption().isEmpty())
+            ++offered;
+    }
+    return offered > 0;
 }
 
 void TfrmMaterial::cmdMat1Click(MaterialButton* button)
@@ -137,7 +144,15 @@ void TfrmMaterial::cmdMat1Click(MaterialButton* button)
 void ShowMaterialScreen(QWidget* licenseScreen)
 {
     auto* screen = new TfrmMaterial;
-    screen->FormCreate();
+    if (!screen->FormCreate()) {
+        // Sixteen empty buttons and no way back would hold the kiosk.
+        delete screen;
+        dialogs::ShowMsgBox("Material Error", "No materials are available.", "Please see the scale office.",
+                            dialogs::kError, dialogs::kOk);
+        kiosk::ClearTicket();
+        kiosk::ShowSwipeScreen(licenseScreen);
+        return;
+    }
     screen->licenseScreen = licenseScreen;
     if (TfrmSwipe* swipe = kiosk::SwipeScreen()) {
         if (swipe->material)

@@ -32,7 +32,10 @@ class TfrmMaterial : public KioskScreen {
     Q_OBJECT
 public:
     explicit TfrmMaterial(QWidget* parent = nullptr);
-    void FormCreate();
+    // Labels the buttons with the materials of product.dbf. False when there
+    // is none to offer (the table missing, unreadable, without records or
+    // with blank names only).
+    bool FormCreate();
 
     QLabel* Label1;
     QLabel* Label2;
@@ -47,4 +50,6 @@ public:
     void cmdMat1Click(MaterialButton* button);
 };
 
+// Shows the material screen of the visit; when no material can be offered,
+// says so and ends the visit on the swipe screen instead.
 void ShowMaterialScreen(QWidget* licenseScreen);

@@ -5,6 +5,7 @@
 #include "dialogs/MessageSeam.h"
 #include "kiosk/CurrentTicket.h"
 #include "kiosk/KioskSettings.h"
+#include "kiosk/ScaleCheck.h"
 #include "kiosk/TicketPrintout.h"
 #include "kiosk/fDriverInst.h"
 #include "kiosk/fSwipe.h"
@@ -78,15 +79,15 @@ void TfrmOutbound::FormShow()
         txtNet->setText(QString::fromStdString(ct.net_wgt));
     }
     timerDisplay->stop();
-    int seconds = kiosk::KioskSettings().outboundTimeout;
-    if (seconds > 0)
-        timerDisplay->start(seconds * 1000);
+    if (const int ms = kiosk::TimeoutMs(kiosk::KioskSettings().outboundTimeout))
+        timerDisplay->start(ms);
     // The screen paints first; then the ticket is stored and printed.
     QTimer::singleShot(0, this, &TfrmOutbound::completeAndPrint);
 }
 
 void TfrmOutbound::completeAndPrint()
 {
+    completing_ = true;
     kiosk::Completion c = kiosk::CompleteTicket();
     // A ticket is printed only once it is stored: a printed ticket the site
     // has no record of could not be billed or traced.
@@ -95,16 +96,37 @@ void TfrmOutbound::completeAndPrint()
         for (int copy = 0; copy < 2; ++copy)
             if (kiosk::PrintKioskTicket(*comPrinter))
                 ++printed;
-    } else if (c == kiosk::Completion::NotFound) {
-        dialogs::ShowMsgBox("Ticket Error", "The open ticket was not found.", "Please see the scale office.",
-                            dialogs::kError, dialogs::kOk);
+    } else {
+        // Nothing to take from the printer: the driver is not told to.
+        timerDisplay->stop();
+        Label12->hide();
+        if (c == kiosk::Completion::NotFound)
+            dialogs::ShowMsgBox("Ticket Error", "The open ticket was not found.", "Please see the scale office.",
+                                dialogs::kError, dialogs::kOk);
+        else if (c == kiosk::Completion::BadWeight)
+            kiosk::ShowUnreadableWeight();
+        // NotSaved was reported where it failed.
     }
     kiosk::ClearTicket();
+    completing_ = false;
+    if (!stored) {
+        // The ticket stays open; the driver swipes again or sees the office.
+        kiosk::ShowSwipeScreen(this);
+    } else if (timedOut_) {
+        timerDisplayTimer();
+    }
 }
 
 void TfrmOutbound::timerDisplayTimer()
 {
     timerDisplay->stop();
+    if (completing_) {
+        // The time-out came while a printer or table message showed; the
+        // instructions follow once the ticket is done.
+        timedOut_ = true;
+        return;
+    }
+    timedOut_ = false;
     ShowDriverInstructions(this, false);
 }
 

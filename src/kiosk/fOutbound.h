@@ -42,6 +42,10 @@ private:
     void completeAndPrint();
     void timerDisplayTimer();
     bool shownOnce_ = false;
+    // The ticket is being completed and printed: messages may be showing,
+    // and the time-out waits for the outcome.
+    bool completing_ = false;
+    bool timedOut_ = false;
 };
 
 void ShowOutboundScreen(QWidget* swipe);

@@ -209,9 +209,9 @@ void TfrmSwipe::txtSwipeKeyPress()
 void TfrmSwipe::txtSwipeChange(const QString& text)
 {
     // Only a line from the card port is a swipe here. A key typed into a box
-    // that still holds a line (kept after a scale error) only adds to the
-    // text; it is a keyboard swipe, dispatched by its Enter, and must not
-    // dispatch the kept line again on every keystroke.
+    // that still holds a line (one that arrived while a message showed) only
+    // adds to the text; it is a keyboard swipe, dispatched by its Enter, and
+    // must not dispatch that line again on every keystroke.
     if (txtSwipe->isModified())
         return;
     int cr = text.indexOf(QChar(13));
@@ -245,16 +245,26 @@ void TfrmSwipe::Dispatch(const std::string& cardNumber, const std::string& retry
         ShowLicenseScreen(this);
         return;
     }
+    // Every refusal below empties the swipe text, so that the same card
+    // swiped again once the scale reads is a new line and is dispatched.
     std::string weight;
-    if (!CheckScaleReading(weight))
-        return;  // the swipe text stays as it is
+    if (!CheckScaleReading(weight)) {
+        txtSwipe->clear();
+        return;
+    }
     ct.out_wgt = weight;
-    if (!ct.out_wgt.empty()) {
-        ShowOutboundScreen(this);
-    } else {
+    if (ct.out_wgt.empty()) {
         dialogs::ShowMsgBox("Weight Error", retryMessage, {}, dialogs::kError, dialogs::kOk);
         txtSwipe->clear();
+        return;
     }
+    // A garbled frame is no reading: the outbound screen would show a visit
+    // that cannot be completed.
+    if (!CheckWholeWeight(ct.out_wgt)) {
+        txtSwipe->clear();
+        return;
+    }
+    ShowOutboundScreen(this);
 }
 
 void TfrmSwipe::CloseKiosk()

@@ -1,6 +1,7 @@
 // The large-print message box, shown for real (offscreen), answered by
 // clicking its buttons; and the seam every message goes through.
 
+#include "MsgBoxChecks.h"
 #include "TestSupport.h"
 
 #include "data/CodeBase.h"
@@ -99,6 +100,49 @@ private slots:
         Message e {"Error", "Broken.", "", kError, kOk};
         showAndDo(e, [](TfrmMsgBox* b) { b->cmdOK->click(); });
         QCOMPARE(captured_[6], QString("no picture"));
+    }
+
+    // Caption, lines and buttons all inside the box and readable, however
+    // long the lines; the design's sizes for the messages that fit them.
+    void everyMessageFits_data()
+    {
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<QString>("line1");
+        QTest::addColumn<QString>("line2");
+        QTest::addColumn<int>("buttons");
+        QTest::addColumn<bool>("fitsDesign");
+        QTest::newRow("card") << "Card Error" << "Invalid Swipe Card!" << "" << int(kOk) << true;
+        QTest::newRow("yes no") << "Delete" << "Delete this record?" << "It cannot be undone." << (kYes | kNo)
+                                << true;
+        QTest::newRow("long first line") << "Ticket Error" << "The ticket was completed but is still listed as open."
+                                         << "Please see the scale office." << int(kOk) << false;
+        QTest::newRow("device path") << "Printer Error" << "The ticket printer cannot be opened."
+                                     << "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0: Permission "
+                                        "denied"
+                                     << int(kOk) << false;
+        QTest::newRow("longer than the screen")
+            << "Table Error"
+            << "Customer.dbf: the index is damaged and was rebuilt, but some records could not be read back and "
+               "were left out of the index"
+            << "Please see the scale office, and keep the kiosk running until the tables have been checked." << int(kOk)
+            << false;
+        QTest::newRow("long caption") << "A caption much longer than the six hundred pixels of the box"
+                                      << "Short." << "" << int(kOk) << false;
+    }
+    void everyMessageFits()
+    {
+        QFETCH(QString, caption);
+        QFETCH(QString, line1);
+        QFETCH(QString, line2);
+        QFETCH(int, buttons);
+        QFETCH(bool, fitsDesign);
+        Message m {caption.toStdString(), line1.toStdString(), line2.toStdString(), kError, buttons};
+        QStringList faults {"the box never showed"};
+        showAndDo(m, [&](TfrmMsgBox* b) {
+            faults = msgboxcheck::faults(b, m, fitsDesign);
+            b->cmdOK->click();
+        });
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join("; ")));
     }
 
     void seamRecordsAndAnswers()

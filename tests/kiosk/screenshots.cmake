@@ -11,3 +11,6 @@ add_test(NAME kiosk/screenshots
          COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/screenshots.sh $<TARGET_FILE:kiosk_screenshots>
                  ${CMAKE_BINARY_DIR}/screenshots)
 set_tests_properties(kiosk/screenshots PROPERTIES TIMEOUT 300 SKIP_RETURN_CODE 77)
+
+# The message box's own check on the X server, run the same way.
+include(${CMAKE_CURRENT_LIST_DIR}/../dialogs/msgbox_x11.cmake)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Starts an X server of its own (Xvfb) at each screen size, runs the
-# screenshot driver on it and keeps its pictures in OUTDIR/<size>/.
+# Starts an X server of its own (Xvfb) at each screen size, runs a driver
+# on it (the kiosk screenshots, the message box check) and keeps its
+# pictures in OUTDIR/<size>/.
 #
 #   screenshots.sh DRIVER OUTDIR
 #

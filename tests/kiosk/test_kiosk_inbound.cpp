@@ -39,6 +39,8 @@ private slots:
     void scaleNotReadyAtTheMaterial();
     void materialButtons_data();
     void materialButtons();
+    void noMaterials_data();
+    void noMaterials();
 };
 
 void TestKioskInbound::emptyPlate()
@@ -200,6 +202,53 @@ void TestKioskInbound::materialButtons()
     QCOMPARE(open.size(), std::size_t(1));
     QCOMPARE(open[0]["product"], products < 16 ? std::string("MATERIAL 3") : std::string("MATERIAL 16"));
     QVERIFY(shown.shown.empty());
+}
+
+void TestKioskInbound::noMaterials_data()
+{
+    QTest::addColumn<QByteArray>("table");  // product.dbf's bytes; "-": none
+    QTest::newRow("missing") << QByteArray("-");
+    QTest::newRow("no records") << QByteArray();
+    QTest::newRow("not a table") << QByteArray("these are not the bytes of a table\r\n").repeated(20);
+}
+
+void TestKioskInbound::noMaterials()
+{
+    // Without a material to offer the visit cannot go on: the driver is told
+    // and the kiosk is ready for the next card.
+    QFETCH(QByteArray, table);
+    Site site;
+    site.writeStandard();
+    if (table == "-")
+        QVERIFY(QFile::remove(site.db("product.dbf")));
+    else if (table.isEmpty())
+        site.writeProducts({});
+    else
+        Site::writeFile(site.db("product.dbf"), table);
+    testsupport::EngineErrors engine;  // a broken table's own report
+    dialogs::RecordingMessages shown;
+    TfrmSwipe* swipe = site.startKiosk();
+    QVERIFY(site.weigh("7000"));
+    TfrmLicense* license = toLicence(site, swipe);
+    QVERIFY(license);
+    typePlate(license, "P1");
+
+    QCOMPARE(shown.shown.size(), std::size_t(1));
+    QCOMPARE(texts(shown.last()),
+             (QStringList {"Material Error", "No materials are available.", "Please see the scale office.", "error",
+                           "OK"}));
+    QCOMPARE(Site::showing(), swipe);
+    QVERIFY(!swipe->material);
+    QCOMPARE(swipe->txtSwipe->text(), QString());
+    QCOMPARE(kiosk::CurrentTicket().customer, std::string());
+    QCOMPARE(kiosk::CurrentTicket().truck, std::string());
+    QVERIFY(!QFile::exists(site.db("ticket.dbf")) || Site::rows(site.db("ticket.dbf")).empty());
+    QCOMPARE(site.counter(), 500LL);
+
+    // The next card starts a visit of its own.
+    QVERIFY(site.swipeCard("1002"));
+    QTRY_VERIFY(swipe->license && Site::showing() == swipe->license);
+    QCOMPARE(swipe->license->txtCust->text(), QString("BLUE RIVER AGGREGATES"));
 }
 
 QTEST_MAIN(TestKioskInbound)

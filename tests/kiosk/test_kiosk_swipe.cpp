@@ -1,8 +1,8 @@
 // The swipe screen's failure paths, through the real screen with the card
-// reader and the scale on pseudo-terminals: unknown cards, scale errors and
-// empty weights at an outbound swipe, with what each leaves in the swipe box;
-// lines that arrive while another screen shows; start-up without a scale
-// port or without setup.ini.
+// reader and the scale on pseudo-terminals: unknown cards, scale errors,
+// garbled and empty weights at an outbound swipe, each of which empties the
+// swipe box; a scale that falls silent; lines that arrive while another
+// screen shows; start-up without a scale port or without setup.ini.
 
 #include "TestSupport.h"
 
@@ -31,7 +31,10 @@ class TestKioskSwipe : public QObject {
 
 private slots:
     void unknownCards();
-    void scaleErrorsKeepTheSwipeText();
+    void scaleErrorsEmptyTheSwipeText();
+    void garbledWeightIsNoReading_data();
+    void garbledWeightIsNoReading();
+    void silentScaleGivesTheIndicatorError();
     void emptyWeightAsksForAnotherSwipe();
     void linesWhileAnotherScreenShowsAreDropped();
     void noScalePort_data();
@@ -82,51 +85,45 @@ void TestKioskSwipe::unknownCards()
     QCOMPARE(shown.shown.size(), std::size_t(3));
 }
 
-void TestKioskSwipe::scaleErrorsKeepTheSwipeText()
+void TestKioskSwipe::scaleErrorsEmptyTheSwipeText()
 {
     Site site;
     site.writeStandard();
     site.writeOpenTicket(77, "ARDWICK HAULAGE", "BC12345", 14020);
-    dialogs::RecordingMessages shown;
+    dialogs::RecordingMessages recorded;
+    const std::vector<dialogs::Message>& shown = recorded.shown;
     TfrmSwipe* swipe = site.startKiosk();
 
     // No reading has come yet: no unit either.
     QVERIFY(site.swipeCard("1001"));
-    QTRY_COMPARE(shown.shown.size(), std::size_t(1));
-    QCOMPARE(texts(shown.last()), kUnitMismatch);
-    QCOMPARE(swipe->txtSwipe->text(), QString("1001\r"));
+    QTRY_COMPARE(shown.size(), std::size_t(1));
+    QCOMPARE(texts(shown.back()), kUnitMismatch);
+    QCOMPARE(swipe->txtSwipe->text(), QString());
     QCOMPARE(Site::showing(), swipe);
 
-    // The same line again changes nothing in the box, so nothing is dispatched.
+    // The box is empty again, so the same card swiped again gets its answer.
     QVERIFY(site.swipeCard("1001"));
-    QVERIFY(site.cardTaken());
-    QCOMPARE(shown.shown.size(), std::size_t(1));
-
-    // A keyboard swipe now is appended to the kept text and is no card.
-    typeSwipe(swipe, "1001");
-    QCOMPARE(shown.shown.size(), std::size_t(2));
-    QCOMPARE(texts(shown.last()), kUnknownCard);
+    QTRY_COMPARE(shown.size(), std::size_t(2));
+    QCOMPARE(texts(shown.back()), kUnitMismatch);
     QCOMPARE(swipe->txtSwipe->text(), QString());
 
-    // Pounds, by keyboard: the text stays for the next Enter.
+    // Pounds, by keyboard: the typed number is not kept either.
     QVERIFY(site.weigh("9000", 'L'));
     typeSwipe(swipe, "1001");
-    QCOMPARE(shown.shown.size(), std::size_t(3));
-    QCOMPARE(texts(shown.last()), kUnitMismatch);
-    QCOMPARE(swipe->txtSwipe->text(), QString("1001"));
+    QCOMPARE(shown.size(), std::size_t(3));
+    QCOMPARE(texts(shown.back()), kUnitMismatch);
+    QCOMPARE(swipe->txtSwipe->text(), QString());
 
-    // Overload: the reading is invalid.
+    // Overload: the reading is invalid; by keyboard, then by card.
     QVERIFY(site.weigh("---"));
-    QTest::keyClick(swipe->txtSwipe, Qt::Key_Return);
-    QCOMPARE(shown.shown.size(), std::size_t(4));
-    QCOMPARE(texts(shown.last()), kScaleError);
-    QCOMPARE(swipe->txtSwipe->text(), QString("1001"));
-
-    // The card line differs from the typed text: it is dispatched.
+    typeSwipe(swipe, "1001");
+    QCOMPARE(shown.size(), std::size_t(4));
+    QCOMPARE(texts(shown.back()), kScaleError);
+    QCOMPARE(swipe->txtSwipe->text(), QString());
     QVERIFY(site.swipeCard("1001"));
-    QTRY_COMPARE(shown.shown.size(), std::size_t(5));
-    QCOMPARE(texts(shown.last()), kScaleError);
-    QCOMPARE(swipe->txtSwipe->text(), QString("1001\r"));
+    QTRY_COMPARE(shown.size(), std::size_t(5));
+    QCOMPARE(texts(shown.back()), kScaleError);
+    QCOMPARE(swipe->txtSwipe->text(), QString());
 
     // Nothing was stored or printed, and the ticket is still open.
     QCOMPARE(Site::showing(), swipe);
@@ -137,15 +134,106 @@ void TestKioskSwipe::scaleErrorsKeepTheSwipeText()
     QCOMPARE(QDir(site.db("")).entryList({"???[0-9][0-9][0-9][0-9].dbf"}, QDir::Files), QStringList());
     QCOMPARE(site.printer.received(50), std::string());
 
-    // Once the scale reads again the same card goes out.
+    // Once the scale reads again the same card, swiped the same way, goes out.
     QVERIFY(site.weigh("8000"));
-    typeSwipe(swipe, "1001");  // the kept line and this: no card
-    QCOMPARE(texts(shown.last()), kUnknownCard);
-    typeSwipe(swipe, "1001");
-    QVERIFY(swipe->outbound);
-    QCOMPARE(Site::showing(), swipe->outbound);
+    QVERIFY(site.swipeCard("1001"));
+    QTRY_VERIFY(swipe->outbound && Site::showing() == swipe->outbound);
     QCOMPARE(swipe->outbound->txtNet->text(), QString("6020"));
     QTRY_COMPARE(swipe->outbound->printed, 2);
+    QCOMPARE(shown.size(), std::size_t(5));
+}
+
+void TestKioskSwipe::garbledWeightIsNoReading_data()
+{
+    // Frames in kilograms whose weight characters make no whole number.
+    QTest::addColumn<QString>("weight");
+    QTest::newRow("minus inside") << "12-3";
+    QTest::newRow("minus alone") << "-";
+    QTest::newRow("two minus signs") << "--";
+    QTest::newRow("minus after") << "5-";
+    QTest::newRow("minus twice before") << "--5";
+    QTest::newRow("eleven digits") << "12345678901";
+}
+
+void TestKioskSwipe::garbledWeightIsNoReading()
+{
+    QFETCH(QString, weight);
+    Site site;
+    site.writeStandard({0, 1, 1});
+    site.writeOpenTicket(77, "ARDWICK HAULAGE", "BC12345", 14020);
+    dialogs::RecordingMessages shown;
+    TfrmSwipe* swipe = site.startKiosk();
+    QVERIFY(site.weigh(weight.toStdString()));
+    QCOMPARE(devices::ScaleReading().unit, std::string("K"));
+
+    // By card and by keyboard: the scale's message, and the swipe screen stays.
+    QVERIFY(site.swipeCard("1001"));
+    QTRY_COMPARE(shown.shown.size(), std::size_t(1));
+    QCOMPARE(texts(shown.last()), kScaleError);
+    QCOMPARE(swipe->txtSwipe->text(), QString());
+    typeSwipe(swipe, "1001");
+    QCOMPARE(shown.shown.size(), std::size_t(2));
+    QCOMPARE(texts(shown.last()), kScaleError);
+    QCOMPARE(Site::showing(), swipe);
+    QVERIFY(!swipe->outbound);
+    QVERIFY(!swipe->instructions);
+
+    // Nothing completed or printed; the ticket stays open for this truck.
+    auto open = Site::rows(site.db("ticket.dbf"));
+    QCOMPARE(open.size(), std::size_t(1));
+    QCOMPARE(open[0]["ticket"], std::string("77"));
+    QCOMPARE(QDir(site.db("")).entryList({"???[0-9][0-9][0-9][0-9].dbf"}, QDir::Files), QStringList());
+    QCOMPARE(site.printer.received(50), std::string());
+
+    // A good frame: the same card completes the visit.
+    QVERIFY(site.weigh("8000"));
+    QVERIFY(site.swipeCard("1001"));
+    QTRY_VERIFY(swipe->outbound && Site::showing() == swipe->outbound);
+    QTRY_COMPARE(swipe->outbound->printed, 2);
+    QCOMPARE(swipe->outbound->txtNet->text(), QString("6020"));
+    QCOMPARE(shown.shown.size(), std::size_t(2));
+}
+
+void TestKioskSwipe::silentScaleGivesTheIndicatorError()
+{
+    // The freshness check runs every 5000 ms from the start. Its interval is
+    // shortened here; each tick is counted as it happens, so the test knows
+    // how many periods of silence have passed.
+    Site site;
+    site.writeStandard();
+    site.writeOpenTicket(77, "ARDWICK HAULAGE", "BC12345", 14020);
+    dialogs::RecordingMessages shown;
+    TfrmSwipe* swipe = site.startKiosk();
+    QVERIFY(swipe->Timer1->isActive());
+    QCOMPARE(swipe->Timer1->interval(), 5000);
+
+    int ticks = 0;
+    QString unitAtFirstTick;
+    connect(swipe->Timer1, &QTimer::timeout, this, [&] {
+        if (++ticks == 1)
+            unitAtFirstTick = QString::fromStdString(devices::ScaleReading().unit);
+    });
+    QVERIFY(site.weigh("9000"));
+    swipe->Timer1->setInterval(100);  // restarts it: the frame came within this period
+    // The first tick after the frame finds it; the second finds silence.
+    QTRY_VERIFY(ticks >= 2);
+    QCOMPARE(unitAtFirstTick, QString("K"));
+    QCOMPARE(devices::ScaleReading().unit, std::string("X"));
+    QCOMPARE(devices::ScaleReading().weight, std::string());
+
+    QVERIFY(site.swipeCard("1001"));
+    QTRY_COMPARE(shown.shown.size(), std::size_t(1));
+    QCOMPARE(texts(shown.last()), kScaleError);
+    QCOMPARE(Site::showing(), swipe);
+    QVERIFY(!swipe->outbound);
+    QCOMPARE(Site::rows(site.db("ticket.dbf")).size(), std::size_t(1));
+
+    // Frames again, at the real interval: the card goes out.
+    swipe->Timer1->setInterval(5000);
+    QVERIFY(site.weigh("8000"));
+    QVERIFY(site.swipeCard("1001"));
+    QTRY_VERIFY(swipe->outbound && Site::showing() == swipe->outbound);
+    QCOMPARE(swipe->outbound->txtNet->text(), QString("6020"));
 }
 
 void TestKioskSwipe::emptyWeightAsksForAnotherSwipe()

@@ -1,6 +1,7 @@
 // The time-outs of setup.ini [Timer] on the real screens: a licence screen
-// left while typing, the way back without a time-out, and time-outs of 0,
-// which give the screens no timer at all.
+// left while typing, the way back without a time-out, time-outs of 0, which
+// give the screens no timer at all, and time-outs too long for a timer,
+// which every screen holds to a day.
 
 #include "TestSupport.h"
 
@@ -19,6 +20,8 @@ private slots:
     void licenceTimesOutWhileTyping();
     void backToMainScreenWithoutTimeOut();
     void zeroTimeOutsKeepTheScreens();
+    void longTimeOutsHoldToADay_data();
+    void longTimeOutsHoldToADay();
 };
 
 void TestKioskTimeouts::licenceTimesOutWhileTyping()
@@ -94,6 +97,55 @@ void TestKioskTimeouts::zeroTimeOutsKeepTheScreens()
     QTRY_COMPARE(swipe->outbound->printed, 2);
     QVERIFY(!swipe->outbound->timerDisplay->isActive());
     QCOMPARE(swipe->outbound->txtNet->text(), QString("6000"));
+    QVERIFY(shown.shown.empty());
+}
+
+void TestKioskTimeouts::longTimeOutsHoldToADay_data()
+{
+    QTest::addColumn<QByteArray>("seconds");
+    QTest::addColumn<int>("interval");
+    QTest::newRow("one second") << QByteArray("1") << 1000;
+    QTest::newRow("a day") << QByteArray("86400") << 86400000;
+    QTest::newRow("a day and a second") << QByteArray("86401") << 86400000;
+    // 4294968 s in milliseconds is just past 2^32: 704 ms once it wraps.
+    QTest::newRow("past 32 bits") << QByteArray("4294968") << 86400000;
+    QTest::newRow("largest int") << QByteArray("2147483647") << 86400000;
+    QTest::newRow("past int") << QByteArray("99999999999") << 86400000;
+}
+
+void TestKioskTimeouts::longTimeOutsHoldToADay()
+{
+    QFETCH(QByteArray, seconds);
+    QFETCH(int, interval);
+    Site site;
+    site.writeStandard();
+    site.writeOpenTicket(77, "BLUE RIVER AGGREGATES", "TRK9", 9000);
+    QByteArray ini = "[Outbound]\r\nmsg1=Take your ticket.\r\n[Timer]\r\nlicense=" + seconds +
+                     "\r\noutbound=" + seconds + "\r\ninstructions=" + seconds + "\r\n[Ports]\r\ncom1=" +
+                     QByteArray::fromStdString(site.linkOf("scale")) + "\r\ncom2=" +
+                     QByteArray::fromStdString(site.linkOf("card")) + "\r\ncom3=" +
+                     QByteArray::fromStdString(site.linkOf("printer")) + "\r\n";
+    Site::writeFile(site.path("setup.ini"), ini);
+    dialogs::RecordingMessages shown;
+    TfrmSwipe* swipe = site.startKiosk();
+    QVERIFY(site.weigh("15000"));
+
+    QVERIFY(site.swipeCard("1001"));
+    QTRY_VERIFY(swipe->license && Site::showing() == swipe->license);
+    QVERIFY(swipe->license->timerBack->isActive());
+    QCOMPARE(swipe->license->timerBack->interval(), interval);
+    QTest::mouseClick(swipe->license->cmdHome, Qt::LeftButton);
+
+    QVERIFY(site.swipeCard("1002"));
+    QTRY_VERIFY(swipe->outbound && Site::showing() == swipe->outbound);
+    QVERIFY(swipe->outbound->timerDisplay->isActive());
+    QCOMPARE(swipe->outbound->timerDisplay->interval(), interval);
+    QTRY_COMPARE(swipe->outbound->printed, 2);
+
+    ShowDriverInstructions(swipe->outbound, false);
+    QCOMPARE(Site::showing(), swipe->instructions);
+    QVERIFY(swipe->instructions->timerDisplay->isActive());
+    QCOMPARE(swipe->instructions->timerDisplay->interval(), interval);
     QVERIFY(shown.shown.empty());
 }
 
