@@ -6,6 +6,7 @@
 #include "kiosk/KioskSettings.h"
 #include "kiosk/fSwipe.h"
 #include "records/View.h"
+#include "reports/Reports.h"
 #include "station/main.h"
 
 #include <QApplication>
@@ -73,6 +74,7 @@ int main(int argc, char** argv)
     endOnSignals(app);
     station::installStation();
     records::installRecordWindows();
+    reports::installReports();
 
     auto* swipe = new TfrmSwipe;
     swipe->FormCreate();
