@@ -28,10 +28,15 @@ int fail(const std::string& text, int status)
 
 }  // namespace admin
 
+namespace admin {
+int report(const Args& args);  // AdminReport.cpp
+}  // namespace admin
+
 namespace {
 
 // The commands, in the order the usage text lists them.
 const admin::Command kCommands[] = {
+    {"report", "transactions FROM TO -o FILE | customers -o FILE | products -o FILE", admin::report},
     {"version", "", [](const admin::Args&) {
          std::cout << "grazulo-admin 0.1\n";
          return 0;
