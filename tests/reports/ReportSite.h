@@ -15,6 +15,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+
 #include <string>
 #include <vector>
 
@@ -160,22 +162,27 @@ inline std::vector<Word> onPage(const std::vector<Word>& words, int page)
     return out;
 }
 
-// The words of a page as one line of text per line of print, top to bottom.
+// The words of a page as one line of text per line of print, top to bottom
+// and left to right.
 inline QStringList pageLines(const std::vector<Word>& words, int page)
 {
-    QStringList lines;
-    double top = -100;
-    for (const Word& w : words) {
-        if (w.page != page)
-            continue;
-        if (std::abs(w.top - top) > 0.5) {
-            lines << w.text;
-            top = w.top;
-        } else {
-            lines.back() += " " + w.text;
-        }
+    std::vector<Word> ws = onPage(words, page);
+    std::sort(ws.begin(), ws.end(), [](const Word& a, const Word& b) { return a.top < b.top; });
+    std::vector<std::vector<Word>> lines;
+    for (const Word& w : ws) {
+        if (lines.empty() || w.top - lines.back().front().top > 0.8)
+            lines.emplace_back();
+        lines.back().push_back(w);
     }
-    return lines;
+    QStringList out;
+    for (auto& line : lines) {
+        std::sort(line.begin(), line.end(), [](const Word& a, const Word& b) { return a.left < b.left; });
+        QStringList texts;
+        for (const Word& w : line)
+            texts << w.text;
+        out << texts.join(' ');
+    }
+    return out;
 }
 
 // The first word with this text at or below `minTop` on the page.
