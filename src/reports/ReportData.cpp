@@ -47,6 +47,25 @@ const char* const kTicketFields[] = {"ticket",   "customer", "product", "truck",
 
 std::string integerText(const xb::Field* f) { return std::to_string(f->integer()); }
 
+// The mm/dd/yy of a stored date field; a day table's dates are nearly all
+// the same day, so the last one is kept.
+class DateTexts {
+public:
+    const std::string& of(const xb::Field* f)
+    {
+        const std::string_view raw = f->raw();
+        if (raw != stored_) {
+            stored_.assign(raw);
+            text_ = values::shortDateText(raw);
+        }
+        return text_;
+    }
+
+private:
+    std::string stored_ = "\x01";
+    std::string text_;
+};
+
 // Appends the live records of one day table; false with `error` set when
 // the table cannot be read.
 bool readDay(const std::string& dataDir, const std::string& path, std::vector<TransactionRow>& rows,
@@ -69,21 +88,21 @@ bool readDay(const std::string& dataDir, const std::string& path, std::vector<Tr
         }
     }
     const std::size_t before = rows.size();
+    DateTexts inDates, outDates;
     int r = t->top();
     for (; r == xb::kSuccess; r = t->skip(1)) {
-        TransactionRow row;
+        TransactionRow& row = rows.emplace_back();
         row.ticket = f[0]->text();
         row.customer = f[1]->text();
         row.product = f[2]->text();
         row.truck = f[3]->text();
-        row.inDate = values::shortDateText(f[4]->raw());
+        row.inDate = inDates.of(f[4]);
         row.inTime = f[5]->text();
         row.inWeight = integerText(f[6]);
-        row.outDate = values::shortDateText(f[7]->raw());
+        row.outDate = outDates.of(f[7]);
         row.outTime = f[8]->text();
         row.outWeight = integerText(f[9]);
         row.netWeight = integerText(f[10]);
-        rows.push_back(std::move(row));
     }
     if (r != xb::kEof) {
         rows.resize(before);
