@@ -9,6 +9,7 @@
 #include "monthend/EndMonth.h"
 #include "records/View.h"
 #include "setup/Setup.h"
+#include "reports/Reports.h"
 #include "station/main.h"
 
 #include <QApplication>
@@ -78,6 +79,7 @@ int main(int argc, char** argv)
     records::installRecordWindows();
     monthend::installMonthEnd();
     setup::installSetup();
+    reports::installReports();
 
     // The site's log (the journal under the kiosk's service) says when and
     // where the program ran.

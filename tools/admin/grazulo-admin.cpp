@@ -28,6 +28,10 @@ int fail(const std::string& text, int status)
 
 }  // namespace admin
 
+namespace admin {
+int report(const Args& args);  // AdminReport.cpp
+}  // namespace admin
+
 namespace {
 
 // The commands, in the order the usage text lists them.
@@ -36,6 +40,7 @@ const admin::Command kCommands[] = {
     {"move-data", "DIR [--replace]", admin::moveData},
     {"new-site", "DIR [--scale-port N] [--printer-port N] [--printer-type N] [--data-dir PATH] [--keep-setup]",
      admin::newSite},
+    {"report", "transactions FROM TO -o FILE | customers -o FILE | products -o FILE", admin::report},
     {"version", "", [](const admin::Args&) {
          std::cout << "grazulo-admin 0.1\n";
          return 0;

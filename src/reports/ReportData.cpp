@@ -1,0 +1,258 @@
+#include "reports/ReportData.h"
+
+#include "data/Catalogue.h"
+#include "data/CodeBase.h"
+#include "data/Paths.h"
+#include "data/TicketValues.h"
+#include "records/RecordStore.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace reports {
+
+namespace {
+
+// Collects what the table engine reports while it lives, in place of the
+// program's own report: a table the report cannot read is named in the
+// report's message, not in a dialog of its own.
+class EngineFaults {
+public:
+    EngineFaults()
+        : previous_(xb::setErrorReport([this](const xb::EngineError& e) {
+              if (first_.empty())
+                  first_ = e.fault;
+          }))
+    {
+    }
+    ~EngineFaults() { xb::setErrorReport(std::move(previous_)); }
+    std::string first(const char* otherwise) const { return first_.empty() ? otherwise : first_; }
+
+private:
+    xb::ErrorReport previous_;
+    std::string first_;
+};
+
+// The name a message gives a table: its path below the data directory.
+std::string shownName(const std::string& dataDir, const std::string& path)
+{
+    return path.rfind(dataDir, 0) == 0 ? path.substr(dataDir.size()) : path;
+}
+
+const char* const kTicketFields[] = {"ticket",   "customer", "product", "truck",   "in_date", "in_time",
+                                     "in_wgt",   "out_date", "out_time", "out_wgt", "net_wgt"};
+
+std::string integerText(const xb::Field* f) { return std::to_string(f->integer()); }
+
+// The mm/dd/yy of a stored date field; a day table's dates are nearly all
+// the same day, so the last one is kept.
+class DateTexts {
+public:
+    const std::string& of(const xb::Field* f)
+    {
+        const std::string_view raw = f->raw();
+        if (raw != stored_) {
+            stored_.assign(raw);
+            text_ = values::shortDateText(raw);
+        }
+        return text_;
+    }
+
+private:
+    std::string stored_ = "\x01";
+    std::string text_;
+};
+
+// Appends the live records of one day table; false with `error` set when
+// the table cannot be read.
+bool readDay(const std::string& dataDir, const std::string& path, std::vector<TransactionRow>& rows,
+             std::string& error)
+{
+    EngineFaults faults;
+    xb::Connection c;
+    c.setReadOnly(true);
+    xb::Table* t = c.open(path);
+    if (!t) {
+        error = shownName(dataDir, path) + ": " + faults.first("the table cannot be opened");
+        return false;
+    }
+    xb::Field* f[std::size(kTicketFields)];
+    for (std::size_t i = 0; i < std::size(kTicketFields); ++i) {
+        f[i] = t->field(kTicketFields[i]);
+        if (!f[i]) {
+            error = shownName(dataDir, path) + ": not a ticket table (it has no field " + kTicketFields[i] + ")";
+            return false;
+        }
+    }
+    const std::size_t before = rows.size();
+    DateTexts inDates, outDates;
+    int r = t->top();
+    for (; r == xb::kSuccess; r = t->skip(1)) {
+        TransactionRow& row = rows.emplace_back();
+        row.ticket = f[0]->text();
+        row.customer = f[1]->text();
+        row.product = f[2]->text();
+        row.truck = f[3]->text();
+        row.inDate = inDates.of(f[4]);
+        row.inTime = f[5]->text();
+        row.inWeight = integerText(f[6]);
+        row.outDate = outDates.of(f[7]);
+        row.outTime = f[8]->text();
+        row.outWeight = integerText(f[9]);
+        row.netWeight = integerText(f[10]);
+    }
+    if (r != xb::kEof) {
+        rows.resize(before);
+        error = shownName(dataDir, path) + ": " + faults.first("the table cannot be read");
+        return false;
+    }
+    return true;
+}
+
+const TransactionLine kTransactionHeadings = {
+    "TICKET",         "CUSTOMER NAME", "PRODUCT",       "LICENSE PLATE",   "INBOUND DATE", "INBOUND TIME",
+    "INBOUND WEIGHT", "OUTBOUND DATE", "OUTBOUND TIME", "OUTBOUND WEIGHT", "NET"};
+
+const ListLine kCustomerHeadings = {"CODE NO.", "NAME", "CONTACT", "FAX"};
+const ListLine kProductHeadings = {"CODE NO.", "NAME", "PRICE PER TONNAGE", "BALANCE"};
+
+}  // namespace
+
+TransactionLine transactionLine(const TransactionRow& row)
+{
+    return {row.ticket,
+            row.customer,
+            row.product,
+            row.truck,
+            row.inDate,
+            values::shortTimeText(row.inTime),
+            row.inWeight,
+            row.outDate,
+            values::shortTimeText(row.outTime),
+            row.outWeight,
+            row.netWeight};
+}
+
+const TransactionLine& transactionHeadings() { return kTransactionHeadings; }
+
+Transactions gatherTransactions(const std::string& dataDir, const xb::Date& from, const xb::Date& to)
+{
+    Transactions out;
+    const std::string dir = catalogue::AddBackslash(dataDir);
+    for (long jd = from.julianDay(), last = to.julianDay(); jd <= last; ++jd) {
+        const auto path = records::dayTableFor(dir, xb::Date::fromJulianDay(jd));
+        if (!path)
+            continue;
+        if (!readDay(dir, *path, out.rows, out.error))
+            return out;
+        ++out.daysRead;
+    }
+    return out;
+}
+
+std::string transactionsCsv(const std::vector<TransactionRow>& rows)
+{
+    std::vector<TransactionLine> lines;
+    lines.reserve(rows.size());
+    for (const auto& r : rows)
+        lines.push_back(transactionLine(r));
+    return csvText(kTransactionHeadings, lines);
+}
+
+std::string listTitle(ListKind kind) { return kind == ListKind::kCustomers ? "CUSTOMER RECORDS" : "PRODUCT RECORDS"; }
+
+const ListLine& listHeadings(ListKind kind)
+{
+    return kind == ListKind::kCustomers ? kCustomerHeadings : kProductHeadings;
+}
+
+std::string listTablePath(ListKind kind, const std::string& dataDir)
+{
+    return catalogue::AddBackslash(dataDir) + (kind == ListKind::kCustomers ? "Customer.dbf" : "Product.dbf");
+}
+
+ListRows listRows(ListKind kind, const std::string& dataDir)
+{
+    ListRows out;
+    const std::string path = listTablePath(kind, dataDir);
+    const std::string name = xb::baseName(path);
+    if (!xb::fileExists(path)) {
+        out.error = name + ": the table does not exist in " + catalogue::AddBackslash(dataDir);
+        return out;
+    }
+    const char* const names[2][kListColumns] = {{"code_num", "n_ame", "add_r", "fax_no"},
+                                                {"code_num", "n_ame", "price_t", "Balance"}};
+    const auto& fields = names[kind == ListKind::kCustomers ? 0 : 1];
+    EngineFaults faults;
+    xb::Connection c;
+    c.setReadOnly(true);
+    xb::Table* t = c.open(path);
+    if (!t) {
+        out.error = name + ": " + faults.first("the table cannot be opened");
+        return out;
+    }
+    xb::Field* f[kListColumns];
+    for (int i = 0; i < kListColumns; ++i)
+        f[i] = t->field(fields[i]);
+    int r = t->top();
+    for (; r == xb::kSuccess; r = t->skip(1)) {
+        ListLine line;
+        for (int i = 0; i < kListColumns; ++i)
+            line[std::size_t(i)] = f[i] ? f[i]->text() : std::string();
+        out.rows.push_back(std::move(line));
+    }
+    if (r != xb::kEof) {
+        out.rows.clear();
+        out.error = name + ": " + faults.first("the table cannot be read");
+    }
+    return out;
+}
+
+std::string csvField(std::string_view text)
+{
+    if (text.find_first_of(",\"\r\n") == std::string_view::npos)
+        return std::string(text);
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"')
+            out += '"';
+        out += c;
+    }
+    out += '"';
+    return out;
+}
+
+bool writeFile(const std::string& path, std::string_view text, std::string& error)
+{
+    const std::string temp = path + ".tmp" + std::to_string(::getpid());
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            error = path + ": " + std::strerror(errno);
+            ::close(fd);
+            ::unlink(temp.c_str());
+            return false;
+        }
+        done += std::size_t(n);
+    }
+    const bool synced = ::fsync(fd) == 0;
+    if (::close(fd) != 0 || !synced || ::rename(temp.c_str(), path.c_str()) != 0) {
+        error = path + ": " + std::strerror(errno);
+        ::unlink(temp.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace reports

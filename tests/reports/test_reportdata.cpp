@@ -1,0 +1,184 @@
+// The rows the reports print, gathered from the tables: ranges across
+// months and across an archived month, what is left out, tables that cannot
+// be read, the lists in record order, and the CSV.
+
+#include "ReportSite.h"
+
+#include "reports/ReportData.h"
+
+#include <QtTest>
+
+using reporttest::Site;
+using reporttest::Ticket;
+
+namespace {
+
+QStringList ticketsOf(const reports::Transactions& t)
+{
+    QStringList out;
+    for (const auto& r : t.rows)
+        out << QString::fromStdString(r.ticket + "@" + r.inDate);
+    return out;
+}
+
+}  // namespace
+
+class TestReportData : public QObject {
+    Q_OBJECT
+
+private slots:
+    void ranges_data()
+    {
+        QTest::addColumn<xb::Date>("from");
+        QTest::addColumn<xb::Date>("to");
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<int>("days");
+        // Tables: Nov 29 archived (26Nov/), Nov 30 in both places, Dec 01
+        // and Dec 08 in the data directory; none for the days between.
+        QTest::newRow("one day") << xb::Date {2026, 12, 8} << xb::Date {2026, 12, 8} << QStringList {"80@12/08/26", "81@12/08/26"} << 1;
+        QTest::newRow("across the month boundary, in date and record order")
+            << xb::Date {2026, 11, 30} << xb::Date {2026, 12, 1}
+            << QStringList {"30@11/30/26", "10@12/01/26", "11@12/01/26"} << 2;
+        QTest::newRow("an archived day is found in its month folder")
+            << xb::Date {2026, 11, 29} << xb::Date {2026, 11, 29} << QStringList {"29@11/29/26"} << 1;
+        QTest::newRow("the whole range")
+            << xb::Date {2026, 11, 1} << xb::Date {2026, 12, 31}
+            << QStringList {"29@11/29/26", "30@11/30/26", "10@12/01/26", "11@12/01/26", "80@12/08/26", "81@12/08/26"} << 4;
+        QTest::newRow("no table in the range") << xb::Date {2026, 12, 2} << xb::Date {2026, 12, 7} << QStringList {} << 0;
+    }
+    void ranges()
+    {
+        QFETCH(xb::Date, from);
+        QFETCH(xb::Date, to);
+        QFETCH(QStringList, expected);
+        QFETCH(int, days);
+        Site site;
+        site.dayTable({2026, 11, 29}, {{29}}, "26Nov");
+        site.dayTable({2026, 11, 30}, {{30}});
+        site.dayTable({2026, 11, 30}, {{99}}, "26Nov");  // the data directory's copy wins
+        site.dayTable({2026, 12, 1}, {{10}, {.ticket = 12, .deleted = true}, {11}});  // deleted: no transaction
+        site.dayTable({2026, 12, 8}, {{80}, {81}});
+        const auto t = reports::gatherTransactions(site.data(), from, to);
+        QVERIFY2(t.ok(), t.error.c_str());
+        QCOMPARE(ticketsOf(t), expected);
+        QCOMPARE(t.daysRead, days);
+    }
+
+    void rowTexts()
+    {
+        Site site;
+        site.dayTable({2026, 12, 8}, {{7, "ACME, \"THE\" HAULERS", "TOPSOIL", "XY 9", 45, 5, 1234567, 0}});
+        const auto t = reports::gatherTransactions(site.data(), {2026, 12, 8}, {2026, 12, 8});
+        QCOMPARE(int(t.rows.size()), 1);
+        const auto line = reports::transactionLine(t.rows[0]);
+        const reports::TransactionLine expected = {"7",   "ACME, \"THE\" HAULERS", "TOPSOIL", "XY 9",  "12/08/26", "0:45",
+                                                   "1234567", "12/08/26", "0:05", "0", "1234567"};
+        QCOMPARE(line, expected);
+        QCOMPARE(QString::fromStdString(reports::transactionsCsv(t.rows)),
+                 "TICKET,CUSTOMER NAME,PRODUCT,LICENSE PLATE,INBOUND DATE,INBOUND TIME,INBOUND WEIGHT,OUTBOUND DATE,"
+                 "OUTBOUND TIME,OUTBOUND WEIGHT,NET\r\n"
+                 "7,\"ACME, \"\"THE\"\" HAULERS\",TOPSOIL,XY 9,12/08/26,0:45,1234567,12/08/26,0:05,0,1234567\r\n");
+    }
+
+    void unreadableTables_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("named");
+        QTest::newRow("not a table") << "garbage" << "Dec0526.dbf: ";
+        QTest::newRow("archived copy not a table") << "archived garbage" << "26Dec/Dec0526.dbf: ";
+        QTest::newRow("another layout") << "customer layout" << "Dec0526.dbf: not a ticket table";
+    }
+    void unreadableTables()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, named);
+        Site site;
+        site.dayTable({2026, 12, 4}, {{4}});
+        const std::string name = catalogue::dayTableName({2026, 12, 5});
+        if (kind == "garbage") {
+            site.garbage(site.data() + name);
+        } else if (kind == "archived garbage") {
+            QDir().mkpath(QString::fromStdString(site.data() + "26Dec"));
+            site.garbage(site.data() + "26Dec/" + name);
+        } else {
+            QVERIFY(catalogue::CreateTable(catalogue::kCustomerLayout, site.data() + name));
+        }
+        auto contents = [&] {
+            QFile f(QString::fromStdString(site.data() + name));
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        };
+        const QByteArray before = contents();
+        testsupport::EngineErrors engine;
+        const auto t = reports::gatherTransactions(site.data(), {2026, 12, 1}, {2026, 12, 8});
+        QVERIFY(!t.ok());
+        QVERIFY2(QString::fromStdString(t.error).startsWith(named), t.error.c_str());
+        QVERIFY(t.error.size() > std::size_t(named.size()));  // and says what is wrong
+        // named in the report's message, not in a dialog of the engine's own
+        QVERIFY(engine.messages.empty());
+        // the file is left as it was
+        QCOMPARE(contents(), before);
+    }
+
+    void lists()
+    {
+        Site site;
+        site.master(catalogue::kCustomerLayout, {{"2", "ZED FARMS", "12 MILL RD", "1002"}, {"1", "ACME", "", "1001"}});
+        site.master(catalogue::kProductLayout, {{"7", "PEA GRAVEL", "12.5", "300"}, {"8", "TOPSOIL", "", ""}});
+        const auto c = reports::listRows(reports::ListKind::kCustomers, site.data());
+        QVERIFY(c.ok());
+        QCOMPARE(int(c.rows.size()), 2);
+        QCOMPARE(c.rows[0], (reports::ListLine {"2", "ZED FARMS", "12 MILL RD", "1002"}));  // record order
+        QCOMPARE(c.rows[1], (reports::ListLine {"1", "ACME", "", "1001"}));
+        const auto p = reports::listRows(reports::ListKind::kProducts, site.data());
+        QCOMPARE(p.rows[0], (reports::ListLine {"7", "PEA GRAVEL", "12.50", "300"}));
+        QCOMPARE(p.rows[1], (reports::ListLine {"8", "TOPSOIL", "", ""}));
+        QCOMPARE(QString::fromStdString(reports::csvText(reports::listHeadings(reports::ListKind::kProducts), p.rows)),
+                 "CODE NO.,NAME,PRICE PER TONNAGE,BALANCE\r\n7,PEA GRAVEL,12.50,300\r\n8,TOPSOIL,,\r\n");
+    }
+
+    void listTableFaults()
+    {
+        Site site;
+        auto missing = reports::listRows(reports::ListKind::kCustomers, site.data());
+        QVERIFY(!missing.ok());
+        QVERIFY2(QString::fromStdString(missing.error).startsWith("Customer.dbf: the table does not exist"),
+                 missing.error.c_str());
+        site.garbage(site.data() + "Product.dbf");
+        testsupport::EngineErrors engine;
+        auto bad = reports::listRows(reports::ListKind::kProducts, site.data());
+        QVERIFY(!bad.ok());
+        QVERIFY2(QString::fromStdString(bad.error).startsWith("Product.dbf: "), bad.error.c_str());
+    }
+
+    void csvFields_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("field");
+        QTest::newRow("plain") << "PEA GRAVEL" << "PEA GRAVEL";
+        QTest::newRow("empty") << "" << "";
+        QTest::newRow("comma") << "A,B" << "\"A,B\"";
+        QTest::newRow("quote") << "12\" PIPE" << "\"12\"\" PIPE\"";
+        QTest::newRow("line end") << "A\nB" << "\"A\nB\"";
+        QTest::newRow("UTF-8 kept") << "ÉPINETTE" << "ÉPINETTE";
+    }
+    void csvFields()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, field);
+        QCOMPARE(QString::fromStdString(reports::csvField(text.toStdString())), field);
+    }
+
+    void writeFileLeavesNothingHalfWritten()
+    {
+        QTemporaryDir dir;
+        std::string error;
+        const std::string path = dir.filePath("out.csv").toStdString();
+        QVERIFY(reports::writeFile(path, "a,b\r\n", error));
+        QVERIFY(!reports::writeFile(dir.filePath("no/such/dir/out.csv").toStdString(), "x", error));
+        QVERIFY2(error.find("no/such/dir/out.csv: ") != std::string::npos, error.c_str());
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList {"out.csv"});
+    }
+};
+
+QTEST_GUILESS_MAIN(TestReportData)
+#include "test_reportdata.moc"
