@@ -534,8 +534,14 @@ bool Table::openFile(const std::string& givenPath)
     for (const auto& f : desc_)
         fields_.push_back(Field(this, f));
 
+    // The records are the whole ones the file holds, whatever the header
+    // counts: an append cut short before its count was written, or another
+    // program's count left behind, must not hide records (the next append
+    // would write over them). A trailing partial record is not one. The
+    // count is put right by the next write.
     uint64_t whole = (fileSize_ - uint64_t(hdrLen_)) / uint64_t(recLen_);
-    count_ = uint32_t(std::min<uint64_t>(headerCount_, whole));
+    count_ = uint32_t(std::min<uint64_t>(whole, UINT32_MAX - 1));
+
 
     rec_.assign(std::size_t(recLen_), ' ');
     orig_.assign(std::size_t(recLen_), ' ');
@@ -845,9 +851,16 @@ int Table::append()
         appending_ = false;
         return fail(why + ": the new record was not saved");
     }
+    // A count that disagrees with the file is put right first, so that at
+    // any moment at most the one record being appended is uncounted.
+    if (headerCount_ != count_ && !writeHeaderCount(why)) {
+        appending_ = false;
+        return fail("the header cannot be written (" + why + "): the new record was not saved");
+    }
     rec_[0] = ' ';
     // The record, then the end mark, then the count: a crash at any moment
-    // leaves the table as it was or with the new record counted.
+    // leaves the table as it was, with the new record whole but not yet
+    // counted (the next open finds it), or with it counted.
     uint64_t off = uint64_t(hdrLen_) + uint64_t(count_) * uint64_t(recLen_);
     std::vector<char>& buf = appendBuf_;
     buf.resize(rec_.size() + 1);
@@ -876,14 +889,9 @@ int Table::append()
         undo();
         return fail("the header cannot be written (" + why + ")");
     }
-    uint64_t end = off + buf.size();
-    if (fileSize_ > end) {
-        // Whole records past the old count (an append cut short before its
-        // count was written) are gone now: trim the file after the end mark.
-        if (::ftruncate(fd_, off_t(end)) != 0) {
-        }
-    }
-    fileSize_ = end;
+    // The record went after every whole record the file holds, over at most
+    // a partial one, so the file ends at its end mark.
+    fileSize_ = std::max(fileSize_, off + buf.size());
     appending_ = false;
     changed_ = false;
     recno_ = count_;

@@ -90,6 +90,7 @@ private slots:
     void safetyGuardsExistingFiles();
     void namesFoundWhateverTheirCase();
     void headerCountLargerThanFile();
+    void recordsPastHeaderCount_data();
     void recordsPastHeaderCount();
     void damagedFilesFailCleanly_data();
     void damagedFilesFailCleanly();
@@ -441,26 +442,70 @@ void TestTable::headerCountLargerThanFile()
     QCOMPARE(int(uint8_t(readAll(qp)[4])), 4);
 }
 
+void TestTable::recordsPastHeaderCount_data()
+{
+    // What another program (or an append cut short before its count was
+    // written) leaves: the header counts fewer records than the file holds.
+    QTest::addColumn<int>("headerCount");
+    QTest::addColumn<QByteArray>("tail");  // what follows record 4 in place of the end mark
+    QTest::addColumn<int>("opened");
+    QTest::newRow("two counted, four held") << 2 << QByteArray("\x1A") << 4;
+    QTest::newRow("none counted") << 0 << QByteArray("\x1A") << 4;
+    QTest::newRow("no end mark") << 3 << QByteArray() << 4;
+    QTest::newRow("a partial record after them") << 2 << QByteArray(" R5   ") << 4;
+    QTest::newRow("all counted, partial record") << 4 << QByteArray(39, 'x') << 4;
+}
+
 void TestTable::recordsPastHeaderCount()
 {
+    QFETCH(int, headerCount);
+    QFETCH(QByteArray, tail);
+    QFETCH(int, opened);
     QTemporaryDir dir;
     std::string path = makeTable(dir, 4);
     QString qp = QString::fromStdString(path);
+    const int hdr = 32 + 32 * 6 + 1, rec = 40;
     QByteArray b = readAll(qp);
-    b[4] = 2;  // an append of records 3 and 4 cut short before their count was written
+    b[4] = char(headerCount);
+    b = b.left(hdr + 4 * rec) + tail;
     writeAll(qp, b);
-    QVERIFY(checkTableFile(path).empty());
+    const auto faults = checkTableFile(path);
+    if (headerCount != opened) {
+        QCOMPARE(faults.size(), std::size_t(1));
+        QVERIFY2(faults[0].find("counts " + std::to_string(headerCount)) != std::string::npos &&
+                     faults[0].find("holds " + std::to_string(opened)) != std::string::npos,
+                 faults[0].c_str());
+    }
     Connection c;
     Table* t = c.open(path);
-    QCOMPARE(t->recCount(), 2u);
+    QCOMPARE(int(t->recCount()), opened);
+    QCOMPARE(qtyInOrder(t), (std::vector<long long> {1, 2, 3, 4}));
     t->appendStart();
     t->blank();
-    t->field("qty")->assignInteger(33);
-    t->append();
+    t->field("qty")->assignInteger(55);
+    QCOMPARE(t->append(), int(kSuccess));
+    QCOMPARE(t->recNo(), 5u);
     t->close();
+    // Nothing was written over: the new record follows the four, the count
+    // is right again and the file ends at its end mark.
     t = c.open(path);
-    QCOMPARE(qtyInOrder(t), (std::vector<long long> {1, 2, 33}));
-    QCOMPARE(readAll(qp).size(), 32 + 32 * 6 + 1 + 3 * 40 + 1);
+    QCOMPARE(qtyInOrder(t), (std::vector<long long> {1, 2, 3, 4, 55}));
+    b = readAll(qp);
+    QCOMPARE(int(uint8_t(b[4])), 5);
+    QCOMPARE(b.size(), hdr + 5 * rec + 1);
+    QCOMPARE(uint8_t(b[b.size() - 1]), uint8_t(0x1A));
+    QVERIFY(checkTableFile(path).empty());
+
+    // A change of a record puts the count right as well.
+    t->close();
+    b[4] = 1;
+    writeAll(qp, b);
+    t = c.open(path);
+    QCOMPARE(t->recCount(), 5u);
+    t->go(5);
+    t->field("qty")->assignInteger(56);
+    t->close();
+    QCOMPARE(int(uint8_t(readAll(qp)[4])), 5);
 }
 
 void TestTable::damagedFilesFailCleanly_data()
