@@ -2,6 +2,7 @@
 
 #include "data/Clock.h"
 #include "data/Cdx.h"
+#include "data/KeyExpr.h"
 #include "data/Paths.h"
 
 #include <algorithm>
@@ -100,27 +101,21 @@ bool preadAll(int fd, void* buf, std::size_t n, uint64_t off)
     return true;
 }
 
-// A number as text in a field of this width and these decimals; nullopt when
-// it does not fit (it is then refused, never stored as another number).
-std::optional<std::string> formatNumber(double v, int width, int decimals)
+// A number as text in a field of this width and these decimals, rounded as
+// STR() rounds (halves away from zero); nullopt when it does not fit (it is
+// then refused, never stored as another number).
+std::optional<std::string> fieldNumberText(double v, int width, int decimals)
 {
     if (!std::isfinite(v))
         return std::nullopt;
-    char buf[400];
-    int n = std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
-    if (n < 0 || n >= int(sizeof buf))
+    std::string s = formatNumber(v, width, decimals);
+    if (s.empty() || s.find('*') != std::string::npos)
         return std::nullopt;
-    std::string s(buf, std::size_t(n));
-    // "-0.00" is zero.
-    if (s[0] == '-' && s.find_first_not_of("-0.") == std::string::npos)
-        s.erase(0, 1);
-    if (int(s.size()) > width)
-        return std::nullopt;
-    return std::string(std::size_t(width) - s.size(), ' ') + s;
+    return s;
 }
 
 // A strict decimal number: optional sign, digits, optional point and digits.
-std::optional<double> parseNumber(std::string_view t)
+std::optional<double> strictNumber(std::string_view t)
 {
     t = trimView(t);
     if (t.empty())
@@ -230,37 +225,42 @@ bool Field::isTrue() const
 
 std::optional<Date> Field::date() const { return Date::fromText(raw()); }
 
-void Field::clear()
+bool Field::clear()
 {
-    table_->beginChange();
+    if (!table_->beginChange(this))
+        return false;
     std::memset(slot(), ' ', std::size_t(desc_.width));
+    return true;
 }
 
-void Field::assignRaw(std::string_view bytes)
+bool Field::assignRaw(std::string_view bytes)
 {
-    table_->beginChange();
+    if (!table_->beginChange(this))
+        return false;
     std::size_t n = std::min(bytes.size(), std::size_t(desc_.width));
     std::memcpy(slot(), bytes.data(), n);
     std::memset(slot() + n, ' ', std::size_t(desc_.width) - n);
+    return true;
 }
 
 bool Field::storeNumberText(std::string_view t)
 {
-    table_->beginChange();
+    if (!table_->beginChange(this))
+        return false;
     std::memcpy(slot(), t.data(), std::size_t(desc_.width));
     return true;
 }
 
 bool Field::assign(std::string_view text)
 {
+    if (!table_->hasRecordToWrite(this))
+        return false;
     switch (desc_.type) {
     case 'N':
     case 'F': {
-        if (trimView(text).empty()) {
-            clear();
-            return true;
-        }
-        auto v = parseNumber(text);
+        if (trimView(text).empty())
+            return clear();
+        auto v = strictNumber(text);
         if (!v) {
             table_->fail("field " + desc_.name + ": \"" + std::string(text) + "\" is not a number");
             return false;
@@ -269,10 +269,8 @@ bool Field::assign(std::string_view text)
     }
     case 'L': {
         std::string_view t = trimView(text);
-        if (t.empty()) {
-            clear();
-            return true;
-        }
+        if (t.empty())
+            return clear();
         char c = t[0];
         if (c == 'T' || c == 't' || c == 'Y' || c == 'y')
             return assignLogical(true);
@@ -283,10 +281,8 @@ bool Field::assign(std::string_view text)
     }
     case 'D': {
         std::string_view t = trimView(text);
-        if (t.empty()) {
-            clear();
-            return true;
-        }
+        if (t.empty())
+            return clear();
         auto d = Date::fromText(t);
         if (!d) {
             table_->fail("field " + desc_.name + ": \"" + std::string(text) + "\" is not a date (yyyymmdd)");
@@ -295,7 +291,8 @@ bool Field::assign(std::string_view text)
         return assignDate(d);
     }
     default: {
-        table_->beginChange();
+        if (!table_->beginChange(this))
+            return false;
         std::size_t n = std::min(text.size(), std::size_t(desc_.width));
         std::memcpy(slot(), text.data(), n);
         std::memset(slot() + n, ' ', std::size_t(desc_.width) - n);
@@ -306,16 +303,21 @@ bool Field::assign(std::string_view text)
 
 bool Field::assignNumber(double value)
 {
+    if (!table_->hasRecordToWrite(this))
+        return false;
     if (desc_.type != 'N' && desc_.type != 'F') {
         if (desc_.type == 'C') {
-            char buf[64];
-            std::snprintf(buf, sizeof buf, "%.*f", desc_.decimals, value);
-            return assign(buf);
+            auto s = fieldNumberText(value, 40, desc_.decimals);
+            if (!s) {
+                table_->fail("field " + desc_.name + ": the value is not a number it can hold");
+                return false;
+            }
+            return assign(trimView(*s));
         }
         table_->fail("field " + desc_.name + " does not hold numbers");
         return false;
     }
-    auto s = formatNumber(value, desc_.width, desc_.decimals);
+    auto s = fieldNumberText(value, desc_.width, desc_.decimals);
     if (!s) {
         char buf[64];
         std::snprintf(buf, sizeof buf, "%.*f", std::min(desc_.decimals, 15), value);
@@ -328,6 +330,8 @@ bool Field::assignNumber(double value)
 
 bool Field::assignInteger(long long value)
 {
+    if (!table_->hasRecordToWrite(this))
+        return false;
     if (desc_.type == 'N' || desc_.type == 'F') {
         std::string s = std::to_string(value);
         if (desc_.decimals > 0)
@@ -351,7 +355,8 @@ bool Field::assignLogical(bool value)
         table_->fail("field " + desc_.name + " does not hold logical values");
         return false;
     }
-    table_->beginChange();
+    if (!table_->beginChange(this))
+        return false;
     std::memset(slot(), ' ', std::size_t(desc_.width));
     slot()[0] = value ? 'T' : 'F';
     return true;
@@ -359,20 +364,19 @@ bool Field::assignLogical(bool value)
 
 bool Field::assignDate(const std::optional<Date>& value)
 {
+    if (!table_->hasRecordToWrite(this))
+        return false;
     if (desc_.type != 'D' && desc_.type != 'C') {
         table_->fail("field " + desc_.name + " does not hold dates");
         return false;
     }
-    if (!value) {
-        clear();
-        return true;
-    }
+    if (!value)
+        return clear();
     if (!isValidDate(value->year, value->month, value->day)) {
         table_->fail("field " + desc_.name + ": not a valid date");
         return false;
     }
-    assignRaw(value->text());
-    return true;
+    return assignRaw(value->text());
 }
 
 // ---------------------------------------------------------------- tables
@@ -542,7 +546,6 @@ bool Table::openFile(const std::string& givenPath)
     uint64_t whole = (fileSize_ - uint64_t(hdrLen_)) / uint64_t(recLen_);
     count_ = uint32_t(std::min<uint64_t>(whole, UINT32_MAX - 1));
 
-
     rec_.assign(std::size_t(recLen_), ' ');
     orig_.assign(std::size_t(recLen_), ' ');
     setEof();
@@ -603,6 +606,26 @@ void Table::setBof()
 bool Table::liveAt(uint32_t n)
 {
     return loadRecord(n) && rec_[0] != '*';
+}
+
+bool Table::hasRecordToWrite(const Field* f)
+{
+    if (appending_ || positioned())
+        return true;
+    const char* where = count_ == 0 ? "the table holds no record"
+                        : bof_      ? "the pointer is before the first record"
+                                    : "the pointer is past the last record";
+    fail("field " + (f ? f->name() : std::string("?")) + ": there is no current record (" + where +
+         "); the value was not stored");
+    return false;
+}
+
+bool Table::beginChange(const Field* f)
+{
+    if (!hasRecordToWrite(f))
+        return false;
+    beginChange();
+    return true;
 }
 
 void Table::beginChange()
@@ -670,7 +693,9 @@ int Table::skip(long n)
         return positioned() ? kSuccess : (eof_ ? kEof : kBof);
     long step = n > 0 ? 1 : -1;
     long left = n > 0 ? n : -n;
-    int64_t cur = eof_ ? int64_t(count_) + 1 : (bof_ ? 0 : int64_t(recno_));
+    // Before the start the pointer stays on the first record, as xBase keeps
+    // it: a skip forward goes on from there.
+    int64_t cur = eof_ ? int64_t(count_) + 1 : int64_t(recno_);
     while (left > 0) {
         cur += step;
         if (cur > int64_t(count_)) {
@@ -762,6 +787,8 @@ bool Table::writeHeaderCount(std::string& why)
 
 int Table::flushRecord()
 {
+    if (changed_ && !appending_ && !positioned())
+        changed_ = false;  // nothing of it is carried to the record loaded next
     if (!changed_ || appending_ || !positioned())
         return kSuccess;
     if (readOnly_) {

@@ -79,16 +79,18 @@ public:
 
     // Writes change the current record (or the record being appended).
     // A value that does not fit is refused with an engine error and the
-    // field keeps what it held; a text wider than a C field is cut.
+    // field keeps what it held; a text wider than a C field is cut. Without
+    // a current record (past the end, before the start, an empty table) a
+    // write is refused with an error naming the table and the field.
     bool assign(std::string_view text);  // C: the text; N, F: a number written as text; L: T/F/Y/N; D: yyyymmdd
     bool assignNumber(double value);
     bool assignInteger(long long value);
     bool assignLogical(bool value);
     bool assignDate(const std::optional<Date>& value);
-    void clear();  // blank
+    bool clear();  // blank
     // The bytes as stored, cut or blank-padded to the width: for copying a
     // value between fields of the same type and size.
-    void assignRaw(std::string_view bytes);
+    bool assignRaw(std::string_view bytes);
 
 private:
     friend class Table;
@@ -173,6 +175,8 @@ private:
     void setBof();
     bool positioned() const { return recno_ >= 1 && recno_ <= count_ && !eof_ && !bof_; }
     void beginChange();
+    bool beginChange(const Field* f);
+    bool hasRecordToWrite(const Field* f);
     int flushRecord();
     int leaveRecord();
     int fail(const std::string& fault);

@@ -337,12 +337,14 @@ int Table::navigateTagOnce(int how, long n)
                 return kEof;
             s = index_->last(tag_, e);
             --left;
-        } else if (bof_) {
-            if (!forward)
-                return kBof;
+        } else if (bof_ && !forward) {
+            return kBof;
+        } else if (bof_ && (recno_ < 1 || recno_ > count_)) {
             s = index_->first(tag_, e);
             --left;
         } else {
+            // On a record, or before the start (the pointer then stays on
+            // the first record in tag order and a skip goes on from it).
             IndexEntry from;
             auto key = index_->recordKey(tag_, rec_.data());
             if (!key) {

@@ -7,6 +7,7 @@
 #include "data/CodeBase.h"
 #include "data/Cdx.h"
 #include "data/Paths.h"
+#include "data/Util.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -99,6 +100,12 @@ private slots:
     void packFailureLeavesTable();
     void otherFieldTypesReadAsText();
     void staleTemporariesRemoved();
+    void numbersRoundHalvesAwayFromZero_data();
+    void numbersRoundHalvesAwayFromZero();
+    void skipForwardFromBeforeTheStart_data();
+    void skipForwardFromBeforeTheStart();
+    void writesWithoutRecordRefused_data();
+    void writesWithoutRecordRefused();
 };
 
 void TestTable::createWritesFoxProHeader()
@@ -723,6 +730,205 @@ void TestTable::staleTemporariesRemoved()
     QStringList left = QDir(dir.path()).entryList(QDir::Files);
     left.sort();
     QCOMPARE(left, (QStringList {"other.dbf.pack-aB3xY9", "t.dbf", "t.dbf.pack-fresh1", "t.dbf.pack-toolong1"}));
+}
+
+void TestTable::numbersRoundHalvesAwayFromZero_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<double>("value");
+    QTest::addColumn<QString>("stored");  // empty: refused
+    QTest::newRow("6.5") << "qty" << 6.5 << "     7";
+    QTest::newRow("2.5") << "qty" << 2.5 << "     3";
+    QTest::newRow("0.5") << "qty" << 0.5 << "     1";
+    QTest::newRow("-6.5") << "qty" << -6.5 << "    -7";
+    QTest::newRow("-0.4") << "qty" << -0.4 << "     0";
+    QTest::newRow("6.49") << "qty" << 6.49 << "     6";
+    QTest::newRow("2.675 to cents") << "price" << 2.675 << "    2.68";
+    QTest::newRow("1.005 to cents") << "price" << 1.005 << "    1.01";
+    QTest::newRow("0.125 to cents") << "price" << 0.125 << "    0.13";
+    QTest::newRow("-0.125 to cents") << "price" << -0.125 << "   -0.13";
+    QTest::newRow("-0.004 to cents") << "price" << -0.004 << "    0.00";
+    QTest::newRow("F field") << "rate" << 12.345 << " 12.35";
+    QTest::newRow("rounds into a seventh digit") << "qty" << 999999.5 << "";
+    QTest::newRow("just fits") << "qty" << -99999.4 << "-99999";
+}
+
+void TestTable::numbersRoundHalvesAwayFromZero()
+{
+    QFETCH(QString, field);
+    QFETCH(double, value);
+    QFETCH(QString, stored);
+    QTemporaryDir dir;
+    std::string path = makeTable(dir, 1);
+    testsupport::EngineErrors errors;
+    Connection c;
+    Table* t = c.open(path);
+    t->top();
+    Field* f = t->field(field.toStdString());
+    const std::string before(f->raw());
+    QCOMPARE(f->assignNumber(value), !stored.isEmpty());
+    QCOMPARE(QString::fromStdString(std::string(f->raw())), stored.isEmpty() ? QString::fromStdString(before) : stored);
+    // Typed as text, the same number is stored the same way.
+    char typed[64];
+    std::snprintf(typed, sizeof typed, "%.6g", value);
+    QCOMPARE(f->assign(typed), !stored.isEmpty());
+    if (!stored.isEmpty())
+        QCOMPARE(QString::fromStdString(std::string(f->raw())), stored);
+}
+
+void TestTable::skipForwardFromBeforeTheStart_data()
+{
+    // After a skip back past the first record the pointer is before the
+    // start and stays on the first record; a skip forward goes to the second.
+    QTest::addColumn<bool>("tagged");
+    QTest::addColumn<bool>("firstDeleted");
+    QTest::addColumn<long>("back");  // the skip back from the first record
+    QTest::newRow("record order") << false << false << -1L;
+    QTest::newRow("record order, far back") << false << false << -3L;
+    QTest::newRow("record order, first deleted") << false << true << -1L;
+    QTest::newRow("tag order") << true << false << -1L;
+    QTest::newRow("tag order, far back") << true << false << -3L;
+    QTest::newRow("tag order, first deleted") << true << true << -1L;
+}
+
+void TestTable::skipForwardFromBeforeTheStart()
+{
+    QFETCH(bool, tagged);
+    QFETCH(bool, firstDeleted);
+    QFETCH(long, back);
+    QTemporaryDir dir;
+    const std::string path = (dir.path() + "/s.dbf").toStdString();
+    Connection c;
+    std::vector<TagSpec> tags(1);
+    tags[0].name = "DESC";
+    tags[0].keyExpr = "STR(100 - qty, 3)";  // the reverse of record order
+    Table* t = c.create(path, kFields, tagged ? tags : std::vector<TagSpec> {});
+    for (int i = 1; i <= 5; ++i) {
+        t->appendBlank();
+        t->field("qty")->assignInteger(i);
+    }
+    QVERIFY(!tagged || t->selectTag("DESC"));
+    // In tag order the records come 5, 4, 3, 2, 1.
+    const std::vector<long long> order = tagged ? std::vector<long long> {5, 4, 3, 2, 1}
+                                                : std::vector<long long> {1, 2, 3, 4, 5};
+    std::size_t first = 0;
+    if (firstDeleted) {
+        t->top();
+        t->deleteRecord();
+        first = 1;
+    }
+    QCOMPARE(t->top(), int(kSuccess));
+    QCOMPARE(t->field("qty")->integer(), order[first]);
+    QCOMPARE(t->skip(back), int(kBof));
+    QVERIFY(t->bof());
+    QCOMPARE(t->field("qty")->integer(), order[first]);  // still on the first record
+    QCOMPARE(t->skip(1), int(kSuccess));
+    QVERIFY(!t->bof());
+    QCOMPARE(t->field("qty")->integer(), order[first + 1]);
+    // Back again, and two forward.
+    QCOMPARE(t->skip(-5), int(kBof));
+    QCOMPARE(t->skip(2), int(kSuccess));
+    QCOMPARE(t->field("qty")->integer(), order[first + 2]);
+    // A skip back from before the start stays there.
+    QCOMPARE(t->skip(-3), int(kBof));
+    QCOMPARE(t->skip(-1), int(kBof));
+    QCOMPARE(t->field("qty")->integer(), order[first]);
+}
+
+void TestTable::writesWithoutRecordRefused_data()
+{
+    QTest::addColumn<QString>("where");
+    QTest::addColumn<bool>("indexed");
+    for (bool indexed : {false, true}) {
+        const char* suffix = indexed ? ", indexed" : "";
+        QTest::newRow(qPrintable(QString("past the end") + suffix)) << "end" << indexed;
+        QTest::newRow(qPrintable(QString("before the start") + suffix)) << "start" << indexed;
+        QTest::newRow(qPrintable(QString("empty table") + suffix)) << "empty" << indexed;
+        QTest::newRow(qPrintable(QString("walked off the end") + suffix)) << "walk" << indexed;
+    }
+}
+
+void TestTable::writesWithoutRecordRefused()
+{
+    QFETCH(QString, where);
+    QFETCH(bool, indexed);
+    QTemporaryDir dir;
+    const QString qp = dir.path() + "/w.dbf";
+    const std::string path = qp.toStdString();
+    const int records = where == "empty" ? 0 : 3;
+    {
+        std::vector<TagSpec> tags(1);
+        tags[0].name = "NAME";
+        tags[0].keyExpr = "name";
+        Connection c;
+        Table* t = c.create(path, kFields, indexed ? tags : std::vector<TagSpec> {});
+        for (int i = 1; i <= records; ++i) {
+            t->appendBlank();
+            t->field("name")->assign("R" + std::to_string(i));
+            t->field("qty")->assignInteger(i);
+        }
+        t->close();
+    }
+    const QByteArray table = readAll(qp), index = readAll(dir.path() + "/w.cdx");
+
+    testsupport::EngineErrors errors;
+    Connection c;
+    Table* t = c.open(path);
+    if (indexed)
+        QVERIFY(t->selectTag("NAME"));
+    if (where == "end" || where == "empty") {
+        t->bottom();
+        t->skip(1);
+    } else if (where == "start") {
+        t->top();
+        QCOMPARE(t->skip(-1), int(kBof));
+    } else {
+        for (int r = t->top(); r == kSuccess; r = t->skip(1)) {
+        }
+    }
+    QVERIFY(t->eof() || t->bof());
+    errors.clear();
+
+    struct Write {
+        const char* field;
+        std::function<bool(Field*)> write;
+    };
+    const std::vector<Write> writes = {
+        {"name", [](Field* f) { return f->assign("NEW"); }},
+        {"qty", [](Field* f) { return f->assign("5"); }},
+        {"price", [](Field* f) { return f->assignNumber(1.5); }},
+        {"qty", [](Field* f) { return f->assignInteger(9); }},
+        {"ok", [](Field* f) { return f->assignLogical(true); }},
+        {"day", [](Field* f) { return f->assignDate(Date {2026, 1, 2}); }},
+        {"name", [](Field* f) { return f->clear(); }},
+        {"name", [](Field* f) { return f->assignRaw("RAW"); }},
+    };
+    for (const auto& w : writes) {
+        QVERIFY2(!w.write(t->field(w.field)), w.field);
+        QCOMPARE(errors.messages.size(), std::size_t(1));
+        const std::string& m = errors.messages[0];
+        QVERIFY2(m.find("w.dbf") != std::string::npos && m.find(QString(w.field).toUpper().toStdString()) != std::string::npos &&
+                     m.find("no current record") != std::string::npos,
+                 m.c_str());
+        errors.clear();
+    }
+    QVERIFY(!util::replace(t, "name", "NEW"));
+    QVERIFY(!util::ireplace(t, "qty", 4));
+    QVERIFY(!util::dreplace(t, "price", 2.5));
+    QVERIFY(!util::treplace(t, "ok", false));
+    QCOMPARE(errors.messages.size(), std::size_t(4));
+    errors.clear();
+
+    // The next moves find the table and its index as they were: nothing
+    // was stored, nothing is reported, nothing rebuilt.
+    t->top();
+    t->skip(1);
+    t->bottom();
+    t->close();
+    QVERIFY2(errors.messages.empty(), errors.messages.empty() ? "" : errors.messages[0].c_str());
+    QCOMPARE(readAll(qp), table);
+    QCOMPARE(readAll(dir.path() + "/w.cdx"), index);
+    QVERIFY(checkTableFile(path).empty());
 }
 
 QTEST_APPLESS_MAIN(TestTable)
