@@ -928,6 +928,39 @@ int Table::append()
     return kSuccess;
 }
 
+int Table::discardRecordsAfter(uint32_t keep)
+{
+    if (leaveRecord() != kSuccess)
+        return kError;
+    if (keep >= count_)
+        return kSuccess;
+    if (readOnly_)
+        return fail("the table is read-only: the records appended could not be taken back");
+    std::string why;
+    if (!markIndexChanging(why))
+        return fail(why + ": the records appended could not be taken back");
+    // The file is cut first and the count written after: a crash between
+    // the two leaves a header counting more than the file holds, which the
+    // next open reads as the records the file holds.
+    const uint64_t end = uint64_t(hdrLen_) + uint64_t(keep) * uint64_t(recLen_);
+    const char eofMark = 0x1A;
+    if (::ftruncate(fd_, off_t(end)) != 0 || !pwriteAll(&eofMark, 1, end, why)) {
+        if (why.empty())
+            why = std::strerror(errno);
+        return fail("the records appended could not be taken back (" + why + ")");
+    }
+    fileSize_ = end + 1;
+    count_ = keep;
+    cacheCount_ = 0;
+    setEof();
+    if (!writeHeaderCount(why))
+        return fail("the header cannot be written (" + why + ")");
+    int r = syncToDisk() ? kSuccess : kError;
+    if (!rebuildIndex(""))
+        r = kError;
+    return r;
+}
+
 int Table::appendBlank()
 {
     if (appendStart() != kSuccess)

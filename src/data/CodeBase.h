@@ -156,6 +156,10 @@ public:
     int deleteRecord();  // mark the current record deleted
     int recall();        // remove the mark
     int pack();          // remove the deleted records
+    // Takes back the records past `keep`: for a batch of appends that could
+    // not be finished. The file is cut after record `keep`, its count and
+    // the index put right; the pointer is left past the end.
+    int discardRecordsAfter(uint32_t keep);
     int flush();         // the current record and the file reach the disk
     int close();         // flushes, closes and frees the table
 
