@@ -106,6 +106,8 @@ private slots:
     void skipForwardFromBeforeTheStart();
     void writesWithoutRecordRefused_data();
     void writesWithoutRecordRefused();
+    void twoHandlesAreOneTable_data();
+    void twoHandlesAreOneTable();
 };
 
 void TestTable::createWritesFoxProHeader()
@@ -929,6 +931,157 @@ void TestTable::writesWithoutRecordRefused()
     QCOMPARE(readAll(qp), table);
     QCOMPARE(readAll(dir.path() + "/w.cdx"), index);
     QVERIFY(checkTableFile(path).empty());
+}
+
+void TestTable::twoHandlesAreOneTable_data()
+{
+    QTest::addColumn<QString>("scenario");
+    QTest::addColumn<bool>("sameConnection");
+    QTest::addColumn<bool>("indexed");
+    for (const char* scenario : {"open while changed", "pack keeps the other's edit", "both append",
+                                 "pack while the other appends", "a write is seen", "changes of one record merge",
+                                 "create over it is refused", "a check while open"})
+        for (bool same : {false, true})
+            for (bool indexed : {false, true})
+                QTest::newRow(qPrintable(QString("%1%2%3")
+                                             .arg(scenario)
+                                             .arg(same ? ", one connection" : ", two connections")
+                                             .arg(indexed ? ", indexed" : "")))
+                    << scenario << same << indexed;
+}
+
+void TestTable::twoHandlesAreOneTable()
+{
+    QFETCH(QString, scenario);
+    QFETCH(bool, sameConnection);
+    QFETCH(bool, indexed);
+    QTemporaryDir dir;
+    const QString qp = dir.path() + "/h.dbf";
+    const std::string path = qp.toStdString();
+    {
+        std::vector<TagSpec> tags(2);
+        tags[0].name = "NAME";
+        tags[0].keyExpr = "name";
+        tags[1].name = "QTY";
+        tags[1].keyExpr = "STR(qty,6)";
+        Connection c;
+        Table* t = c.create(path, kFields, indexed ? tags : std::vector<TagSpec> {});
+        for (int i = 1; i <= 5; ++i) {
+            t->appendBlank();
+            t->field("name")->assign("R" + std::to_string(i));
+            t->field("qty")->assignInteger(i);
+        }
+    }
+    testsupport::EngineErrors errors;
+    Connection c1, c2;
+    Table* a = c1.open(path);
+    Table* b = nullptr;
+    auto openB = [&] { b = (sameConnection ? c1 : c2).open(path); };
+    auto rows = [&](Table* t) {
+        std::vector<std::string> v;
+        for (int r = t->top(); r == kSuccess; r = t->skip(1))
+            v.push_back(t->field("name")->text() + "=" + std::to_string(t->field("qty")->integer()));
+        return v;
+    };
+    using Rows = std::vector<std::string>;
+
+    if (scenario == "open while changed") {
+        // An unwritten change through one handle is no half-written index
+        // to the next open: nothing is rebuilt, the change is kept.
+        a->go(2);
+        a->field("name")->assign("CHANGED");
+        a->go(3);  // written, the index marked as being changed
+        a->field("name")->assign("PENDING");
+        struct stat before {};
+        ::stat((dir.path() + "/h.cdx").toLocal8Bit().constData(), &before);
+        openB();
+        QVERIFY(b);
+        struct stat after {};
+        ::stat((dir.path() + "/h.cdx").toLocal8Bit().constData(), &after);
+        QCOMPARE(after.st_ino, before.st_ino);  // not rebuilt into a new file
+        QCOMPARE(b->go(2), int(kSuccess));
+        QCOMPARE(b->field("name")->text(), std::string("CHANGED"));
+        a->close();
+        QCOMPARE(b->go(3), int(kSuccess));
+        QCOMPARE(b->field("name")->text(), std::string("PENDING"));
+    } else if (scenario == "pack keeps the other's edit") {
+        openB();
+        a->go(3);
+        a->field("qty")->assignInteger(33);  // not yet written
+        b->go(1);
+        b->deleteRecord();
+        QCOMPARE(b->pack(), int(kSuccess));
+        QCOMPARE(a->recNo(), 2u);  // the same record under its new number
+        QCOMPARE(a->field("name")->text(), std::string("R3"));
+        a->field("qty")->assignInteger(34);
+        a->skip(1);
+        QCOMPARE(rows(b), (Rows {"R2=2", "R3=34", "R4=4", "R5=5"}));
+    } else if (scenario == "both append") {
+        openB();
+        for (Table* t : {a, b, a, b}) {
+            QCOMPARE(t->appendStart(), int(kSuccess));
+            t->blank();
+            t->field("name")->assign(t == a ? "A" : "B");
+            t->field("qty")->assignInteger(t->recCount() + 1);
+            QCOMPARE(t->append(), int(kSuccess));
+        }
+        QCOMPARE(a->recCount(), 9u);
+        QCOMPARE(b->recCount(), 9u);
+        QCOMPARE(rows(a), (Rows {"R1=1", "R2=2", "R3=3", "R4=4", "R5=5", "A=6", "B=7", "A=8", "B=9"}));
+    } else if (scenario == "pack while the other appends") {
+        openB();
+        a->appendStart();
+        a->blank();
+        a->field("name")->assign("NEW");
+        b->go(2);
+        b->deleteRecord();
+        QCOMPARE(b->pack(), int(kSuccess));
+        a->field("qty")->assignInteger(9);
+        QCOMPARE(a->append(), int(kSuccess));
+        QCOMPARE(a->recNo(), 5u);
+        QCOMPARE(rows(b), (Rows {"R1=1", "R3=3", "R4=4", "R5=5", "NEW=9"}));
+    } else if (scenario == "a write is seen") {
+        openB();
+        b->go(4);
+        a->go(4);
+        a->field("qty")->assignInteger(44);
+        QCOMPARE(a->flush(), int(kSuccess));
+        QCOMPARE(b->field("qty")->integer(), 44LL);  // without moving
+        QCOMPARE(b->skip(0), int(kSuccess));
+    } else if (scenario == "changes of one record merge") {
+        openB();
+        a->go(5);
+        b->go(5);
+        a->field("qty")->assignInteger(55);
+        b->field("name")->assign("FIVE");
+        a->skip(-1);
+        b->skip(-1);
+        QCOMPARE(rows(a), (Rows {"R1=1", "R2=2", "R3=3", "R4=4", "FIVE=55"}));
+    } else if (scenario == "create over it is refused") {
+        Connection c3;
+        c3.setSafety(false);
+        QVERIFY(c3.create(path, kFields) == nullptr);
+        QVERIFY(errors.contains("is open"));
+        errors.clear();
+        QCOMPARE(a->recCount(), 5u);
+    } else if (scenario == "a check while open") {
+        a->appendBlank();
+        a->field("qty")->assignInteger(6);
+        a->go(1);
+        QVERIFY(checkTableFile(path).empty());
+        QCOMPARE(a->recCount(), 6u);
+        openB();
+    }
+    c1.closeAll();
+    c2.closeAll();
+    QVERIFY2(errors.messages.empty(), errors.messages.empty() ? "" : errors.messages[0].c_str());
+    QVERIFY(checkTableFile(path).empty());
+    // The tags agree with the table afterwards.
+    if (indexed) {
+        Connection c;
+        Table* t = c.open(path);
+        QVERIFY(t->checkIndex().empty());
+    }
 }
 
 QTEST_APPLESS_MAIN(TestTable)
