@@ -84,26 +84,6 @@ bool knownVersion(unsigned char v)
 
 bool isVisualFoxPro(unsigned char v) { return v == 0x30 || v == 0x31 || v == 0x32; }
 
-// Reads exactly n bytes at offset; false on a short read or an error.
-bool preadAll(int fd, void* buf, std::size_t n, uint64_t off)
-{
-    char* p = static_cast<char*>(buf);
-    while (n > 0) {
-        ssize_t r = ::pread(fd, p, n, off_t(off));
-        if (r < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (r == 0)
-            return false;
-        p += r;
-        n -= std::size_t(r);
-        off += uint64_t(r);
-    }
-    return true;
-}
-
 // A number as text in a field of this width and these decimals, rounded as
 // STR() rounds (halves away from zero); nullopt when it does not fit (it is
 // then refused, never stored as another number).
@@ -389,7 +369,7 @@ bool Field::assignDate(const std::optional<Date>& value)
 namespace {
 struct Registry {
     std::mutex mutex;
-    std::map<std::pair<dev_t, ino_t>, std::weak_ptr<TableFile>> files;
+    std::map<std::tuple<FileLayer*, dev_t, ino_t>, std::weak_ptr<TableFile>> files;
 };
 Registry& registry()
 {
@@ -398,14 +378,14 @@ Registry& registry()
 }
 }  // namespace
 
-std::shared_ptr<TableFile> findOpenTable(const std::string& path)
+std::shared_ptr<TableFile> findOpenTable(const std::string& path, FileLayer& files)
 {
     struct stat st;
     if (::stat(path.c_str(), &st) != 0)
         return nullptr;
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
-    auto it = r.files.find({st.st_dev, st.st_ino});
+    auto it = r.files.find({&files, st.st_dev, st.st_ino});
     return it == r.files.end() ? nullptr : it->second.lock();
 }
 
@@ -417,11 +397,11 @@ void registerOpenTable(const std::shared_ptr<TableFile>& file)
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
     if (file->registered)
-        r.files.erase({file->device, file->inode});
+        r.files.erase({file->files, file->device, file->inode});
     file->device = st.st_dev;
     file->inode = st.st_ino;
     file->registered = true;
-    r.files[{st.st_dev, st.st_ino}] = file;
+    r.files[{file->files, st.st_dev, st.st_ino}] = file;
 }
 
 void unregisterOpenTable(TableFile* file)
@@ -430,7 +410,7 @@ void unregisterOpenTable(TableFile* file)
         return;
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
-    auto it = r.files.find({file->device, file->inode});
+    auto it = r.files.find({file->files, file->device, file->inode});
     if (it != r.files.end() && (it->second.expired() || it->second.lock().get() == file))
         r.files.erase(it);
     file->registered = false;
@@ -441,12 +421,12 @@ TableFile::~TableFile()
     unregisterOpenTable(this);
     index.reset();
     if (fd >= 0)
-        ::close(fd);
+        files->close(fd);
 }
 
 // ---------------------------------------------------------------- tables
 
-Table::Table(Connection* conn) : f_(std::make_shared<TableFile>()), conn_(conn) {}
+Table::Table(Connection* conn) : f_(std::make_shared<TableFile>()), conn_(conn) { f_->files = conn->files_; }
 
 Table::~Table()
 {
@@ -538,7 +518,7 @@ bool Table::closeFileIfLast()
         conn_->error_ = errorBefore;
     unregisterOpenTable(f_.get());
     if (f_->fd >= 0) {
-        ::close(f_->fd);
+        f_->files->close(f_->fd);
         f_->fd = -1;
     }
     return ok;
@@ -563,9 +543,10 @@ bool Table::openFile(const std::string& givenPath)
         return false;
     };
 
-    f_->fd = conn_->readOnly_ ? -1 : ::open(f_->path.c_str(), O_RDWR | O_CLOEXEC);
+    FileLayer& files = *f_->files;
+    f_->fd = conn_->readOnly_ ? -1 : files.open(f_->path, O_RDWR);
     if (conn_->readOnly_ || (f_->fd < 0 && (errno == EACCES || errno == EROFS || errno == EPERM))) {
-        f_->fd = ::open(f_->path.c_str(), O_RDONLY | O_CLOEXEC);
+        f_->fd = files.open(f_->path, O_RDONLY);
         f_->readOnly = true;
     }
     if (f_->fd < 0) {
@@ -583,7 +564,7 @@ bool Table::openFile(const std::string& givenPath)
     if (f_->fileSize == 0)
         return bad("not a table: the file is empty");
     unsigned char h[32];
-    if (f_->fileSize < 32 || !preadAll(f_->fd, h, 32, 0))
+    if (f_->fileSize < 32 || !files.readAll(f_->fd, h, 32, 0))
         return bad("not a table: the file ends inside its 32-byte header (" + std::to_string(f_->fileSize) +
                    " bytes)");
     f_->version = h[0];
@@ -612,7 +593,7 @@ bool Table::openFile(const std::string& givenPath)
         return bad("damaged header: the record length " + std::to_string(f_->recLen) + " is too small");
 
     f_->header.resize(std::size_t(f_->hdrLen));
-    if (!preadAll(f_->fd, f_->header.data(), f_->header.size(), 0))
+    if (!files.readAll(f_->fd, f_->header.data(), f_->header.size(), 0))
         return bad("the header cannot be read");
     const auto* hb = reinterpret_cast<const unsigned char*>(f_->header.data());
 
@@ -716,7 +697,7 @@ bool Table::readRecordRaw(uint32_t n, char* out)
     run = std::min<uint32_t>(run, f_->count - n + 1);
     f_->cache.resize(std::size_t(run) * std::size_t(f_->recLen));
     uint64_t off = uint64_t(f_->hdrLen) + uint64_t(n - 1) * uint64_t(f_->recLen);
-    if (!preadAll(f_->fd, f_->cache.data(), f_->cache.size(), off)) {
+    if (!f_->files->readAll(f_->fd, f_->cache.data(), f_->cache.size(), off)) {
         f_->cacheCount = 0;
         fail("record " + std::to_string(n) + " cannot be read (" + std::strerror(errno ? errno : EIO) + ")");
         return false;
@@ -883,24 +864,7 @@ int Table::go(uint32_t record)
 
 bool Table::pwriteAll(const void* data, std::size_t n, uint64_t off, std::string& why)
 {
-    const char* p = static_cast<const char*>(data);
-    while (n > 0) {
-        ssize_t w = ::pwrite(f_->fd, p, n, off_t(off));
-        if (w < 0) {
-            if (errno == EINTR)
-                continue;
-            why = std::strerror(errno);
-            return false;
-        }
-        if (w == 0) {
-            why = "nothing could be written";
-            return false;
-        }
-        p += w;
-        n -= std::size_t(w);
-        off += uint64_t(w);
-    }
-    return true;
+    return f_->files->writeAll(f_->fd, data, n, off, &why);
 }
 
 bool Table::writeHeaderCount(std::string& why)
@@ -1048,7 +1012,7 @@ int Table::append()
     auto undo = [&] {
         // Give back what was written and put the end mark back where it was.
         std::string ignored;
-        if (::ftruncate(f_->fd, off_t(oldSize)) != 0) {
+        if (f_->files->truncate(f_->fd, oldSize) != 0) {
         }
         if (oldSize > off) {
             char eofMark = 0x1A;
@@ -1095,7 +1059,7 @@ int Table::discardRecordsAfter(uint32_t keep)
     // next open reads as the records the file holds.
     const uint64_t end = uint64_t(f_->hdrLen) + uint64_t(keep) * uint64_t(f_->recLen);
     const char eofMark = 0x1A;
-    if (::ftruncate(f_->fd, off_t(end)) != 0 || !pwriteAll(&eofMark, 1, end, why)) {
+    if (f_->files->truncate(f_->fd, end) != 0 || !pwriteAll(&eofMark, 1, end, why)) {
         if (why.empty())
             why = std::strerror(errno);
         return fail("the records appended could not be taken back (" + why + ")");
@@ -1145,7 +1109,7 @@ bool Table::syncToDisk()
 {
     if (!f_->dirtyData)
         return true;
-    if (::fdatasync(f_->fd) != 0) {
+    if (f_->files->sync(f_->fd) != 0) {
         fail(std::string("the table cannot be flushed to disk (") + std::strerror(errno) + ")");
         return false;
     }
@@ -1177,17 +1141,15 @@ int Table::pack()
 
     // The packed table is written beside the old one, flushed to disk and
     // renamed over it: a crash leaves one or the other, never a half table.
-    std::string tmp = f_->path + ".pack-XXXXXX";
-    std::vector<char> name(tmp.begin(), tmp.end());
-    name.push_back('\0');
-    int out = ::mkstemp(name.data());
+    FileLayer& files = *f_->files;
+    std::string tmp;
+    int out = files.makeTemporary(f_->path + ".pack-", tmp);
     if (out < 0)
         return fail(std::string("the table was not packed: no file can be made beside it (") +
                     std::strerror(errno) + ")");
-    tmp = name.data();
     auto abandon = [&](const std::string& fault) {
-        ::close(out);
-        ::unlink(tmp.c_str());
+        files.close(out);
+        files.remove(tmp);
         return fail("the table was not packed: " + fault);
     };
 
@@ -1196,27 +1158,13 @@ int Table::pack()
     buf.reserve(std::size_t(1) << 20);
     uint32_t kept = 0;
     uint64_t off = uint64_t(f_->hdrLen);
-    auto writeOut = [&](const char* p, std::size_t n, uint64_t at) {
-        while (n > 0) {
-            ssize_t w = ::pwrite(out, p, n, off_t(at));
-            if (w <= 0) {
-                if (w < 0 && errno == EINTR)
-                    continue;
-                why = w < 0 ? std::strerror(errno) : "nothing could be written";
-                return false;
-            }
-            p += w;
-            n -= std::size_t(w);
-            at += uint64_t(w);
-        }
-        return true;
-    };
+    auto writeOut = [&](const char* p, std::size_t n, uint64_t at) { return files.writeAll(out, p, n, at, &why); };
     std::vector<char> rec(static_cast<std::size_t>(f_->recLen), 0);
     std::vector<uint32_t> renumbered(std::size_t(f_->count) + 1, 0);  // old record number -> new, 0 when removed
     for (uint32_t n = 1; n <= f_->count; ++n) {
         if (!readRecordRaw(n, rec.data())) {
-            ::close(out);
-            ::unlink(tmp.c_str());
+            files.close(out);
+            files.remove(tmp);
             return kError;
         }
         if (rec[0] == '*')
@@ -1246,24 +1194,24 @@ int Table::pack()
     struct stat st;
     if (::fstat(f_->fd, &st) == 0)
         ::fchmod(out, st.st_mode & 07777);
-    if (::fsync(out) != 0)
+    if (files.sync(out) != 0)
         return abandon(std::string("it cannot be flushed to disk (") + std::strerror(errno) + ")");
-    if (::close(out) != 0) {
-        ::unlink(tmp.c_str());
+    if (files.close(out) != 0) {
+        files.remove(tmp);
         return fail(std::string("the table was not packed: ") + std::strerror(errno));
     }
     // The old index no longer matches once the packed table is in place:
     // mark it interrupted first, so a crash before the new index is in place
     // makes the next open rebuild it.
     prepareIndexForPack();
-    if (::rename(tmp.c_str(), f_->path.c_str()) != 0) {
+    if (files.rename(tmp, f_->path) != 0) {
         int e = errno;
-        ::unlink(tmp.c_str());
+        files.remove(tmp);
         return fail(std::string("the table was not packed: it cannot be replaced (") + std::strerror(e) + ")");
     }
-    syncDirectoryOf(f_->path);
+    syncDirectoryOf(f_->path, files);
 
-    int newFd = ::open(f_->path.c_str(), O_RDWR | O_CLOEXEC);
+    int newFd = files.open(f_->path, O_RDWR);
     if (newFd < 0) {
         // Writes to the old file would be lost: every handle only reads now.
         for (Table* h : f_->handles)
@@ -1271,7 +1219,7 @@ int Table::pack()
         return fail(std::string("the packed table cannot be opened again (") + std::strerror(errno) +
                     "); it is only read until it is opened again");
     }
-    ::close(f_->fd);
+    files.close(f_->fd);
     f_->fd = newFd;
     registerOpenTable(f_);
     f_->header = head;
@@ -1312,7 +1260,7 @@ int Table::close()
 
 // ---------------------------------------------------------------- connections
 
-Connection::Connection() = default;
+Connection::Connection(FileLayer& files) : files_(&files) {}
 
 Connection::~Connection() { closeAll(); }
 
@@ -1336,7 +1284,7 @@ namespace {
 // Files a pack, a create or an index rebuild writes beside a table and
 // renames into place; one left behind by a process killed in the middle is
 // removed once it is old enough that no other program can still be writing it.
-void removeStaleTemporaries(const std::string& tablePath)
+void removeStaleTemporaries(const std::string& tablePath, FileLayer& files)
 {
     const std::string dir = directoryOf(tablePath);
     const std::string base = baseName(tablePath);
@@ -1358,7 +1306,7 @@ void removeStaleTemporaries(const std::string& tablePath)
         std::string full = dir + std::string(n);
         struct stat st;
         if (::lstat(full.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_mtime < cutoff)
-            ::unlink(full.c_str());
+            files.remove(full);
     }
     ::closedir(d);
 }
@@ -1371,7 +1319,7 @@ Table* Connection::open(std::string_view path)
     if (baseName(p).find('.') == std::string::npos)
         p += ".dbf";
     // A table open already in the process is the same table here.
-    if (auto open = findOpenTable(resolvePath(p))) {
+    if (auto open = findOpenTable(resolvePath(p), *files_)) {
         t->attach(open, readOnly_);
         Table* raw = t.get();
         tables_.push_back(std::move(t));
@@ -1382,7 +1330,7 @@ Table* Connection::open(std::string_view path)
     if (!readOnly_)
         registerOpenTable(t->f_);
     if (!t->readOnly())
-        removeStaleTemporaries(t->path());
+        removeStaleTemporaries(t->path(), *files_);
     Table* raw = t.get();
     tables_.push_back(std::move(t));
     raw->openIndex();
@@ -1422,7 +1370,7 @@ Table* Connection::create(std::string_view pathIn, const std::vector<FieldSpec>&
     };
     if (safety_ && fileExists(path))
         return bad("the table was not created: the file exists already");
-    if (findOpenTable(path))
+    if (findOpenTable(path, *files_))
         return bad("the table was not created: the table is open, and replacing it would lose what is written "
                    "through it");
     if (fields.empty() || fields.size() > 255)
@@ -1484,55 +1432,39 @@ Table* Connection::create(std::string_view pathIn, const std::vector<FieldSpec>&
 
     // Written under a temporary name and renamed into place, so that
     // overwriting a table (safety off) never leaves half of either.
-    std::string tmp = path + ".new-XXXXXX";
-    std::vector<char> name(tmp.begin(), tmp.end());
-    name.push_back('\0');
-    int fd = ::mkstemp(name.data());
+    FileLayer& files = *files_;
+    std::string tmp;
+    int fd = files.makeTemporary(path + ".new-", tmp);
     if (fd < 0)
         return bad(std::string("the table was not created (") + std::strerror(errno) + ")");
-    tmp = name.data();
     ::fchmod(fd, 0666 & ~[] { mode_t m = ::umask(0); ::umask(m); return m; }());
-    bool ok = true;
     std::string why;
-    const unsigned char* wp = h.data();
-    std::size_t left = h.size();
-    while (left > 0) {
-        ssize_t w = ::write(fd, wp, left);
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0) {
-            ok = false;
-            why = w < 0 ? std::strerror(errno) : "nothing could be written";
-            break;
-        }
-        wp += w;
-        left -= std::size_t(w);
-    }
-    if (ok && ::fsync(fd) != 0) {
+    bool ok = files.writeAll(fd, h.data(), h.size(), 0, &why);
+    if (ok && files.sync(fd) != 0) {
         ok = false;
         why = std::strerror(errno);
     }
-    if (::close(fd) != 0 && ok) {
+    if (files.close(fd) != 0 && ok) {
         ok = false;
         why = std::strerror(errno);
     }
-    if (ok && !tags.empty() && !Table::createIndexFor(path, tags, fields, why))
+    if (ok && !tags.empty() && !Table::createIndexFor(path, tags, fields, files, why))
         ok = false;
-    if (ok && ::rename(tmp.c_str(), path.c_str()) != 0) {
+    if (ok && files.rename(tmp, path) != 0) {
         ok = false;
         why = std::strerror(errno);
     }
     if (!ok) {
-        ::unlink(tmp.c_str());
+        files.remove(tmp);
         return bad("the table was not created (" + why + ")");
     }
-    syncDirectoryOf(path);
+    syncDirectoryOf(path, files);
     if (tags.empty()) {
         // A production index left by an earlier table of this name no longer
         // belongs to anything.
         std::string cdx = resolvePath(replaceExtension(path, ".cdx"));
         if (fileExists(cdx))
-            ::unlink(cdx.c_str());
+            files.remove(cdx);
     }
     Table* created = open(path);
     if (created)

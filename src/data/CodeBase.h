@@ -18,6 +18,7 @@
 
 #include "data/Date.h"
 #include "data/FieldDesc.h"
+#include "data/FileLayer.h"
 
 #include <cstdint>
 #include <functional>
@@ -208,7 +209,7 @@ private:
     void prepareIndexForPack();
     void closeIndex();
     static bool createIndexFor(const std::string& tablePath, const std::vector<TagSpec>& tags,
-                               const std::vector<FieldSpec>& fields, std::string& why);
+                               const std::vector<FieldSpec>& fields, FileLayer& files, std::string& why);
     bool liveAt(uint32_t n);
     void attach(std::shared_ptr<TableFile> file, bool readOnly);
     void flushOthers();
@@ -235,7 +236,11 @@ private:
 
 class Connection {
 public:
-    Connection();
+    // Tables of this connection reach their files through `files` (the
+    // operating system's by default). A table file is shared by the handles
+    // of every connection on the same file layer.
+    explicit Connection(FileLayer& files = posixFiles());
+    FileLayer& files() const { return *files_; }
     ~Connection();  // closes every table still open in it
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
@@ -264,6 +269,7 @@ public:
 private:
     friend class Table;
     void forget(Table* t);
+    FileLayer* files_;
     bool safety_ = true;
     bool readOnly_ = false;
     int error_ = 0;

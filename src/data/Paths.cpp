@@ -168,16 +168,10 @@ std::string replaceExtension(std::string_view path, std::string_view ext)
     return dir + base + std::string(ext);
 }
 
-void syncDirectoryOf(std::string_view path)
+void syncDirectoryOf(std::string_view path, FileLayer& files)
 {
     std::string dir = directoryOf(path);
-    if (dir.empty())
-        dir = ".";
-    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
+    files.syncDirectory(dir.empty() ? "." : dir);
 }
 
 bool copyFile(std::string_view sourceIn, std::string_view targetIn, std::string* error)

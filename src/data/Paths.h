@@ -8,6 +8,8 @@
 // of its name. A name that does not exist in any case comes back as written,
 // so a create uses the name as the program spells it.
 
+#include "data/FileLayer.h"
+
 #include <string>
 #include <string_view>
 
@@ -43,6 +45,6 @@ std::string replaceExtension(std::string_view path, std::string_view ext);
 std::string directoryOf(std::string_view path);  // with a trailing '/', or "" for a bare name
 
 // Makes the directory entry of a file durable after a rename or create.
-void syncDirectoryOf(std::string_view path);
+void syncDirectoryOf(std::string_view path, FileLayer& files = posixFiles());
 
 }  // namespace xb

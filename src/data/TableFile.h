@@ -17,6 +17,7 @@ namespace xb {
 struct TableFile {
     ~TableFile();
 
+    FileLayer* files = &posixFiles();
     std::string path;
     int fd = -1;
     bool readOnly = false;  // opened only for reading
@@ -56,8 +57,9 @@ struct TableFile {
     std::vector<Table*> handles;  // every handle open on it
 };
 
-// The file open for writing at this path in the process, if any.
-std::shared_ptr<TableFile> findOpenTable(const std::string& path);
+// The file open for writing at this path in the process through this file
+// layer, if any.
+std::shared_ptr<TableFile> findOpenTable(const std::string& path, FileLayer& files);
 // Enters a file just opened for writing, or takes it out (when its last
 // handle closes), or enters it again under the inode it has after a pack.
 void registerOpenTable(const std::shared_ptr<TableFile>& file);

@@ -39,12 +39,10 @@ FieldList descFromSpecs(const std::vector<FieldSpec>& specs)
 // A temporary name beside `path`, for a file renamed into place when whole.
 // Readable by the site's other programs as the file it replaces is, or as a
 // new file is made under the process's umask.
-std::string tempBeside(const std::string& path)
+std::string tempBeside(const std::string& path, FileLayer& files)
 {
-    std::string tmp = path + ".new-XXXXXX";
-    std::vector<char> name(tmp.begin(), tmp.end());
-    name.push_back('\0');
-    int fd = ::mkstemp(name.data());
+    std::string name;
+    int fd = files.makeTemporary(path + ".new-", name);
     if (fd < 0)
         return {};
     struct stat st;
@@ -55,30 +53,30 @@ std::string tempBeside(const std::string& path)
         ::umask(mask);
         ::fchmod(fd, 0666 & ~mask);
     }
-    ::close(fd);
-    return name.data();
+    files.close(fd);
+    return name;
 }
 }  // namespace
 
 bool Table::createIndexFor(const std::string& tablePath, const std::vector<TagSpec>& tags,
-                           const std::vector<FieldSpec>& fields, std::string& why)
+                           const std::vector<FieldSpec>& fields, FileLayer& files, std::string& why)
 {
     std::string cdx = resolvePath(replaceExtension(tablePath, ".cdx"));
-    std::string tmp = tempBeside(cdx);
+    std::string tmp = tempBeside(cdx, files);
     if (tmp.empty()) {
         why = std::string("the index cannot be written (") + std::strerror(errno) + ")";
         return false;
     }
     std::string fault;
     if (!CdxIndex::build(tmp, tags, descFromSpecs(fields), 0, [](uint32_t) -> RecordPtr { return nullptr; },
-                         fault)) {
-        ::unlink(tmp.c_str());
+                         fault, files)) {
+        files.remove(tmp);
         why = "the index cannot be written: " + fault;
         return false;
     }
-    if (::rename(tmp.c_str(), cdx.c_str()) != 0) {
+    if (files.rename(tmp, cdx) != 0) {
         why = std::string("the index cannot be put in place (") + std::strerror(errno) + ")";
-        ::unlink(tmp.c_str());
+        files.remove(tmp);
         return false;
     }
     return true;
@@ -91,7 +89,7 @@ void Table::openIndex()
     if (!f_->indexFileExists)
         return;
     std::string fault;
-    f_->index = CdxIndex::open(f_->indexPath, f_->desc, fault, readOnly_);
+    f_->index = CdxIndex::open(f_->indexPath, f_->desc, fault, readOnly_, *f_->files);
     if (!f_->index) {
         // Without its tag directory the tags are not known, so the index
         // cannot be rebuilt: the table is used in record order, and the
@@ -129,29 +127,30 @@ bool Table::rebuildIndex(const std::string& reason)
     tag_ = -1;
 
     // The new index is written beside the old one and renamed into place.
-    std::string tmp = tempBeside(f_->indexPath);
+    FileLayer& files = *f_->files;
+    std::string tmp = tempBeside(f_->indexPath, files);
     std::vector<char> rec(static_cast<std::size_t>(f_->recLen), 0);
     bool ok = !tmp.empty() &&
               CdxIndex::build(tmp, tags, f_->desc, f_->count,
                               [&](uint32_t n) -> RecordPtr {
                                   return readRecordRaw(n, rec.data()) ? rec.data() : nullptr;
                               },
-                              fault);
-    if (ok && ::rename(tmp.c_str(), f_->indexPath.c_str()) != 0) {
+                              fault, files);
+    if (ok && files.rename(tmp, f_->indexPath) != 0) {
         fault = std::strerror(errno);
         ok = false;
     }
     if (!ok) {
         if (!tmp.empty())
-            ::unlink(tmp.c_str());
+            files.remove(tmp);
         reportError(f_->indexPath, (reason.empty() ? std::string("the index") : reason) +
                                     ": it could not be rebuilt (" + fault + ")");
         conn_->error_ = kError;
     } else if (!reason.empty()) {
         reportError(f_->indexPath, reason + "; it was rebuilt from the table");
     }
-    syncDirectoryOf(f_->indexPath);
-    f_->index = CdxIndex::open(f_->indexPath, f_->desc, fault, f_->readOnly);
+    syncDirectoryOf(f_->indexPath, files);
+    f_->index = CdxIndex::open(f_->indexPath, f_->desc, fault, f_->readOnly, files);
     if (!f_->index) {
         f_->indexUnreadable = true;
         for (Table* h : f_->handles)

@@ -313,47 +313,74 @@ std::optional<Pending> parsePending(const std::string& text)
     return p;
 }
 
-bool writeDurably(const std::string& path, const std::string& text, std::string& why)
+// The journal's file layer: the connection's when the store works in one.
+xb::FileLayer& filesOf(xb::Connection* c) { return c ? c->files() : xb::posixFiles(); }
+
+// Writes the whole file under a temporary name, syncs it and renames it into
+// place: the file is there whole, or as it was.
+bool writeDurably(xb::FileLayer& files, const std::string& path, const std::string& text, std::string& why)
 {
     const std::string tmp = path + ".new";
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    int fd = files.open(tmp, O_WRONLY | O_CREAT | O_TRUNC, 0666);
     if (fd < 0) {
         why = std::strerror(errno);
         return false;
     }
-    const char* p = text.data();
-    std::size_t left = text.size();
-    bool ok = true;
-    while (left > 0) {
-        ssize_t w = ::write(fd, p, left);
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0) {
-            why = w < 0 ? std::strerror(errno) : "nothing could be written";
-            ok = false;
-            break;
-        }
-        p += w;
-        left -= std::size_t(w);
-    }
-    if (ok && ::fsync(fd) != 0) {
+    bool ok = files.writeAll(fd, text.data(), text.size(), 0, &why);
+    if (ok && files.sync(fd) != 0) {
         why = std::strerror(errno);
         ok = false;
     }
-    if (::close(fd) != 0 && ok) {
+    if (files.close(fd) != 0 && ok) {
         why = std::strerror(errno);
         ok = false;
     }
-    if (ok && ::rename(tmp.c_str(), path.c_str()) != 0) {
+    if (ok && files.rename(tmp, path) != 0) {
         why = std::strerror(errno);
         ok = false;
     }
     if (!ok) {
-        ::unlink(tmp.c_str());
+        files.remove(tmp);
         return false;
     }
-    xb::syncDirectoryOf(path);
+    if (files.syncDirectory(xb::directoryOf(path).empty() ? "." : xb::directoryOf(path)) != 0) {
+        why = std::string("its directory cannot be flushed to disk (") + std::strerror(errno) + ")";
+        return false;
+    }
     return true;
+}
+
+// The journal's text; nothing when there is no journal. `unreadable` when
+// it exists but cannot be read.
+std::optional<std::string> readJournal(xb::FileLayer& files, const std::string& path, bool& unreadable)
+{
+    unreadable = false;
+    int fd = files.open(path, O_RDONLY);
+    if (fd < 0) {
+        unreadable = errno != ENOENT;
+        return std::nullopt;
+    }
+    uint64_t size = 0;
+    std::string text;
+    bool ok = files.size(fd, size) == 0 && size < (1u << 20);
+    if (ok) {
+        text.resize(std::size_t(size));
+        ok = files.readAll(fd, text.data(), text.size(), 0);
+    }
+    files.close(fd);
+    if (!ok) {
+        unreadable = true;
+        return std::nullopt;
+    }
+    return text;
+}
+
+// Removes the journal once the tables agree with it; the removal reaches
+// the disk before the next move can write a new one.
+void removeJournal(xb::FileLayer& files, const std::string& path)
+{
+    files.remove(path);
+    xb::syncDirectoryOf(path, files);
 }
 
 }  // namespace
@@ -649,8 +676,7 @@ Settled settle(const TicketStore& store, xb::Connection* connection, const Pendi
             source->pack();
         }
     }
-    ::unlink(store.pendingPath().c_str());
-    xb::syncDirectoryOf(store.pendingPath());
+    removeJournal(filesOf(connection), store.pendingPath());
     return copied ? Settled::kMoved : Settled::kNotMoved;
 }
 
@@ -718,7 +744,7 @@ MoveResult TicketStore::complete(long number, const std::optional<std::string>& 
     p.copy = {day->recCount() + 1, number, util::fetch(d, "customer"), util::fetch(d, "in_date"),
               util::fetch(d, "in_time")};
     std::string why;
-    if (!writeDurably(pendingPath(), textOf(p), why)) {
+    if (!writeDurably(filesOf(connection_), pendingPath(), textOf(p), why)) {
         xb::reportError(pendingPath(), "the ticket was not completed: the move cannot be recorded (" + why + ")");
         return result;
     }
@@ -746,7 +772,7 @@ MoveResult TicketStore::complete(long number, const std::optional<std::string>& 
     open->pack();
     day.close();
     open.close();
-    ::unlink(pendingPath().c_str());
+    removeJournal(filesOf(connection_), pendingPath());
     result.outcome = Outcome::kDone;
     return result;
 }
@@ -809,7 +835,7 @@ MoveResult TicketStore::renumber(long oldNumber, long newNumber, const Completed
     p.copy = {day->recCount() + 1, newNumber, util::fetch(d, "customer"), util::fetch(d, "in_date"),
               util::fetch(d, "in_time")};
     std::string why;
-    if (!writeDurably(pendingPath(), textOf(p), why)) {
+    if (!writeDurably(filesOf(connection_), pendingPath(), textOf(p), why)) {
         xb::reportError(pendingPath(), "the ticket was not renumbered: the move cannot be recorded (" + why + ")");
         return result;
     }
@@ -831,7 +857,7 @@ MoveResult TicketStore::renumber(long oldNumber, long newNumber, const Completed
         return fail();
     day->pack();
     day.close();
-    ::unlink(pendingPath().c_str());
+    removeJournal(filesOf(connection_), pendingPath());
     result.outcome = Outcome::kDone;
     return result;
 }
@@ -839,16 +865,19 @@ MoveResult TicketStore::renumber(long oldNumber, long newNumber, const Completed
 bool TicketStore::recoverPending()
 {
     const std::string file = pendingPath();
-    if (::access(file.c_str(), F_OK) != 0)
+    bool unreadable = false;
+    std::optional<std::string> text = readJournal(filesOf(connection_), file, unreadable);
+    if (unreadable) {
+        xb::reportError(file, "the record of a ticket move cannot be read: no ticket is moved until it can");
+        return false;
+    }
+    if (!text)
         return true;
-    std::ifstream in(file, std::ios::binary);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    in.close();
-    std::optional<Pending> p = parsePending(text);
+    std::optional<Pending> p = parsePending(*text);
     if (!p) {
         // Cut short while it was written: the move it was to record never
         // began (the record is on the disk before the first table write).
-        ::unlink(file.c_str());
+        removeJournal(filesOf(connection_), file);
         return true;
     }
     bool readable = true;
