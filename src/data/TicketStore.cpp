@@ -589,8 +589,13 @@ TicketStore::AddResult TicketStore::addOpen(const TicketRecord& ticket, const xb
         ok = util::replace(tt, "remarks", ticket.remarks);
     if (!ok || t->append() != xb::kSuccess)
         return result;
-    // The record is in the table; a failure to flush it to the disk has been
-    // reported by the engine, and the ticket is there for the second weighing.
+    // Stored means on the disk: a ticket that cannot be flushed there is
+    // taken back (marked deleted) and reported not saved.
+    const uint32_t appended = t->recNo();
+    if (t->flush() != xb::kSuccess) {
+        takeBack(t.get(), appended);
+        return result;
+    }
     t.close();
     result.outcome = Outcome::kDone;
     result.number = number;
@@ -636,11 +641,14 @@ namespace {
 // but the old record could not be removed (the record of the move stays).
 enum class Settled { kNotMoved, kMoved, kCopiedOnly };
 
-Outcome outcomeOf(Settled s)
+// A move whose tables could not be read to tell where the ticket is counts
+// as not saved: nothing is printed for a ticket that may not be stored, and
+// the next operation settles the move from its record.
+Outcome outcomeOf(Settled s, bool readable)
 {
     switch (s) {
     case Settled::kMoved: return Outcome::kDone;
-    case Settled::kCopiedOnly: return Outcome::kLeftBehind;
+    case Settled::kCopiedOnly: return readable ? Outcome::kLeftBehind : Outcome::kNotSaved;
     default: return Outcome::kNotSaved;
     }
 }
@@ -754,7 +762,8 @@ MoveResult TicketStore::complete(long number, const std::optional<std::string>& 
         day.close();
         open.close();
         bool readable = true;
-        result.outcome = outcomeOf(settle(*this, connection_, p, readable));
+        const Settled settled = settle(*this, connection_, p, readable);
+        result.outcome = outcomeOf(settled, readable);
         return result;
     };
 
@@ -842,7 +851,8 @@ MoveResult TicketStore::renumber(long oldNumber, long newNumber, const Completed
     auto fail = [&] {
         day.close();
         bool readable = true;
-        result.outcome = outcomeOf(settle(*this, connection_, p, readable));
+        const Settled settled = settle(*this, connection_, p, readable);
+        result.outcome = outcomeOf(settled, readable);
         return result;
     };
     if (day->append() != xb::kSuccess)
