@@ -1,4 +1,5 @@
 #include "data/Cdx.h"
+#include "data/FileLayer.h"
 
 #include "data/CdxPage.h"
 #include "data/KeyExpr.h"
@@ -31,11 +32,11 @@ constexpr uint8_t kOptUnique = 0x01, kOptFor = 0x08, kOptCompact = 0x20, kOptCom
                   kOptStructure = 0x80;
 constexpr size_t kMaxFaultLines = 40;   // per tag, in check()
 
-bool preadAll(int fd, void* buf, size_t n, uint64_t off)
+bool preadAll(FileLayer& files, int fd, void* buf, size_t n, uint64_t off)
 {
     auto* p = static_cast<char*>(buf);
     while (n > 0) {
-        ssize_t r = ::pread(fd, p, n, off_t(off));
+        ssize_t r = files.pread(fd, p, n, off);
         if (r < 0 && errno == EINTR)
             continue;
         if (r <= 0)
@@ -47,11 +48,11 @@ bool preadAll(int fd, void* buf, size_t n, uint64_t off)
     return true;
 }
 
-bool pwriteAll(int fd, const void* buf, size_t n, uint64_t off)
+bool pwriteAll(FileLayer& files, int fd, const void* buf, size_t n, uint64_t off)
 {
     auto* p = static_cast<const char*>(buf);
     while (n > 0) {
-        ssize_t r = ::pwrite(fd, p, n, off_t(off));
+        ssize_t r = files.pwrite(fd, p, n, off);
         if (r < 0 && errno == EINTR)
             continue;
         if (r <= 0)
@@ -166,6 +167,7 @@ struct Entries {
 // ---------------------------------------------------------------- state
 
 struct CdxIndex::Impl {
+    FileLayer* files = &posixFiles();
     int fd = -1;
     bool readOnly = false;
     std::string path;
@@ -186,7 +188,7 @@ struct CdxIndex::Impl {
     ~Impl()
     {
         if (fd >= 0)
-            ::close(fd);
+            files->close(fd);
     }
 
     int keyLenOf(int t) const { return t < 0 ? dirKeyLen : tags[size_t(t)].keyLen; }
@@ -296,7 +298,7 @@ Node* CdxIndex::Impl::load(int t, uint32_t off)
         return nullptr;
     }
     uint8_t buf[kPageSize];
-    if (!preadAll(fd, buf, kPageSize, off)) {
+    if (!preadAll(*files, fd, buf, kPageSize, off)) {
         fault = who(t) + ": page at " + num(off) + " cannot be read: " + sysError();
         return nullptr;
     }
@@ -543,7 +545,7 @@ bool CdxIndex::Impl::beginChange(std::string& f)
     }
     if (!marked) {
         std::memcpy(header + kMarkerPos, kMarker, sizeof kMarker);
-        if (!pwriteAll(fd, header + kMarkerPos, sizeof kMarker, kMarkerPos) || ::fdatasync(fd) != 0) {
+        if (!pwriteAll(*files, fd, header + kMarkerPos, sizeof kMarker, kMarkerPos) || files->sync(fd) != 0) {
             f = "cannot mark the index as being changed: " + sysError();
             return false;
         }
@@ -559,7 +561,7 @@ uint32_t CdxIndex::Impl::allocPage()
         bool ok = off % kPageSize == 0 && off >= kHeaderSize && uint64_t(off) + kPageSize <= size &&
                   !cache.count(off) && !headerPages.count(off);
         uint8_t b[4];
-        if (ok && preadAll(fd, b, 4, off)) {
+        if (ok && preadAll(*files, fd, b, 4, off)) {
             freeHead = rd32(b);
         } else {
             freeHead = 0;   // an unusable list is dropped: its pages are only lost space
@@ -598,7 +600,7 @@ bool CdxIndex::Impl::freePage(Node* n, std::string& f)
     uint8_t buf[kPageSize] = {};
     wr32(buf, freeHead == kNone ? 0 : freeHead);
     uint32_t off = n->off;
-    if (!pwriteAll(fd, buf, kPageSize, off)) {
+    if (!pwriteAll(*files, fd, buf, kPageSize, off)) {
         f = "cannot write the index: " + sysError();
         return false;
     }
@@ -820,7 +822,7 @@ bool CdxIndex::Impl::writeDirty(std::string& f)
             keep.push_back(off);
             continue;
         }
-        if (!pwriteAll(fd, buf, kPageSize, off)) {
+        if (!pwriteAll(*files, fd, buf, kPageSize, off)) {
             failWith("cannot write the index: " + sysError());
             keep.push_back(off);
             continue;
@@ -834,14 +836,14 @@ bool CdxIndex::Impl::writeDirty(std::string& f)
             continue;
         uint8_t b[4];
         wr32(b, tg.root);
-        if (pwriteAll(fd, b, 4, tg.header))
+        if (pwriteAll(*files, fd, b, 4, tg.header))
             tg.rootDirty = false;
         else
             failWith("cannot write the index: " + sysError());
     }
     if (headerDirty) {
         wr32(header + 4, freeHead == kNone ? 0 : freeHead);
-        if (pwriteAll(fd, header + 4, 4, 4))
+        if (pwriteAll(*files, fd, header + 4, 4, 4))
             headerDirty = false;
         else
             failWith("cannot write the index: " + sysError());
@@ -883,7 +885,7 @@ void CdxIndex::Impl::readTag(TagInfo& tg, const FieldList& fields)
 {
     uint8_t h[kHeaderSize];
     if (tg.header % kPageSize != 0 || tg.header < kHeaderSize || uint64_t(tg.header) + kHeaderSize > size ||
-        !preadAll(fd, h, kHeaderSize, tg.header)) {
+        !preadAll(*files, fd, h, kHeaderSize, tg.header)) {
         tg.broken = true;
         tg.why = "its header at " + num(tg.header) + " lies outside the file";
         return;
@@ -953,16 +955,17 @@ CdxIndex::~CdxIndex()
 }
 
 std::unique_ptr<CdxIndex> CdxIndex::open(const std::string& path, const FieldList& fields, std::string& fault,
-                                         bool readOnly)
+                                         bool readOnly, FileLayer& files)
 {
     std::unique_ptr<CdxIndex> idx(new CdxIndex);
     Impl& m = *idx->d;
+    m.files = &files;
     m.path = path;
     m.readOnly = readOnly;
-    m.fd = ::open(path.c_str(), (readOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC);
+    m.fd = files.open(path, readOnly ? O_RDONLY : O_RDWR);
     if (m.fd < 0 && !readOnly && (errno == EACCES || errno == EROFS || errno == EPERM)) {
         m.readOnly = true;
-        m.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        m.fd = files.open(path, O_RDONLY);
     }
     if (m.fd < 0) {
         fault = "cannot open " + path + ": " + sysError();
@@ -974,7 +977,7 @@ std::unique_ptr<CdxIndex> CdxIndex::open(const std::string& path, const FieldLis
         return nullptr;
     }
     m.size = uint64_t(st.st_size);
-    if (m.size < kHeaderSize || !preadAll(m.fd, m.header, kHeaderSize, 0)) {
+    if (m.size < kHeaderSize || !preadAll(*m.files, m.fd, m.header, kHeaderSize, 0)) {
         fault = "the file header cannot be read (the file is too short)";
         return nullptr;
     }
@@ -1284,14 +1287,14 @@ bool CdxIndex::flush(std::string& fault)
         return true;
     bool ok = m.writeDirty(fault);
     if (m.marked && !m.readOnly) {
-        if (::fdatasync(m.fd) != 0) {
+        if (m.files->sync(m.fd) != 0) {
             if (ok)
                 fault = "cannot sync the index: " + sysError();
             return false;
         }
         if (ok) {
             std::memset(m.header + kMarkerPos, 0, sizeof kMarker);
-            if (!pwriteAll(m.fd, m.header + kMarkerPos, sizeof kMarker, kMarkerPos)) {
+            if (!pwriteAll(*m.files, m.fd, m.header + kMarkerPos, sizeof kMarker, kMarkerPos)) {
                 fault = "cannot write the index: " + sysError();
                 return false;
             }
@@ -1307,7 +1310,7 @@ void CdxIndex::abandon()
 {
     if (d->fd < 0)
         return;
-    ::close(d->fd);
+    d->files->close(d->fd);
     d->fd = -1;
 }
 
@@ -1316,7 +1319,7 @@ bool CdxIndex::close(std::string& fault)
     if (d->fd < 0)
         return true;
     bool ok = flush(fault);
-    ::close(d->fd);
+    d->files->close(d->fd);
     d->fd = -1;
     for (TagInfo& tg : d->tags)
         tg.cursor.clear();
@@ -1429,7 +1432,8 @@ void writeHeader(uint8_t* h, uint32_t root, int keyLen, uint8_t options, bool de
 }  // namespace
 
 bool CdxIndex::build(const std::string& path, const std::vector<TagSpec>& defs, const FieldList& fields,
-                     uint32_t count, const std::function<RecordPtr(uint32_t)>& recordAt, std::string& fault)
+                     uint32_t count, const std::function<RecordPtr(uint32_t)>& recordAt, std::string& fault,
+                     FileLayer& io)
 {
     struct Work {
         TagSpec def;
@@ -1584,15 +1588,16 @@ bool CdxIndex::build(const std::string& path, const std::vector<TagSpec>& defs, 
         }
     }
 
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    FileLayer* files = &io;
+    int fd = files->open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd < 0) {
         fault = "cannot create " + path + ": " + sysError();
         return false;
     }
-    bool ok = pwriteAll(fd, image.data(), image.size(), 0) && ::fdatasync(fd) == 0;
+    bool ok = pwriteAll(*files, fd, image.data(), image.size(), 0) && files->sync(fd) == 0;
     if (!ok)
         fault = "cannot write " + path + ": " + sysError();
-    if (::close(fd) != 0 && ok) {
+    if (files->close(fd) != 0 && ok) {
         fault = "cannot write " + path + ": " + sysError();
         ok = false;
     }
@@ -1840,7 +1845,7 @@ std::vector<std::string> CdxIndex::check(uint32_t count, const std::function<Rec
             break;
         }
         uint8_t b[4];
-        if (!preadAll(m.fd, b, 4, off)) {
+        if (!preadAll(*m.files, m.fd, b, 4, off)) {
             out.push_back("free-page list: page at " + num(off) + " cannot be read");
             break;
         }

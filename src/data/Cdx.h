@@ -7,8 +7,8 @@
 // make the call concerned return IdxStatus::Broken (or false) with
 // lastFault() saying why; nothing reads outside the file, nothing hangs.
 //
-// Writes go to the file as they happen (pwrite at the end of each insert or
-// remove, no fsync). Before the first change of a session a marker is set in
+// Writes go to the file as they happen (a write at the end of each insert or
+// remove, no sync), through the file layer it was opened with. Before the first change of a session a marker is set in
 // the reserved bytes of the file header (and synced); flush() and close()
 // sync the data and clear it. An index found with the marker set
 // (foundInterrupted()) was left in the middle of a change: rebuild it.
@@ -18,6 +18,7 @@
 // it is open here.
 
 #include "data/FieldDesc.h"
+#include "data/FileLayer.h"
 
 #include <cstdint>
 #include <functional>
@@ -55,14 +56,15 @@ public:
     // header cannot be read still appears: its navigation reports Broken.
     // A read-only file (or readOnly) opens for reading; changes then fail.
     static std::unique_ptr<CdxIndex> open(const std::string& path, const FieldList& fields, std::string& fault,
-                                          bool readOnly = false);
+                                          bool readOnly = false, FileLayer& files = posixFiles());
 
     // Writes a complete fresh index at `path` (created or overwritten, then
     // synced) holding `tags` with the keys of records 1..count; recordAt(n)
     // gives record n's buffer. Deleted records are indexed like live ones.
     // Fails when a tag name or expression is not acceptable, or on I/O errors.
     static bool build(const std::string& path, const std::vector<TagSpec>& tags, const FieldList& fields,
-                      uint32_t count, const std::function<RecordPtr(uint32_t)>& recordAt, std::string& fault);
+                      uint32_t count, const std::function<RecordPtr(uint32_t)>& recordAt, std::string& fault,
+                      FileLayer& files = posixFiles());
 
     // Tags in directory order (sorted by name).
     int tagCount() const;

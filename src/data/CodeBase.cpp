@@ -2,7 +2,9 @@
 
 #include "data/Clock.h"
 #include "data/Cdx.h"
+#include "data/KeyExpr.h"
 #include "data/Paths.h"
+#include "data/TableFile.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -14,6 +16,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <iostream>
+#include <map>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -80,47 +84,21 @@ bool knownVersion(unsigned char v)
 
 bool isVisualFoxPro(unsigned char v) { return v == 0x30 || v == 0x31 || v == 0x32; }
 
-// Reads exactly n bytes at offset; false on a short read or an error.
-bool preadAll(int fd, void* buf, std::size_t n, uint64_t off)
-{
-    char* p = static_cast<char*>(buf);
-    while (n > 0) {
-        ssize_t r = ::pread(fd, p, n, off_t(off));
-        if (r < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (r == 0)
-            return false;
-        p += r;
-        n -= std::size_t(r);
-        off += uint64_t(r);
-    }
-    return true;
-}
-
-// A number as text in a field of this width and these decimals; nullopt when
-// it does not fit (it is then refused, never stored as another number).
-std::optional<std::string> formatNumber(double v, int width, int decimals)
+// A number as text in a field of this width and these decimals, rounded as
+// STR() rounds (halves away from zero); nullopt when it does not fit (it is
+// then refused, never stored as another number).
+std::optional<std::string> fieldNumberText(double v, int width, int decimals)
 {
     if (!std::isfinite(v))
         return std::nullopt;
-    char buf[400];
-    int n = std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
-    if (n < 0 || n >= int(sizeof buf))
+    std::string s = formatNumber(v, width, decimals);
+    if (s.empty() || s.find('*') != std::string::npos)
         return std::nullopt;
-    std::string s(buf, std::size_t(n));
-    // "-0.00" is zero.
-    if (s[0] == '-' && s.find_first_not_of("-0.") == std::string::npos)
-        s.erase(0, 1);
-    if (int(s.size()) > width)
-        return std::nullopt;
-    return std::string(std::size_t(width) - s.size(), ' ') + s;
+    return s;
 }
 
 // A strict decimal number: optional sign, digits, optional point and digits.
-std::optional<double> parseNumber(std::string_view t)
+std::optional<double> strictNumber(std::string_view t)
 {
     t = trimView(t);
     if (t.empty())
@@ -230,37 +208,42 @@ bool Field::isTrue() const
 
 std::optional<Date> Field::date() const { return Date::fromText(raw()); }
 
-void Field::clear()
+bool Field::clear()
 {
-    table_->beginChange();
+    if (!table_->beginChange(this))
+        return false;
     std::memset(slot(), ' ', std::size_t(desc_.width));
+    return true;
 }
 
-void Field::assignRaw(std::string_view bytes)
+bool Field::assignRaw(std::string_view bytes)
 {
-    table_->beginChange();
+    if (!table_->beginChange(this))
+        return false;
     std::size_t n = std::min(bytes.size(), std::size_t(desc_.width));
     std::memcpy(slot(), bytes.data(), n);
     std::memset(slot() + n, ' ', std::size_t(desc_.width) - n);
+    return true;
 }
 
 bool Field::storeNumberText(std::string_view t)
 {
-    table_->beginChange();
+    if (!table_->beginChange(this))
+        return false;
     std::memcpy(slot(), t.data(), std::size_t(desc_.width));
     return true;
 }
 
 bool Field::assign(std::string_view text)
 {
+    if (!table_->hasRecordToWrite(this))
+        return false;
     switch (desc_.type) {
     case 'N':
     case 'F': {
-        if (trimView(text).empty()) {
-            clear();
-            return true;
-        }
-        auto v = parseNumber(text);
+        if (trimView(text).empty())
+            return clear();
+        auto v = strictNumber(text);
         if (!v) {
             table_->fail("field " + desc_.name + ": \"" + std::string(text) + "\" is not a number");
             return false;
@@ -269,10 +252,8 @@ bool Field::assign(std::string_view text)
     }
     case 'L': {
         std::string_view t = trimView(text);
-        if (t.empty()) {
-            clear();
-            return true;
-        }
+        if (t.empty())
+            return clear();
         char c = t[0];
         if (c == 'T' || c == 't' || c == 'Y' || c == 'y')
             return assignLogical(true);
@@ -283,10 +264,8 @@ bool Field::assign(std::string_view text)
     }
     case 'D': {
         std::string_view t = trimView(text);
-        if (t.empty()) {
-            clear();
-            return true;
-        }
+        if (t.empty())
+            return clear();
         auto d = Date::fromText(t);
         if (!d) {
             table_->fail("field " + desc_.name + ": \"" + std::string(text) + "\" is not a date (yyyymmdd)");
@@ -295,7 +274,8 @@ bool Field::assign(std::string_view text)
         return assignDate(d);
     }
     default: {
-        table_->beginChange();
+        if (!table_->beginChange(this))
+            return false;
         std::size_t n = std::min(text.size(), std::size_t(desc_.width));
         std::memcpy(slot(), text.data(), n);
         std::memset(slot() + n, ' ', std::size_t(desc_.width) - n);
@@ -306,16 +286,21 @@ bool Field::assign(std::string_view text)
 
 bool Field::assignNumber(double value)
 {
+    if (!table_->hasRecordToWrite(this))
+        return false;
     if (desc_.type != 'N' && desc_.type != 'F') {
         if (desc_.type == 'C') {
-            char buf[64];
-            std::snprintf(buf, sizeof buf, "%.*f", desc_.decimals, value);
-            return assign(buf);
+            auto s = fieldNumberText(value, 40, desc_.decimals);
+            if (!s) {
+                table_->fail("field " + desc_.name + ": the value is not a number it can hold");
+                return false;
+            }
+            return assign(trimView(*s));
         }
         table_->fail("field " + desc_.name + " does not hold numbers");
         return false;
     }
-    auto s = formatNumber(value, desc_.width, desc_.decimals);
+    auto s = fieldNumberText(value, desc_.width, desc_.decimals);
     if (!s) {
         char buf[64];
         std::snprintf(buf, sizeof buf, "%.*f", std::min(desc_.decimals, 15), value);
@@ -328,6 +313,8 @@ bool Field::assignNumber(double value)
 
 bool Field::assignInteger(long long value)
 {
+    if (!table_->hasRecordToWrite(this))
+        return false;
     if (desc_.type == 'N' || desc_.type == 'F') {
         std::string s = std::to_string(value);
         if (desc_.decimals > 0)
@@ -351,7 +338,8 @@ bool Field::assignLogical(bool value)
         table_->fail("field " + desc_.name + " does not hold logical values");
         return false;
     }
-    table_->beginChange();
+    if (!table_->beginChange(this))
+        return false;
     std::memset(slot(), ' ', std::size_t(desc_.width));
     slot()[0] = value ? 'T' : 'F';
     return true;
@@ -359,35 +347,186 @@ bool Field::assignLogical(bool value)
 
 bool Field::assignDate(const std::optional<Date>& value)
 {
+    if (!table_->hasRecordToWrite(this))
+        return false;
     if (desc_.type != 'D' && desc_.type != 'C') {
         table_->fail("field " + desc_.name + " does not hold dates");
         return false;
     }
-    if (!value) {
-        clear();
-        return true;
-    }
+    if (!value)
+        return clear();
     if (!isValidDate(value->year, value->month, value->day)) {
         table_->fail("field " + desc_.name + ": not a valid date");
         return false;
     }
-    assignRaw(value->text());
-    return true;
+    return assignRaw(value->text());
 }
 
 // ---------------------------------------------------------------- tables
 
-Table::Table(Connection* conn) : conn_(conn) {}
+// ---------------------------------------------------------------- shared files
+
+namespace {
+struct Registry {
+    std::mutex mutex;
+    std::map<std::tuple<FileLayer*, dev_t, ino_t>, std::weak_ptr<TableFile>> files;
+};
+Registry& registry()
+{
+    static Registry r;
+    return r;
+}
+}  // namespace
+
+std::shared_ptr<TableFile> findOpenTable(const std::string& path, FileLayer& files)
+{
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0)
+        return nullptr;
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    auto it = r.files.find({&files, st.st_dev, st.st_ino});
+    return it == r.files.end() ? nullptr : it->second.lock();
+}
+
+void registerOpenTable(const std::shared_ptr<TableFile>& file)
+{
+    struct stat st;
+    if (::fstat(file->fd, &st) != 0)
+        return;
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    if (file->registered)
+        r.files.erase({file->files, file->device, file->inode});
+    file->device = st.st_dev;
+    file->inode = st.st_ino;
+    file->registered = true;
+    r.files[{file->files, st.st_dev, st.st_ino}] = file;
+}
+
+void unregisterOpenTable(TableFile* file)
+{
+    if (!file->registered)
+        return;
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    auto it = r.files.find({file->files, file->device, file->inode});
+    if (it != r.files.end() && (it->second.expired() || it->second.lock().get() == file))
+        r.files.erase(it);
+    file->registered = false;
+}
+
+TableFile::~TableFile()
+{
+    unregisterOpenTable(this);
+    index.reset();
+    if (fd >= 0)
+        files->close(fd);
+}
+
+// ---------------------------------------------------------------- tables
+
+Table::Table(Connection* conn) : f_(std::make_shared<TableFile>()), conn_(conn) { f_->files = conn->files_; }
 
 Table::~Table()
 {
-    if (fd_ >= 0)
-        ::close(fd_);
+    auto& h = f_->handles;
+    h.erase(std::remove(h.begin(), h.end(), this), h.end());
+}
+
+const std::string& Table::path() const { return f_->path; }
+unsigned char Table::version() const { return f_->version; }
+int Table::headerLength() const { return f_->hdrLen; }
+int Table::recordLength() const { return f_->recLen; }
+unsigned char Table::tableFlags() const { return f_->flags; }
+unsigned char Table::codePage() const { return f_->codePage; }
+Date Table::lastUpdate() const { return f_->lastUpdate; }
+uint32_t Table::headerRecordCount() const { return f_->headerCount; }
+const FieldList& Table::fieldList() const { return f_->desc; }
+uint32_t Table::recCount() const { return f_->count; }
+bool Table::positioned() const { return recno_ >= 1 && recno_ <= f_->count && !eof_ && !bof_; }
+CdxIndex* Table::index() { return f_->index.get(); }
+bool Table::needsRepair() const { return f_->headerCount != f_->count; }
+uint64_t Table::fileSize() const { return f_->fileSize; }
+
+// A handle on a file opened already (or just now): its own record buffer,
+// fields and position.
+void Table::attach(std::shared_ptr<TableFile> file, bool readOnly)
+{
+    f_ = std::move(file);
+    f_->handles.push_back(this);
+    readOnly_ = readOnly || f_->readOnly;
+    fields_.clear();
+    fields_.reserve(f_->desc.size());
+    for (const auto& f : f_->desc)
+        fields_.push_back(Field(this, f));
+    rec_.assign(std::size_t(f_->recLen), ' ');
+    orig_.assign(std::size_t(f_->recLen), ' ');
+    setEof();
+}
+
+// Every other handle's change of its current record reaches the file: what
+// an operation that renumbers or cuts records (a pack) needs first. A record
+// being appended stays begun.
+void Table::flushOthers()
+{
+    for (Table* h : std::vector<Table*>(f_->handles))
+        if (h != this && h->changed_ && !h->appending_)
+            h->flushRecord();
+}
+
+// Record `recno` was written through this handle: the other handles on it
+// that hold no change of their own see it as it is now.
+void Table::afterRecordWritten(uint32_t recno)
+{
+    for (Table* h : f_->handles)
+        if (h != this && h->recno_ == recno && !h->appending_ && !h->changed_ && (h->positioned() || h->bof_))
+            std::memcpy(h->rec_.data(), rec_.data(), rec_.size());
+}
+
+// Before this handle writes its changed record: the fields it did not change
+// are taken as the file holds them now, so that what another handle wrote
+// to them meanwhile is kept.
+void Table::mergeOthersChanges()
+{
+    if (f_->handles.size() < 2)
+        return;
+    std::vector<char> now(rec_.size());
+    if (!readRecordRaw(recno_, now.data()))
+        return;
+    if (rec_[0] == orig_[0])
+        rec_[0] = now[0];
+    for (const FieldDesc& d : f_->desc) {
+        const std::size_t at = std::size_t(d.offset), n = std::size_t(d.width);
+        if (std::memcmp(rec_.data() + at, orig_.data() + at, n) == 0)
+            std::memcpy(rec_.data() + at, now.data() + at, n);
+    }
+    orig_ = now;
+}
+
+// Closes the file when this is its last handle; false when what was
+// pending could not be written.
+bool Table::closeFileIfLast()
+{
+    if (f_->handles.size() > 1)
+        return true;
+    const int errorBefore = conn_->error_;
+    conn_->error_ = 0;
+    closeIndex();
+    const bool ok = conn_->error_ == 0;
+    if (ok)
+        conn_->error_ = errorBefore;
+    unregisterOpenTable(f_.get());
+    if (f_->fd >= 0) {
+        f_->files->close(f_->fd);
+        f_->fd = -1;
+    }
+    return ok;
 }
 
 int Table::fail(const std::string& fault)
 {
-    reportError(path_, fault);
+    reportError(f_->path, fault);
     conn_->error_ = kError;
     return kError;
 }
@@ -397,71 +536,72 @@ bool Table::openFile(const std::string& givenPath)
     std::string p = givenPath;
     if (baseName(p).find('.') == std::string::npos)
         p += ".dbf";
-    path_ = resolvePath(p);
+    f_->path = resolvePath(p);
 
     auto bad = [&](const std::string& fault) {
         fail(fault);
         return false;
     };
 
-    fd_ = conn_->readOnly_ ? -1 : ::open(path_.c_str(), O_RDWR | O_CLOEXEC);
-    if (conn_->readOnly_ || (fd_ < 0 && (errno == EACCES || errno == EROFS || errno == EPERM))) {
-        fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-        readOnly_ = true;
+    FileLayer& files = *f_->files;
+    f_->fd = conn_->readOnly_ ? -1 : files.open(f_->path, O_RDWR);
+    if (conn_->readOnly_ || (f_->fd < 0 && (errno == EACCES || errno == EROFS || errno == EPERM))) {
+        f_->fd = files.open(f_->path, O_RDONLY);
+        f_->readOnly = true;
     }
-    if (fd_ < 0) {
+    if (f_->fd < 0) {
         if (errno == ENOENT)
             return bad("the table does not exist");
         return bad(std::string("the table cannot be opened (") + std::strerror(errno) + ")");
     }
     struct stat st;
-    if (::fstat(fd_, &st) != 0)
+    if (::fstat(f_->fd, &st) != 0)
         return bad(std::string("the table cannot be examined (") + std::strerror(errno) + ")");
     if (!S_ISREG(st.st_mode))
         return bad("not a table: not a regular file");
-    fileSize_ = uint64_t(st.st_size);
+    f_->fileSize = uint64_t(st.st_size);
 
-    if (fileSize_ == 0)
+    if (f_->fileSize == 0)
         return bad("not a table: the file is empty");
     unsigned char h[32];
-    if (fileSize_ < 32 || !preadAll(fd_, h, 32, 0))
-        return bad("not a table: the file ends inside its 32-byte header (" + std::to_string(fileSize_) +
+    if (f_->fileSize < 32 || !files.readAll(f_->fd, h, 32, 0))
+        return bad("not a table: the file ends inside its 32-byte header (" + std::to_string(f_->fileSize) +
                    " bytes)");
-    version_ = h[0];
-    if (!knownVersion(version_)) {
+    f_->version = h[0];
+    if (!knownVersion(f_->version)) {
         char b[8];
-        std::snprintf(b, sizeof b, "0x%02X", version_);
+        std::snprintf(b, sizeof b, "0x%02X", f_->version);
         return bad(std::string("not a table: unknown version byte ") + b);
     }
     // Writers disagree on the year byte: most write year - 1900, some year -
     // 2000. No table predates 1980, so a small value is a year of this century.
-    lastUpdate_ = Date {h[1] < 80 ? 2000 + h[1] : 1900 + h[1], h[2], h[3]};
-    headerCount_ = le32(h + 4);
-    hdrLen_ = le16(h + 8);
-    recLen_ = le16(h + 10);
-    flags_ = h[28];
-    codePage_ = h[29];
+    f_->lastUpdate = Date {h[1] < 80 ? 2000 + h[1] : 1900 + h[1], h[2], h[3]};
+    f_->headerCount = le32(h + 4);
+    f_->hdrLen = le16(h + 8);
+    f_->recLen = le16(h + 10);
+    f_->flags = h[28];
+    f_->codePage = h[29];
 
-    const int backlink = isVisualFoxPro(version_) ? 263 : 0;
-    if (hdrLen_ < 32 + 32 + 1)
-        return bad("damaged header: the header length " + std::to_string(hdrLen_) +
+    const int backlink = isVisualFoxPro(f_->version) ? 263 : 0;
+    if (f_->hdrLen < 32 + 32 + 1)
+        return bad("damaged header: the header length " + std::to_string(f_->hdrLen) +
                    " is too small to hold one field");
-    if (uint64_t(hdrLen_) > fileSize_)
-        return bad("damaged header: the header length " + std::to_string(hdrLen_) +
-                   " runs past the end of the file (" + std::to_string(fileSize_) + " bytes)");
-    if (recLen_ < 2)
-        return bad("damaged header: the record length " + std::to_string(recLen_) + " is too small");
+    if (uint64_t(f_->hdrLen) > f_->fileSize)
+        return bad("damaged header: the header length " + std::to_string(f_->hdrLen) +
+                   " runs past the end of the file (" + std::to_string(f_->fileSize) + " bytes)");
+    if (f_->recLen < 2)
+        return bad("damaged header: the record length " + std::to_string(f_->recLen) + " is too small");
 
-    header_.resize(std::size_t(hdrLen_));
-    if (!preadAll(fd_, header_.data(), header_.size(), 0))
+    f_->header.resize(std::size_t(f_->hdrLen));
+    if (!files.readAll(f_->fd, f_->header.data(), f_->header.size(), 0))
         return bad("the header cannot be read");
-    const auto* hb = reinterpret_cast<const unsigned char*>(header_.data());
+    const auto* hb = reinterpret_cast<const unsigned char*>(f_->header.data());
 
     // The header length says where the records start; the descriptors are
     // read up to it (or to their 0x0D terminator), never past it.
-    int maxFields = (hdrLen_ - 32 - 1 - backlink) / 32;
+    int maxFields = (f_->hdrLen - 32 - 1 - backlink) / 32;
     if (maxFields < 1)
-        return bad("damaged header: the header length " + std::to_string(hdrLen_) +
+        return bad("damaged header: the header length " + std::to_string(f_->hdrLen) +
                    " is smaller than its field descriptors need");
     std::vector<FieldDesc> fields;
     bool terminated = false;
@@ -509,18 +649,18 @@ bool Table::openFile(const std::string& givenPath)
         return off;
     };
     int total = layout(false);
-    if (total != recLen_) {
+    if (total != f_->recLen) {
         // Some writers keep the high byte of a long character field's width
         // in its decimals byte.
         int wide = layout(true);
-        if (wide == recLen_) {
+        if (wide == f_->recLen) {
             for (auto& f : fields)
                 if (f.type == 'C') {
                     f.width += 256 * f.decimals;
                     f.decimals = 0;
                 }
         } else {
-            return bad("damaged header: the record length " + std::to_string(recLen_) +
+            return bad("damaged header: the record length " + std::to_string(f_->recLen) +
                        " disagrees with the fields, which need " + std::to_string(total));
         }
     }
@@ -528,44 +668,43 @@ bool Table::openFile(const std::string& givenPath)
         if (f.width == 0)
             return bad("damaged header: field " + f.name + " has no width");
 
-    desc_ = fields;
-    fields_.clear();
-    fields_.reserve(desc_.size());
-    for (const auto& f : desc_)
-        fields_.push_back(Field(this, f));
+    f_->desc = fields;
 
-    uint64_t whole = (fileSize_ - uint64_t(hdrLen_)) / uint64_t(recLen_);
-    count_ = uint32_t(std::min<uint64_t>(headerCount_, whole));
+    // The records are the whole ones the file holds, whatever the header
+    // counts: an append cut short before its count was written, or another
+    // program's count left behind, must not hide records (the next append
+    // would write over them). A trailing partial record is not one. The
+    // count is put right by the next write.
+    uint64_t whole = (f_->fileSize - uint64_t(f_->hdrLen)) / uint64_t(f_->recLen);
+    f_->count = uint32_t(std::min<uint64_t>(whole, UINT32_MAX - 1));
 
-    rec_.assign(std::size_t(recLen_), ' ');
-    orig_.assign(std::size_t(recLen_), ' ');
-    setEof();
+    attach(f_, conn_->readOnly_);
     return true;
 }
 
 bool Table::readRecordRaw(uint32_t n, char* out)
 {
-    if (n >= cacheFirst_ && n < cacheFirst_ + cacheCount_) {
-        std::memcpy(out, cache_.data() + std::size_t(n - cacheFirst_) * std::size_t(recLen_), std::size_t(recLen_));
+    if (n >= f_->cacheFirst && n < f_->cacheFirst + f_->cacheCount) {
+        std::memcpy(out, f_->cache.data() + std::size_t(n - f_->cacheFirst) * std::size_t(f_->recLen), std::size_t(f_->recLen));
         return true;
     }
     // Read ahead a run of records when the walk goes on from the last run:
     // sequential walks then cost one read per run, while a jump (a seek, a
     // walk in index order) reads a few kilobytes only.
-    const bool sequential = cacheCount_ > 0 && n == cacheFirst_ + cacheCount_;
+    const bool sequential = f_->cacheCount > 0 && n == f_->cacheFirst + f_->cacheCount;
     const std::size_t bytes = sequential || n == 1 ? 256 * 1024 : 4096;
-    uint32_t run = uint32_t(std::max<std::size_t>(1, bytes / std::size_t(recLen_)));
-    run = std::min<uint32_t>(run, count_ - n + 1);
-    cache_.resize(std::size_t(run) * std::size_t(recLen_));
-    uint64_t off = uint64_t(hdrLen_) + uint64_t(n - 1) * uint64_t(recLen_);
-    if (!preadAll(fd_, cache_.data(), cache_.size(), off)) {
-        cacheCount_ = 0;
+    uint32_t run = uint32_t(std::max<std::size_t>(1, bytes / std::size_t(f_->recLen)));
+    run = std::min<uint32_t>(run, f_->count - n + 1);
+    f_->cache.resize(std::size_t(run) * std::size_t(f_->recLen));
+    uint64_t off = uint64_t(f_->hdrLen) + uint64_t(n - 1) * uint64_t(f_->recLen);
+    if (!f_->files->readAll(f_->fd, f_->cache.data(), f_->cache.size(), off)) {
+        f_->cacheCount = 0;
         fail("record " + std::to_string(n) + " cannot be read (" + std::strerror(errno ? errno : EIO) + ")");
         return false;
     }
-    cacheFirst_ = n;
-    cacheCount_ = run;
-    std::memcpy(out, cache_.data(), std::size_t(recLen_));
+    f_->cacheFirst = n;
+    f_->cacheCount = run;
+    std::memcpy(out, f_->cache.data(), std::size_t(f_->recLen));
     return true;
 }
 
@@ -580,7 +719,7 @@ bool Table::loadRecord(uint32_t n)
 
 void Table::setEof()
 {
-    recno_ = count_ + 1;
+    recno_ = f_->count + 1;
     eof_ = true;
     bof_ = false;
     std::memset(rec_.data(), ' ', rec_.size());
@@ -597,6 +736,26 @@ void Table::setBof()
 bool Table::liveAt(uint32_t n)
 {
     return loadRecord(n) && rec_[0] != '*';
+}
+
+bool Table::hasRecordToWrite(const Field* f)
+{
+    if (appending_ || positioned())
+        return true;
+    const char* where = f_->count == 0 ? "the table holds no record"
+                        : bof_      ? "the pointer is before the first record"
+                                    : "the pointer is past the last record";
+    fail("field " + (f ? f->name() : std::string("?")) + ": there is no current record (" + where +
+         "); the value was not stored");
+    return false;
+}
+
+bool Table::beginChange(const Field* f)
+{
+    if (!hasRecordToWrite(f))
+        return false;
+    beginChange();
+    return true;
 }
 
 void Table::beginChange()
@@ -628,7 +787,7 @@ int Table::top()
         return kError;
     if (tag_ >= 0)
         return navigateTag(0, 0);
-    for (uint32_t n = 1; n <= count_; ++n) {
+    for (uint32_t n = 1; n <= f_->count; ++n) {
         if (!loadRecord(n))
             return kError;
         if (rec_[0] != '*')
@@ -644,7 +803,7 @@ int Table::bottom()
         return kError;
     if (tag_ >= 0)
         return navigateTag(1, 0);
-    for (uint32_t n = count_; n >= 1; --n) {
+    for (uint32_t n = f_->count; n >= 1; --n) {
         if (!loadRecord(n))
             return kError;
         if (rec_[0] != '*')
@@ -664,10 +823,12 @@ int Table::skip(long n)
         return positioned() ? kSuccess : (eof_ ? kEof : kBof);
     long step = n > 0 ? 1 : -1;
     long left = n > 0 ? n : -n;
-    int64_t cur = eof_ ? int64_t(count_) + 1 : (bof_ ? 0 : int64_t(recno_));
+    // Before the start the pointer stays on the first record, as xBase keeps
+    // it: a skip forward goes on from there.
+    int64_t cur = eof_ ? int64_t(f_->count) + 1 : int64_t(recno_);
     while (left > 0) {
         cur += step;
-        if (cur > int64_t(count_)) {
+        if (cur > int64_t(f_->count)) {
             setEof();
             return kEof;
         }
@@ -689,12 +850,12 @@ int Table::go(uint32_t record)
 {
     if (leaveRecord() != kSuccess)
         return kError;
-    if (record < 1 || record > count_)
+    if (record < 1 || record > f_->count)
         return fail("there is no record " + std::to_string(record) + " (the table holds " +
-                    std::to_string(count_) + ")");
+                    std::to_string(f_->count) + ")");
     if (!loadRecord(record))
         return kError;
-    if (tag_ >= 0 && index_) {
+    if (tag_ >= 0 && f_->index) {
         // Keep the tag position in step with the record.
         tagKey_.clear();
     }
@@ -703,59 +864,44 @@ int Table::go(uint32_t record)
 
 bool Table::pwriteAll(const void* data, std::size_t n, uint64_t off, std::string& why)
 {
-    const char* p = static_cast<const char*>(data);
-    while (n > 0) {
-        ssize_t w = ::pwrite(fd_, p, n, off_t(off));
-        if (w < 0) {
-            if (errno == EINTR)
-                continue;
-            why = std::strerror(errno);
-            return false;
-        }
-        if (w == 0) {
-            why = "nothing could be written";
-            return false;
-        }
-        p += w;
-        n -= std::size_t(w);
-        off += uint64_t(w);
-    }
-    return true;
+    return f_->files->writeAll(f_->fd, data, n, off, &why);
 }
 
 bool Table::writeHeaderCount(std::string& why)
 {
     // Bytes 1 to 7: date of the last update and the record count, in one write.
-    if (!updateDateTaken_) {
+    if (!f_->updateDateTaken) {
         LocalTime t = now();
-        updateDate_ = Date {t.year, t.month, t.day};
-        updateDateTaken_ = true;
+        f_->updateDate = Date {t.year, t.month, t.day};
+        f_->updateDateTaken = true;
     }
-    const Date& t = updateDate_;
+    const Date& t = f_->updateDate;
     unsigned char b[7];
     b[0] = (unsigned char)(std::clamp(t.year - 1900, 0, 255));
     b[1] = (unsigned char)t.month;
     b[2] = (unsigned char)t.day;
-    putLe32(b + 3, count_);
+    putLe32(b + 3, f_->count);
     if (!pwriteAll(b, sizeof b, 1, why))
         return false;
-    lastUpdate_ = t;
-    headerCount_ = count_;
-    std::memcpy(header_.data() + 1, b, sizeof b);
+    f_->lastUpdate = t;
+    f_->headerCount = f_->count;
+    std::memcpy(f_->header.data() + 1, b, sizeof b);
     // The index flag says exactly whether the production index exists.
-    unsigned char want = indexFileExists_ ? (flags_ | 0x01) : (flags_ & ~0x01);
-    if (want != flags_) {
+    unsigned char want = f_->indexFileExists ? (f_->flags | 0x01) : (f_->flags & ~0x01);
+    if (want != f_->flags) {
         if (!pwriteAll(&want, 1, 28, why))
             return false;
-        flags_ = want;
-        header_[28] = char(want);
+        f_->flags = want;
+        f_->header[28] = char(want);
     }
-    dirtyData_ = true;
+    f_->dirtyData = true;
     return true;
 }
 
 int Table::flushRecord()
 {
+    if (changed_ && !appending_ && !positioned())
+        changed_ = false;  // nothing of it is carried to the record loaded next
     if (!changed_ || appending_ || !positioned())
         return kSuccess;
     if (readOnly_) {
@@ -775,7 +921,8 @@ int Table::flushRecord()
         changed_ = false;
         return fail(why + ": the change to record " + std::to_string(recno_) + " was not saved");
     }
-    uint64_t off = uint64_t(hdrLen_) + uint64_t(recno_ - 1) * uint64_t(recLen_);
+    mergeOthersChanges();
+    uint64_t off = uint64_t(f_->hdrLen) + uint64_t(recno_ - 1) * uint64_t(f_->recLen);
     if (!pwriteAll(rec_.data(), rec_.size(), off, why)) {
         // Put the old bytes back so the record is as it was.
         std::string ignored;
@@ -784,12 +931,13 @@ int Table::flushRecord()
         changed_ = false;
         return fail("record " + std::to_string(recno_) + " cannot be written (" + why + ")");
     }
-    dirtyData_ = true;
-    if (recno_ >= cacheFirst_ && recno_ < cacheFirst_ + cacheCount_)
-        std::memcpy(cache_.data() + std::size_t(recno_ - cacheFirst_) * std::size_t(recLen_), rec_.data(),
+    f_->dirtyData = true;
+    if (recno_ >= f_->cacheFirst && recno_ < f_->cacheFirst + f_->cacheCount)
+        std::memcpy(f_->cache.data() + std::size_t(recno_ - f_->cacheFirst) * std::size_t(f_->recLen), rec_.data(),
                     rec_.size());
     changed_ = false;
-    if (headerCount_ != count_ && !writeHeaderCount(why))
+    afterRecordWritten(recno_);
+    if (f_->headerCount != f_->count && !writeHeaderCount(why))
         return fail("the header cannot be written (" + why + ")");
     if (!updateIndexForChange(orig_.data(), rec_.data(), recno_))
         return kError;
@@ -837,7 +985,7 @@ int Table::append()
         appending_ = false;
         return fail(why + ": the new record was not saved");
     }
-    if (count_ == UINT32_MAX)
+    if (f_->count == UINT32_MAX)
         return fail("the table is full");
     // The index is marked as being changed before the table is: a crash
     // between the two then makes the next open rebuild it.
@@ -845,19 +993,26 @@ int Table::append()
         appending_ = false;
         return fail(why + ": the new record was not saved");
     }
+    // A count that disagrees with the file is put right first, so that at
+    // any moment at most the one record being appended is uncounted.
+    if (f_->headerCount != f_->count && !writeHeaderCount(why)) {
+        appending_ = false;
+        return fail("the header cannot be written (" + why + "): the new record was not saved");
+    }
     rec_[0] = ' ';
     // The record, then the end mark, then the count: a crash at any moment
-    // leaves the table as it was or with the new record counted.
-    uint64_t off = uint64_t(hdrLen_) + uint64_t(count_) * uint64_t(recLen_);
-    std::vector<char>& buf = appendBuf_;
+    // leaves the table as it was, with the new record whole but not yet
+    // counted (the next open finds it), or with it counted.
+    uint64_t off = uint64_t(f_->hdrLen) + uint64_t(f_->count) * uint64_t(f_->recLen);
+    std::vector<char>& buf = f_->appendBuf;
     buf.resize(rec_.size() + 1);
     std::memcpy(buf.data(), rec_.data(), rec_.size());
     buf.back() = 0x1A;
-    const uint64_t oldSize = fileSize_;  // never less than off: the count is of whole records
+    const uint64_t oldSize = f_->fileSize;  // never less than off: the count is of whole records
     auto undo = [&] {
         // Give back what was written and put the end mark back where it was.
         std::string ignored;
-        if (::ftruncate(fd_, off_t(oldSize)) != 0) {
+        if (f_->files->truncate(f_->fd, oldSize) != 0) {
         }
         if (oldSize > off) {
             char eofMark = 0x1A;
@@ -870,27 +1025,58 @@ int Table::append()
         undo();
         return fail("the new record cannot be written (" + why + ")");
     }
-    ++count_;
+    ++f_->count;
     if (!writeHeaderCount(why)) {
-        --count_;
+        --f_->count;
         undo();
         return fail("the header cannot be written (" + why + ")");
     }
-    uint64_t end = off + buf.size();
-    if (fileSize_ > end) {
-        // Whole records past the old count (an append cut short before its
-        // count was written) are gone now: trim the file after the end mark.
-        if (::ftruncate(fd_, off_t(end)) != 0) {
-        }
-    }
-    fileSize_ = end;
+    // The record went after every whole record the file holds, over at most
+    // a partial one, so the file ends at its end mark.
+    f_->fileSize = std::max(f_->fileSize, off + buf.size());
     appending_ = false;
     changed_ = false;
-    recno_ = count_;
+    recno_ = f_->count;
     eof_ = bof_ = false;
     if (!insertIndexKeys(rec_.data(), recno_))
         return kError;
     return kSuccess;
+}
+
+int Table::discardRecordsAfter(uint32_t keep)
+{
+    if (leaveRecord() != kSuccess)
+        return kError;
+    if (keep >= f_->count)
+        return kSuccess;
+    if (readOnly_)
+        return fail("the table is read-only: the records appended could not be taken back");
+    std::string why;
+    if (!markIndexChanging(why))
+        return fail(why + ": the records appended could not be taken back");
+    // The file is cut first and the count written after: a crash between
+    // the two leaves a header counting more than the file holds, which the
+    // next open reads as the records the file holds.
+    const uint64_t end = uint64_t(f_->hdrLen) + uint64_t(keep) * uint64_t(f_->recLen);
+    const char eofMark = 0x1A;
+    if (f_->files->truncate(f_->fd, end) != 0 || !pwriteAll(&eofMark, 1, end, why)) {
+        if (why.empty())
+            why = std::strerror(errno);
+        return fail("the records appended could not be taken back (" + why + ")");
+    }
+    f_->fileSize = end + 1;
+    f_->count = keep;
+    f_->cacheCount = 0;
+    for (Table* h : f_->handles)
+        if (h->recno_ > keep && !h->appending_)
+            h->setEof();
+    setEof();
+    if (!writeHeaderCount(why))
+        return fail("the header cannot be written (" + why + ")");
+    int r = syncToDisk() ? kSuccess : kError;
+    if (!rebuildIndex(""))
+        r = kError;
+    return r;
 }
 
 int Table::appendBlank()
@@ -921,13 +1107,13 @@ int Table::recall()
 
 bool Table::syncToDisk()
 {
-    if (!dirtyData_)
+    if (!f_->dirtyData)
         return true;
-    if (::fdatasync(fd_) != 0) {
+    if (f_->files->sync(f_->fd) != 0) {
         fail(std::string("the table cannot be flushed to disk (") + std::strerror(errno) + ")");
         return false;
     }
-    dirtyData_ = false;
+    f_->dirtyData = false;
     return true;
 }
 
@@ -950,54 +1136,42 @@ int Table::pack()
     std::string why;
     if (!indexWritable(why))
         return fail(why + ": the table was not packed");
+    // What other handles on the table changed is in it before it is packed.
+    flushOthers();
 
     // The packed table is written beside the old one, flushed to disk and
     // renamed over it: a crash leaves one or the other, never a half table.
-    std::string tmp = path_ + ".pack-XXXXXX";
-    std::vector<char> name(tmp.begin(), tmp.end());
-    name.push_back('\0');
-    int out = ::mkstemp(name.data());
+    FileLayer& files = *f_->files;
+    std::string tmp;
+    int out = files.makeTemporary(f_->path + ".pack-", tmp);
     if (out < 0)
         return fail(std::string("the table was not packed: no file can be made beside it (") +
                     std::strerror(errno) + ")");
-    tmp = name.data();
     auto abandon = [&](const std::string& fault) {
-        ::close(out);
-        ::unlink(tmp.c_str());
+        files.close(out);
+        files.remove(tmp);
         return fail("the table was not packed: " + fault);
     };
 
-    std::vector<char> head = header_;
+    std::vector<char> head = f_->header;
     std::vector<char> buf;
     buf.reserve(std::size_t(1) << 20);
     uint32_t kept = 0;
-    uint64_t off = uint64_t(hdrLen_);
-    auto writeOut = [&](const char* p, std::size_t n, uint64_t at) {
-        while (n > 0) {
-            ssize_t w = ::pwrite(out, p, n, off_t(at));
-            if (w <= 0) {
-                if (w < 0 && errno == EINTR)
-                    continue;
-                why = w < 0 ? std::strerror(errno) : "nothing could be written";
-                return false;
-            }
-            p += w;
-            n -= std::size_t(w);
-            at += uint64_t(w);
-        }
-        return true;
-    };
-    std::vector<char> rec(static_cast<std::size_t>(recLen_), 0);
-    for (uint32_t n = 1; n <= count_; ++n) {
+    uint64_t off = uint64_t(f_->hdrLen);
+    auto writeOut = [&](const char* p, std::size_t n, uint64_t at) { return files.writeAll(out, p, n, at, &why); };
+    std::vector<char> rec(static_cast<std::size_t>(f_->recLen), 0);
+    std::vector<uint32_t> renumbered(std::size_t(f_->count) + 1, 0);  // old record number -> new, 0 when removed
+    for (uint32_t n = 1; n <= f_->count; ++n) {
         if (!readRecordRaw(n, rec.data())) {
-            ::close(out);
-            ::unlink(tmp.c_str());
+            files.close(out);
+            files.remove(tmp);
             return kError;
         }
         if (rec[0] == '*')
             continue;
         buf.insert(buf.end(), rec.begin(), rec.end());
         ++kept;
+        renumbered[n] = kept;
         if (buf.size() >= (std::size_t(1) << 20)) {
             if (!writeOut(buf.data(), buf.size(), off))
                 return abandon(why);
@@ -1018,37 +1192,55 @@ int Table::pack()
     if (!writeOut(head.data(), head.size(), 0))
         return abandon(why);
     struct stat st;
-    if (::fstat(fd_, &st) == 0)
+    if (::fstat(f_->fd, &st) == 0)
         ::fchmod(out, st.st_mode & 07777);
-    if (::fsync(out) != 0)
+    if (files.sync(out) != 0)
         return abandon(std::string("it cannot be flushed to disk (") + std::strerror(errno) + ")");
-    if (::close(out) != 0) {
-        ::unlink(tmp.c_str());
+    if (files.close(out) != 0) {
+        files.remove(tmp);
         return fail(std::string("the table was not packed: ") + std::strerror(errno));
     }
     // The old index no longer matches once the packed table is in place:
     // mark it interrupted first, so a crash before the new index is in place
     // makes the next open rebuild it.
     prepareIndexForPack();
-    if (::rename(tmp.c_str(), path_.c_str()) != 0) {
+    if (files.rename(tmp, f_->path) != 0) {
         int e = errno;
-        ::unlink(tmp.c_str());
+        files.remove(tmp);
         return fail(std::string("the table was not packed: it cannot be replaced (") + std::strerror(e) + ")");
     }
-    syncDirectoryOf(path_);
+    syncDirectoryOf(f_->path, files);
 
-    int newFd = ::open(path_.c_str(), O_RDWR | O_CLOEXEC);
-    if (newFd < 0)
-        return fail(std::string("the packed table cannot be opened again (") + std::strerror(errno) + ")");
-    ::close(fd_);
-    fd_ = newFd;
-    header_ = head;
-    count_ = headerCount_ = kept;
-    lastUpdate_ = Date {t.year, t.month, t.day};
-    fileSize_ = off;
-    cacheCount_ = 0;
-    dirtyData_ = false;
+    int newFd = files.open(f_->path, O_RDWR);
+    if (newFd < 0) {
+        // Writes to the old file would be lost: every handle only reads now.
+        for (Table* h : f_->handles)
+            h->readOnly_ = true;
+        return fail(std::string("the packed table cannot be opened again (") + std::strerror(errno) +
+                    "); it is only read until it is opened again");
+    }
+    files.close(f_->fd);
+    f_->fd = newFd;
+    registerOpenTable(f_);
+    f_->header = head;
+    f_->count = f_->headerCount = kept;
+    f_->lastUpdate = Date {t.year, t.month, t.day};
+    f_->fileSize = off;
+    f_->cacheCount = 0;
+    f_->dirtyData = false;
     changed_ = false;
+    // The other handles stay on their records under the new numbers; one
+    // whose record was removed is past the end.
+    for (Table* h : f_->handles) {
+        if (h == this || h->appending_)
+            continue;
+        const uint32_t was = h->recno_;
+        const bool onRecord = !h->eof_ && was >= 1 && was < renumbered.size() && renumbered[was] != 0;
+        if (onRecord)
+            h->recno_ = renumbered[was];
+        else
+            h->setEof();
+    }
     if (!rebuildIndex(""))
         return kError;
     setEof();
@@ -1060,18 +1252,15 @@ int Table::close()
     int r = leaveRecord();
     if (flush() != kSuccess)
         r = kError;
-    closeIndex();
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
-    }
-    conn_->forget(this);  // destroys this table
+    if (!closeFileIfLast())
+        r = kError;
+    conn_->forget(this);  // destroys this handle (and the file's state with its last one)
     return r;
 }
 
 // ---------------------------------------------------------------- connections
 
-Connection::Connection() = default;
+Connection::Connection(FileLayer& files) : files_(&files) {}
 
 Connection::~Connection() { closeAll(); }
 
@@ -1095,7 +1284,7 @@ namespace {
 // Files a pack, a create or an index rebuild writes beside a table and
 // renames into place; one left behind by a process killed in the middle is
 // removed once it is old enough that no other program can still be writing it.
-void removeStaleTemporaries(const std::string& tablePath)
+void removeStaleTemporaries(const std::string& tablePath, FileLayer& files)
 {
     const std::string dir = directoryOf(tablePath);
     const std::string base = baseName(tablePath);
@@ -1117,7 +1306,7 @@ void removeStaleTemporaries(const std::string& tablePath)
         std::string full = dir + std::string(n);
         struct stat st;
         if (::lstat(full.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_mtime < cutoff)
-            ::unlink(full.c_str());
+            files.remove(full);
     }
     ::closedir(d);
 }
@@ -1126,10 +1315,22 @@ void removeStaleTemporaries(const std::string& tablePath)
 Table* Connection::open(std::string_view path)
 {
     auto t = std::unique_ptr<Table>(new Table(this));
-    if (!t->openFile(std::string(path)))
+    std::string p(path);
+    if (baseName(p).find('.') == std::string::npos)
+        p += ".dbf";
+    // A table open already in the process is the same table here.
+    if (auto open = findOpenTable(resolvePath(p), *files_)) {
+        t->attach(open, readOnly_);
+        Table* raw = t.get();
+        tables_.push_back(std::move(t));
+        return raw;
+    }
+    if (!t->openFile(p))
         return nullptr;
+    if (!readOnly_)
+        registerOpenTable(t->f_);
     if (!t->readOnly())
-        removeStaleTemporaries(t->path());
+        removeStaleTemporaries(t->path(), *files_);
     Table* raw = t.get();
     tables_.push_back(std::move(t));
     raw->openIndex();
@@ -1169,6 +1370,9 @@ Table* Connection::create(std::string_view pathIn, const std::vector<FieldSpec>&
     };
     if (safety_ && fileExists(path))
         return bad("the table was not created: the file exists already");
+    if (findOpenTable(path, *files_))
+        return bad("the table was not created: the table is open, and replacing it would lose what is written "
+                   "through it");
     if (fields.empty() || fields.size() > 255)
         return bad("the table was not created: a table has 1 to 255 fields");
     int recLen = 1;
@@ -1228,55 +1432,39 @@ Table* Connection::create(std::string_view pathIn, const std::vector<FieldSpec>&
 
     // Written under a temporary name and renamed into place, so that
     // overwriting a table (safety off) never leaves half of either.
-    std::string tmp = path + ".new-XXXXXX";
-    std::vector<char> name(tmp.begin(), tmp.end());
-    name.push_back('\0');
-    int fd = ::mkstemp(name.data());
+    FileLayer& files = *files_;
+    std::string tmp;
+    int fd = files.makeTemporary(path + ".new-", tmp);
     if (fd < 0)
         return bad(std::string("the table was not created (") + std::strerror(errno) + ")");
-    tmp = name.data();
     ::fchmod(fd, 0666 & ~[] { mode_t m = ::umask(0); ::umask(m); return m; }());
-    bool ok = true;
     std::string why;
-    const unsigned char* wp = h.data();
-    std::size_t left = h.size();
-    while (left > 0) {
-        ssize_t w = ::write(fd, wp, left);
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0) {
-            ok = false;
-            why = w < 0 ? std::strerror(errno) : "nothing could be written";
-            break;
-        }
-        wp += w;
-        left -= std::size_t(w);
-    }
-    if (ok && ::fsync(fd) != 0) {
+    bool ok = files.writeAll(fd, h.data(), h.size(), 0, &why);
+    if (ok && files.sync(fd) != 0) {
         ok = false;
         why = std::strerror(errno);
     }
-    if (::close(fd) != 0 && ok) {
+    if (files.close(fd) != 0 && ok) {
         ok = false;
         why = std::strerror(errno);
     }
-    if (ok && !tags.empty() && !Table::createIndexFor(path, tags, fields, why))
+    if (ok && !tags.empty() && !Table::createIndexFor(path, tags, fields, files, why))
         ok = false;
-    if (ok && ::rename(tmp.c_str(), path.c_str()) != 0) {
+    if (ok && files.rename(tmp, path) != 0) {
         ok = false;
         why = std::strerror(errno);
     }
     if (!ok) {
-        ::unlink(tmp.c_str());
+        files.remove(tmp);
         return bad("the table was not created (" + why + ")");
     }
-    syncDirectoryOf(path);
+    syncDirectoryOf(path, files);
     if (tags.empty()) {
         // A production index left by an earlier table of this name no longer
         // belongs to anything.
         std::string cdx = resolvePath(replaceExtension(path, ".cdx"));
         if (fileExists(cdx))
-            ::unlink(cdx.c_str());
+            files.remove(cdx);
     }
     Table* created = open(path);
     if (created)

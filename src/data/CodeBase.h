@@ -2,7 +2,13 @@
 // The table engine: xBase tables (.dbf) with their production indexes (.cdx).
 //
 // A Connection owns the tables opened in it; a Table has a current record
-// where field reads and writes act. The record being changed reaches the file
+// where field reads and writes act. A file open in several places of the
+// process (in one connection or in several) is one table: every handle on it
+// shares its records, its count and its index, and keeps its own current
+// record, record buffer and tag. A pack or an append through one handle is
+// seen by all; a record written through one is read again by the others
+// positioned on it, and a handle's pending change keeps the fields others
+// wrote meanwhile. The record being changed reaches the file
 // when the record pointer moves, when the table is flushed or closed, or when
 // its connection ends.
 //
@@ -12,6 +18,7 @@
 
 #include "data/Date.h"
 #include "data/FieldDesc.h"
+#include "data/FileLayer.h"
 
 #include <cstdint>
 #include <functional>
@@ -59,6 +66,7 @@ struct FieldSpec {
 
 class Table;
 class Connection;
+struct TableFile;
 
 class Field {
 public:
@@ -79,16 +87,18 @@ public:
 
     // Writes change the current record (or the record being appended).
     // A value that does not fit is refused with an engine error and the
-    // field keeps what it held; a text wider than a C field is cut.
+    // field keeps what it held; a text wider than a C field is cut. Without
+    // a current record (past the end, before the start, an empty table) a
+    // write is refused with an error naming the table and the field.
     bool assign(std::string_view text);  // C: the text; N, F: a number written as text; L: T/F/Y/N; D: yyyymmdd
     bool assignNumber(double value);
     bool assignInteger(long long value);
     bool assignLogical(bool value);
     bool assignDate(const std::optional<Date>& value);
-    void clear();  // blank
+    bool clear();  // blank
     // The bytes as stored, cut or blank-padded to the width: for copying a
     // value between fields of the same type and size.
-    void assignRaw(std::string_view bytes);
+    bool assignRaw(std::string_view bytes);
 
 private:
     friend class Table;
@@ -106,14 +116,14 @@ public:
     Table& operator=(const Table&) = delete;
 
     // What the table is.
-    const std::string& path() const { return path_; }
-    unsigned char version() const { return version_; }
-    int headerLength() const { return hdrLen_; }
-    int recordLength() const { return recLen_; }
-    unsigned char tableFlags() const { return flags_; }
-    unsigned char codePage() const { return codePage_; }
-    Date lastUpdate() const { return lastUpdate_; }
-    uint32_t headerRecordCount() const { return headerCount_; }
+    const std::string& path() const;
+    unsigned char version() const;
+    int headerLength() const;
+    int recordLength() const;
+    unsigned char tableFlags() const;
+    unsigned char codePage() const;
+    Date lastUpdate() const;
+    uint32_t headerRecordCount() const;
     bool readOnly() const { return readOnly_; }
     Connection& connection() { return *conn_; }
 
@@ -121,11 +131,11 @@ public:
     int fieldCount() const { return int(fields_.size()); }
     Field* field(std::string_view name);
     Field* fieldAt(int position);
-    const FieldList& fieldList() const { return desc_; }
+    const FieldList& fieldList() const;
 
     // Navigation. Records marked deleted are passed over by top, bottom and
     // skip; go() reaches any record by number.
-    uint32_t recCount() const { return count_; }
+    uint32_t recCount() const;
     uint32_t recNo() const { return recno_; }
     bool eof() const { return eof_; }
     bool bof() const { return bof_; }
@@ -142,7 +152,7 @@ public:
     bool selectTag(std::string_view name);  // empty name: record order; false when there is no such tag
     std::string selectedTag() const;
     int seek(std::string_view key);          // kSuccess when found under the selected tag
-    CdxIndex* index() { return index_.get(); }
+    CdxIndex* index();
     bool reindex();                          // rebuild the production index from the table
     std::vector<std::string> checkIndex();   // faults of the production index, one line each
 
@@ -154,13 +164,17 @@ public:
     int deleteRecord();  // mark the current record deleted
     int recall();        // remove the mark
     int pack();          // remove the deleted records
+    // Takes back the records past `keep`: for a batch of appends that could
+    // not be finished. The file is cut after record `keep`, its count and
+    // the index put right; the pointer is left past the end.
+    int discardRecordsAfter(uint32_t keep);
     int flush();         // the current record and the file reach the disk
     int close();         // flushes, closes and frees the table
 
     // True when the file on disk holds more whole records than the header
     // counts, or fewer, or lacks its end mark: what the next write repairs.
-    bool needsRepair() const { return headerCount_ != count_; }
-    uint64_t fileSize() const { return fileSize_; }
+    bool needsRepair() const;
+    uint64_t fileSize() const;
 
 private:
     friend class Connection;
@@ -171,8 +185,10 @@ private:
     bool readRecordRaw(uint32_t n, char* out);
     void setEof();
     void setBof();
-    bool positioned() const { return recno_ >= 1 && recno_ <= count_ && !eof_ && !bof_; }
+    bool positioned() const;
     void beginChange();
+    bool beginChange(const Field* f);
+    bool hasRecordToWrite(const Field* f);
     int flushRecord();
     int leaveRecord();
     int fail(const std::string& fault);
@@ -193,24 +209,18 @@ private:
     void prepareIndexForPack();
     void closeIndex();
     static bool createIndexFor(const std::string& tablePath, const std::vector<TagSpec>& tags,
-                               const std::vector<FieldSpec>& fields, std::string& why);
+                               const std::vector<FieldSpec>& fields, FileLayer& files, std::string& why);
     bool liveAt(uint32_t n);
+    void attach(std::shared_ptr<TableFile> file, bool readOnly);
+    void flushOthers();
+    void afterRecordWritten(uint32_t recno);
+    void mergeOthersChanges();
+    bool closeFileIfLast();
 
+    // What every handle on one file shares (see TableFile below).
+    std::shared_ptr<TableFile> f_;
     Connection* conn_;
-    std::string path_;
-    int fd_ = -1;
-    bool readOnly_ = false;
-    unsigned char version_ = 0x03;
-    unsigned char flags_ = 0;
-    unsigned char codePage_ = 0;
-    Date lastUpdate_ {};
-    int hdrLen_ = 0;
-    int recLen_ = 0;
-    uint32_t headerCount_ = 0;  // as the header says
-    uint32_t count_ = 0;        // whole records the table holds
-    uint64_t fileSize_ = 0;
-    std::vector<char> header_;  // the header as read: kept for pack
-    FieldList desc_;
+    bool readOnly_ = false;  // this handle only reads (its connection's choice, or the file's)
     std::vector<Field> fields_;
 
     std::vector<char> rec_;   // the current record, or the one being appended
@@ -220,28 +230,17 @@ private:
     bool bof_ = false;
     bool changed_ = false;
     bool appending_ = false;
-    bool dirtyData_ = false;  // written since the last sync to disk
-
-    std::vector<char> appendBuf_;
-    Date updateDate_ {};  // the date written as the last update, taken at the first write
-    bool updateDateTaken_ = false;
-
-    std::vector<char> cache_;  // a run of records read ahead
-    uint32_t cacheFirst_ = 0;
-    uint32_t cacheCount_ = 0;
-
-    std::unique_ptr<CdxIndex> index_;
-    std::string indexPath_;
-    bool indexFileExists_ = false;  // a .cdx lies beside the table (readable or not)
-    bool indexUnreadable_ = false;  // it does, but its tags cannot be read
-    bool indexBroken_ = false;      // found damaged and not rebuilt (read-only table)
     int tag_ = -1;  // selected tag, -1 for record order
     std::string tagKey_;  // key of the current record under the selected tag
 };
 
 class Connection {
 public:
-    Connection();
+    // Tables of this connection reach their files through `files` (the
+    // operating system's by default). A table file is shared by the handles
+    // of every connection on the same file layer.
+    explicit Connection(FileLayer& files = posixFiles());
+    FileLayer& files() const { return *files_; }
     ~Connection();  // closes every table still open in it
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
@@ -270,6 +269,7 @@ public:
 private:
     friend class Table;
     void forget(Table* t);
+    FileLayer* files_;
     bool safety_ = true;
     bool readOnly_ = false;
     int error_ = 0;

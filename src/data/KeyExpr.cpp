@@ -130,8 +130,8 @@ std::string formatNumber(double value, int width, int decimals)
         return {};
     if (decimals < 0)
         decimals = 0;
-    if (decimals > 15)
-        decimals = 15;
+    if (decimals > 18)
+        decimals = 18;
     if (!std::isfinite(value) || std::fabs(value) >= 1e30)
         return std::string(width, '*');
     bool neg = value < 0;

@@ -168,16 +168,10 @@ std::string replaceExtension(std::string_view path, std::string_view ext)
     return dir + base + std::string(ext);
 }
 
-void syncDirectoryOf(std::string_view path)
+void syncDirectoryOf(std::string_view path, FileLayer& files)
 {
     std::string dir = directoryOf(path);
-    if (dir.empty())
-        dir = ".";
-    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
+    files.syncDirectory(dir.empty() ? "." : dir);
 }
 
 bool copyFile(std::string_view sourceIn, std::string_view targetIn, std::string* error)
@@ -274,43 +268,40 @@ void removeLeftoverCopies(std::string_view targetIn)
         ::unlink(f.c_str());
 }
 
-bool writeFileDurably(std::string_view pathIn, std::string_view text, std::string* error)
+bool writeFileDurably(std::string_view pathIn, std::string_view text, std::string* error, FileLayer& files)
 {
     const std::string path(pathIn);
     const std::string tmp = path + ".new";
     auto fail = [&](const std::string& why) {
         if (error)
             *error = path + ": " + why;
-        ::unlink(tmp.c_str());
+        files.remove(tmp);
         return false;
     };
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    int fd = files.open(tmp, O_WRONLY | O_CREAT | O_TRUNC, 0666);
     if (fd < 0)
         return fail(std::strerror(errno));
-    const char* p = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-        ssize_t w = ::write(fd, p, left);
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0) {
-            const std::string why = w < 0 ? std::strerror(errno) : "nothing could be written";
-            ::close(fd);
-            return fail(why);
-        }
-        p += w;
-        left -= std::size_t(w);
+    std::string why;
+    bool ok = files.writeAll(fd, text.data(), text.size(), 0, &why);
+    if (ok && files.sync(fd) != 0) {
+        why = std::strerror(errno);
+        ok = false;
     }
-    if (::fsync(fd) != 0) {
-        const std::string why = std::strerror(errno);
-        ::close(fd);
+    if (files.close(fd) != 0 && ok) {
+        why = std::strerror(errno);
+        ok = false;
+    }
+    if (ok && files.rename(tmp, path) != 0) {
+        why = std::strerror(errno);
+        ok = false;
+    }
+    if (!ok)
         return fail(why);
+    if (files.syncDirectory(directoryOf(path).empty() ? "." : directoryOf(path)) != 0) {
+        if (error)
+            *error = path + ": its directory cannot be flushed to disk (" + std::strerror(errno) + ")";
+        return false;
     }
-    if (::close(fd) != 0)
-        return fail(std::strerror(errno));
-    if (::rename(tmp.c_str(), path.c_str()) != 0)
-        return fail(std::strerror(errno));
-    syncDirectoryOf(path);
     return true;
 }
 

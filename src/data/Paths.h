@@ -8,6 +8,10 @@
 // of its name. A name that does not exist in any case comes back as written,
 // so a create uses the name as the program spells it.
 
+#include "data/FileLayer.h"
+
+#include "data/FileLayer.h"
+
 #include <string>
 #include <string_view>
 
@@ -39,9 +43,10 @@ bool copyFile(std::string_view source, std::string_view target, std::string* err
 void removeLeftoverCopies(std::string_view target);
 
 // Writes a small file whole or not at all: beside its name, flushed to the
-// disk, renamed into place, the directory flushed. False (and `error` in
-// plain words) on failure, with nothing left behind.
-bool writeFileDurably(std::string_view path, std::string_view text, std::string* error = nullptr);
+// disk, renamed into place, the directory flushed, through `files`. False
+// (and `error` in plain words) on failure, with nothing left behind.
+bool writeFileDurably(std::string_view path, std::string_view text, std::string* error = nullptr,
+                      FileLayer& files = posixFiles());
 
 // Flushes a file's contents to the disk; false (and `error`) on failure.
 bool syncFile(std::string_view path, std::string* error = nullptr);
@@ -59,6 +64,6 @@ std::string replaceExtension(std::string_view path, std::string_view ext);
 std::string directoryOf(std::string_view path);  // with a trailing '/', or "" for a bare name
 
 // Makes the directory entry of a file durable after a rename or create.
-void syncDirectoryOf(std::string_view path);
+void syncDirectoryOf(std::string_view path, FileLayer& files = posixFiles());
 
 }  // namespace xb

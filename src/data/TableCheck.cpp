@@ -68,6 +68,10 @@ std::vector<std::string> checkTableFile(const std::string& path)
     if (t->headerRecordCount() > whole)
         faults.push_back("the header counts " + std::to_string(t->headerRecordCount()) +
                          " records but the file holds only " + std::to_string(whole));
+    else if (t->headerRecordCount() < whole)
+        faults.push_back("the header counts " + std::to_string(t->headerRecordCount()) +
+                         " records but the file holds " + std::to_string(whole) +
+                         " whole records (the next write counts them)");
 
     const FieldList& fields = t->fieldList();
     std::size_t shown = 0;

@@ -5,6 +5,7 @@
 #include "data/Cdx.h"
 #include "data/CodeBase.h"
 #include "data/Paths.h"
+#include "data/TableFile.h"
 
 #include <cerrno>
 #include <cstring>
@@ -38,12 +39,10 @@ FieldList descFromSpecs(const std::vector<FieldSpec>& specs)
 // A temporary name beside `path`, for a file renamed into place when whole.
 // Readable by the site's other programs as the file it replaces is, or as a
 // new file is made under the process's umask.
-std::string tempBeside(const std::string& path)
+std::string tempBeside(const std::string& path, FileLayer& files)
 {
-    std::string tmp = path + ".new-XXXXXX";
-    std::vector<char> name(tmp.begin(), tmp.end());
-    name.push_back('\0');
-    int fd = ::mkstemp(name.data());
+    std::string name;
+    int fd = files.makeTemporary(path + ".new-", name);
     if (fd < 0)
         return {};
     struct stat st;
@@ -54,30 +53,30 @@ std::string tempBeside(const std::string& path)
         ::umask(mask);
         ::fchmod(fd, 0666 & ~mask);
     }
-    ::close(fd);
-    return name.data();
+    files.close(fd);
+    return name;
 }
 }  // namespace
 
 bool Table::createIndexFor(const std::string& tablePath, const std::vector<TagSpec>& tags,
-                           const std::vector<FieldSpec>& fields, std::string& why)
+                           const std::vector<FieldSpec>& fields, FileLayer& files, std::string& why)
 {
     std::string cdx = resolvePath(replaceExtension(tablePath, ".cdx"));
-    std::string tmp = tempBeside(cdx);
+    std::string tmp = tempBeside(cdx, files);
     if (tmp.empty()) {
         why = std::string("the index cannot be written (") + std::strerror(errno) + ")";
         return false;
     }
     std::string fault;
     if (!CdxIndex::build(tmp, tags, descFromSpecs(fields), 0, [](uint32_t) -> RecordPtr { return nullptr; },
-                         fault)) {
-        ::unlink(tmp.c_str());
+                         fault, files)) {
+        files.remove(tmp);
         why = "the index cannot be written: " + fault;
         return false;
     }
-    if (::rename(tmp.c_str(), cdx.c_str()) != 0) {
+    if (files.rename(tmp, cdx) != 0) {
         why = std::string("the index cannot be put in place (") + std::strerror(errno) + ")";
-        ::unlink(tmp.c_str());
+        files.remove(tmp);
         return false;
     }
     return true;
@@ -85,90 +84,93 @@ bool Table::createIndexFor(const std::string& tablePath, const std::vector<TagSp
 
 void Table::openIndex()
 {
-    indexPath_ = resolvePath(replaceExtension(path_, ".cdx"));
-    indexFileExists_ = fileExists(indexPath_);
-    if (!indexFileExists_)
+    f_->indexPath = resolvePath(replaceExtension(f_->path, ".cdx"));
+    f_->indexFileExists = fileExists(f_->indexPath);
+    if (!f_->indexFileExists)
         return;
     std::string fault;
-    index_ = CdxIndex::open(indexPath_, desc_, fault, readOnly_);
-    if (!index_) {
+    f_->index = CdxIndex::open(f_->indexPath, f_->desc, fault, readOnly_, *f_->files);
+    if (!f_->index) {
         // Without its tag directory the tags are not known, so the index
         // cannot be rebuilt: the table is used in record order, and the
         // administrator is told.
-        reportError(indexPath_, "the index cannot be read (" + fault +
+        reportError(f_->indexPath, "the index cannot be read (" + fault +
                                     "); the table is used without it");
-        indexUnreadable_ = true;
+        f_->indexUnreadable = true;
         return;
     }
     // An index left in the middle of a change is rebuilt; a read-only open
     // (a check) leaves it to be reported.
-    if (index_->foundInterrupted() && !readOnly_)
+    if (f_->index->foundInterrupted() && !readOnly_)
         rebuildIndex("the index was left in the middle of a change");
 }
 
 bool Table::rebuildIndex(const std::string& reason)
 {
-    if (!index_)
+    if (!f_->index)
         return true;
     std::vector<TagSpec> tags;
-    for (int i = 0; i < index_->tagCount(); ++i)
-        tags.push_back(index_->tag(i));
-    std::string selected = tag_ >= 0 ? index_->tag(tag_).name : std::string();
+    for (int i = 0; i < f_->index->tagCount(); ++i)
+        tags.push_back(f_->index->tag(i));
+    std::string selected = tag_ >= 0 ? f_->index->tag(tag_).name : std::string();
     if (readOnly_) {
         if (!reason.empty())
-            reportError(indexPath_, reason + "; the table is read-only, so the index was not rebuilt");
-        indexBroken_ = true;
+            reportError(f_->indexPath, reason + "; the table is read-only, so the index was not rebuilt");
+        f_->indexBroken = true;
         return false;
     }
     std::string fault;
     // The old index is let go without clearing its marker: should the
     // rebuild not finish, the next open rebuilds again.
-    index_->abandon();
-    index_.reset();
+    f_->index->abandon();
+    f_->index.reset();
     tag_ = -1;
 
     // The new index is written beside the old one and renamed into place.
-    std::string tmp = tempBeside(indexPath_);
-    std::vector<char> rec(static_cast<std::size_t>(recLen_), 0);
+    FileLayer& files = *f_->files;
+    std::string tmp = tempBeside(f_->indexPath, files);
+    std::vector<char> rec(static_cast<std::size_t>(f_->recLen), 0);
     bool ok = !tmp.empty() &&
-              CdxIndex::build(tmp, tags, desc_, count_,
+              CdxIndex::build(tmp, tags, f_->desc, f_->count,
                               [&](uint32_t n) -> RecordPtr {
                                   return readRecordRaw(n, rec.data()) ? rec.data() : nullptr;
                               },
-                              fault);
-    if (ok && ::rename(tmp.c_str(), indexPath_.c_str()) != 0) {
+                              fault, files);
+    if (ok && files.rename(tmp, f_->indexPath) != 0) {
         fault = std::strerror(errno);
         ok = false;
     }
     if (!ok) {
         if (!tmp.empty())
-            ::unlink(tmp.c_str());
-        reportError(indexPath_, (reason.empty() ? std::string("the index") : reason) +
+            files.remove(tmp);
+        reportError(f_->indexPath, (reason.empty() ? std::string("the index") : reason) +
                                     ": it could not be rebuilt (" + fault + ")");
         conn_->error_ = kError;
     } else if (!reason.empty()) {
-        reportError(indexPath_, reason + "; it was rebuilt from the table");
+        reportError(f_->indexPath, reason + "; it was rebuilt from the table");
     }
-    syncDirectoryOf(indexPath_);
-    index_ = CdxIndex::open(indexPath_, desc_, fault, readOnly_);
-    if (!index_) {
-        indexUnreadable_ = true;
+    syncDirectoryOf(f_->indexPath, files);
+    f_->index = CdxIndex::open(f_->indexPath, f_->desc, fault, f_->readOnly, files);
+    if (!f_->index) {
+        f_->indexUnreadable = true;
+        for (Table* h : f_->handles)
+            h->tag_ = -1;
         return false;
     }
-    indexBroken_ = false;
+    f_->indexBroken = false;
     if (!selected.empty())
-        tag_ = index_->findTag(selected);
+        tag_ = f_->index->findTag(selected);
     return ok;
 }
 
 bool Table::indexWritable(std::string& why)
 {
-    if (!index_)
+    if (!f_->index)
         return true;
-    for (int i = 0; i < index_->tagCount(); ++i) {
+    for (int i = 0; i < f_->index->tagCount(); ++i) {
         std::string reason;
-        if (!index_->usable(i, &reason)) {
-            const TagSpec& t = index_->tag(i);
+        if (!f_->index->usable(i, &reason)) {
+            const TagSpec& t = f_->index->tag(i);
             why = "the index tag " + t.name + " (" + t.keyExpr +
                   (t.forExpr.empty() ? std::string() : " FOR " + t.forExpr) +
                   ") cannot be kept up to date: " + reason;
@@ -180,10 +182,10 @@ bool Table::indexWritable(std::string& why)
 
 bool Table::markIndexChanging(std::string& why)
 {
-    if (!index_)
+    if (!f_->index)
         return true;
     std::string fault;
-    if (index_->markInterrupted(fault))
+    if (f_->index->markInterrupted(fault))
         return true;
     why = "the index cannot be written (" + fault + ")";
     return false;
@@ -191,44 +193,44 @@ bool Table::markIndexChanging(std::string& why)
 
 bool Table::insertIndexKeys(const char* rec, uint32_t recno)
 {
-    if (!index_)
+    if (!f_->index)
         return true;
-    for (int i = 0; i < index_->tagCount(); ++i) {
-        auto key = index_->recordKey(i, rec);
+    for (int i = 0; i < f_->index->tagCount(); ++i) {
+        auto key = f_->index->recordKey(i, rec);
         if (!key)
             continue;
         std::string fault;
-        if (!index_->insert(i, *key, recno, fault))
-            return rebuildIndex("the index tag " + index_->tag(i).name + " is damaged (" + fault + ")");
+        if (!f_->index->insert(i, *key, recno, fault))
+            return rebuildIndex("the index tag " + f_->index->tag(i).name + " is damaged (" + fault + ")");
     }
     return true;
 }
 
 bool Table::updateIndexForChange(const char* oldRec, const char* newRec, uint32_t recno)
 {
-    if (!index_)
+    if (!f_->index)
         return true;
-    for (int i = 0; i < index_->tagCount(); ++i) {
-        auto oldKey = index_->recordKey(i, oldRec);
-        auto newKey = index_->recordKey(i, newRec);
+    for (int i = 0; i < f_->index->tagCount(); ++i) {
+        auto oldKey = f_->index->recordKey(i, oldRec);
+        auto newKey = f_->index->recordKey(i, newRec);
         if (oldKey == newKey)
             continue;
         std::string fault;
-        if (oldKey && !index_->remove(i, *oldKey, recno, fault))
-            return rebuildIndex("the index tag " + index_->tag(i).name + " is damaged (" + fault + ")");
-        if (newKey && !index_->insert(i, *newKey, recno, fault))
-            return rebuildIndex("the index tag " + index_->tag(i).name + " is damaged (" + fault + ")");
+        if (oldKey && !f_->index->remove(i, *oldKey, recno, fault))
+            return rebuildIndex("the index tag " + f_->index->tag(i).name + " is damaged (" + fault + ")");
+        if (newKey && !f_->index->insert(i, *newKey, recno, fault))
+            return rebuildIndex("the index tag " + f_->index->tag(i).name + " is damaged (" + fault + ")");
     }
     return true;
 }
 
 bool Table::flushIndex()
 {
-    if (!index_)
+    if (!f_->index)
         return true;
     std::string fault;
-    if (!index_->flush(fault)) {
-        reportError(indexPath_, "the index cannot be written (" + fault + ")");
+    if (!f_->index->flush(fault)) {
+        reportError(f_->indexPath, "the index cannot be written (" + fault + ")");
         conn_->error_ = kError;
         return false;
     }
@@ -237,31 +239,31 @@ bool Table::flushIndex()
 
 void Table::prepareIndexForPack()
 {
-    if (!index_)
+    if (!f_->index)
         return;
     std::string fault;
-    index_->markInterrupted(fault);
+    f_->index->markInterrupted(fault);
 }
 
 void Table::closeIndex()
 {
-    if (!index_)
+    if (!f_->index)
         return;
     std::string fault;
-    if (!index_->close(fault)) {
-        reportError(indexPath_, "the index cannot be written (" + fault + ")");
+    if (!f_->index->close(fault)) {
+        reportError(f_->indexPath, "the index cannot be written (" + fault + ")");
         conn_->error_ = kError;
     }
-    index_.reset();
+    f_->index.reset();
 }
 
-int Table::tagCount() const { return index_ ? index_->tagCount() : 0; }
+int Table::tagCount() const { return f_->index ? f_->index->tagCount() : 0; }
 
 std::vector<std::string> Table::tagNames() const
 {
     std::vector<std::string> names;
     for (int i = 0; i < tagCount(); ++i)
-        names.push_back(index_->tag(i).name);
+        names.push_back(f_->index->tag(i).name);
     return names;
 }
 
@@ -271,22 +273,22 @@ bool Table::selectTag(std::string_view name)
         tag_ = -1;
         return true;
     }
-    if (!index_)
+    if (!f_->index)
         return false;
-    int t = index_->findTag(name);
+    int t = f_->index->findTag(name);
     if (t < 0)
         return false;
     tag_ = t;
     return true;
 }
 
-std::string Table::selectedTag() const { return index_ && tag_ >= 0 ? index_->tag(tag_).name : std::string(); }
+std::string Table::selectedTag() const { return f_->index && tag_ >= 0 ? f_->index->tag(tag_).name : std::string(); }
 
 // Loads the record of an index entry; false when the entry names a record
 // the table does not hold (the index is then damaged).
 bool Table::loadEntry(const IndexEntry& e, bool& live)
 {
-    if (e.recno < 1 || e.recno > count_)
+    if (e.recno < 1 || e.recno > f_->count)
         return false;
     if (!loadRecord(e.recno))
         return false;
@@ -302,14 +304,14 @@ int Table::navigateTag(int how, long n)
         int r = navigateTagOnce(how, n);
         if (r != kBroken)
             return r;
-        std::string fault = index_ ? index_->lastFault() : std::string();
+        std::string fault = f_->index ? f_->index->lastFault() : std::string();
         uint32_t at = recno_;
         bool wasEof = eof_;
         std::string tagName = selectedTag();
         if (!rebuildIndex("the index is damaged (" + fault + ")") || !selectTag(tagName))
             return fail("the index cannot be used");
         // Start again from where the move began.
-        if (how == 2 && !wasEof && at >= 1 && at <= count_)
+        if (how == 2 && !wasEof && at >= 1 && at <= f_->count)
             loadRecord(at);
     }
     return fail("the index is damaged and could not be repaired");
@@ -322,10 +324,10 @@ int Table::navigateTagOnce(int how, long n)
     long left = 0;
     bool forward = true;
     if (how == 0) {
-        s = index_->first(tag_, e);
+        s = f_->index->first(tag_, e);
         left = 0;
     } else if (how == 1) {
-        s = index_->last(tag_, e);
+        s = f_->index->last(tag_, e);
         forward = false;
     } else {
         if (n == 0)
@@ -335,25 +337,27 @@ int Table::navigateTagOnce(int how, long n)
         if (eof_) {
             if (forward)
                 return kEof;
-            s = index_->last(tag_, e);
+            s = f_->index->last(tag_, e);
             --left;
-        } else if (bof_) {
-            if (!forward)
-                return kBof;
-            s = index_->first(tag_, e);
+        } else if (bof_ && !forward) {
+            return kBof;
+        } else if (bof_ && (recno_ < 1 || recno_ > f_->count)) {
+            s = f_->index->first(tag_, e);
             --left;
         } else {
+            // On a record, or before the start (the pointer then stays on
+            // the first record in tag order and a skip goes on from it).
             IndexEntry from;
-            auto key = index_->recordKey(tag_, rec_.data());
+            auto key = f_->index->recordKey(tag_, rec_.data());
             if (!key) {
                 // The current record is not in this tag (its FOR clause
                 // leaves it out): continue from where its key would be.
-                s = forward ? index_->first(tag_, e) : index_->last(tag_, e);
+                s = forward ? f_->index->first(tag_, e) : f_->index->last(tag_, e);
                 --left;
             } else {
                 from.key = *key;
                 from.recno = recno_;
-                s = forward ? index_->next(tag_, from, e) : index_->prev(tag_, from, e);
+                s = forward ? f_->index->next(tag_, from, e) : f_->index->prev(tag_, from, e);
                 --left;  // the entry reached is the first step
             }
         }
@@ -380,7 +384,7 @@ int Table::navigateTagOnce(int how, long n)
             --left;
         }
         IndexEntry from = e;
-        s = forward ? index_->next(tag_, from, e) : index_->prev(tag_, from, e);
+        s = forward ? f_->index->next(tag_, from, e) : f_->index->prev(tag_, from, e);
     }
 }
 
@@ -388,16 +392,16 @@ int Table::seek(std::string_view text)
 {
     if (leaveRecord() != kSuccess)
         return kError;
-    if (!index_ || tag_ < 0)
+    if (!f_->index || tag_ < 0)
         return fail("seek without an index tag selected");
     for (int attempt = 0; attempt < 2; ++attempt) {
-        auto key = index_->seekKey(tag_, text);
+        auto key = f_->index->seekKey(tag_, text);
         if (!key) {
             setEof();
             return kEof;
         }
         IndexEntry e;
-        IdxStatus s = index_->seek(tag_, *key, e);
+        IdxStatus s = f_->index->seek(tag_, *key, e);
         bool broken = false;
         while (s == IdxStatus::Ok) {
             bool live = false;
@@ -410,14 +414,14 @@ int Table::seek(std::string_view text)
             if (live)
                 return kSuccess;
             IndexEntry from = e;
-            s = index_->next(tag_, from, e);
+            s = f_->index->next(tag_, from, e);
         }
         if (s == IdxStatus::Broken)
             broken = true;
         if (!broken) {
             // Not found: positioned after where the key would stand.
             IndexEntry near;
-            IdxStatus ns = index_->seekNear(tag_, *key, near);
+            IdxStatus ns = f_->index->seekNear(tag_, *key, near);
             while (ns == IdxStatus::Ok) {
                 bool live = false;
                 if (!loadEntry(near, live)) {
@@ -427,7 +431,7 @@ int Table::seek(std::string_view text)
                 if (live)
                     return kAfter;
                 IndexEntry from = near;
-                ns = index_->next(tag_, from, near);
+                ns = f_->index->next(tag_, from, near);
             }
             if (ns == IdxStatus::Broken)
                 broken = true;
@@ -437,7 +441,7 @@ int Table::seek(std::string_view text)
             }
         }
         std::string tagName = selectedTag();
-        if (!rebuildIndex("the index is damaged (" + index_->lastFault() + ")") || !selectTag(tagName))
+        if (!rebuildIndex("the index is damaged (" + f_->index->lastFault() + ")") || !selectTag(tagName))
             return fail("the index cannot be used");
     }
     return fail("the index is damaged and could not be repaired");
@@ -447,8 +451,8 @@ bool Table::reindex()
 {
     if (leaveRecord() != kSuccess)
         return false;
-    if (!index_) {
-        if (indexUnreadable_)
+    if (!f_->index) {
+        if (f_->indexUnreadable)
             return fail("the index cannot be read, so its tags are not known: it was not rebuilt") == kSuccess;
         return true;
     }
@@ -458,16 +462,16 @@ bool Table::reindex()
 std::vector<std::string> Table::checkIndex()
 {
     std::vector<std::string> faults;
-    if (indexUnreadable_) {
-        faults.push_back("the index " + baseName(indexPath_) + " cannot be read");
+    if (f_->indexUnreadable) {
+        faults.push_back("the index " + baseName(f_->indexPath) + " cannot be read");
         return faults;
     }
-    if (!index_)
+    if (!f_->index)
         return faults;
-    if (index_->foundInterrupted())
+    if (f_->index->foundInterrupted())
         faults.push_back("the index was left in the middle of a change");
-    std::vector<char> rec(static_cast<std::size_t>(recLen_), 0);
-    for (auto& f : index_->check(count_, [&](uint32_t n) -> RecordPtr {
+    std::vector<char> rec(static_cast<std::size_t>(f_->recLen), 0);
+    for (auto& f : f_->index->check(f_->count, [&](uint32_t n) -> RecordPtr {
              return readRecordRaw(n, rec.data()) ? rec.data() : nullptr;
          }))
         faults.push_back(f);

@@ -315,9 +315,47 @@ std::optional<Pending> parsePending(const std::string& text)
     return p;
 }
 
-bool writeDurably(const std::string& path, const std::string& text, std::string& why)
+// The journal's file layer: the connection's when the store works in one.
+xb::FileLayer& filesOf(xb::Connection* c) { return c ? c->files() : xb::posixFiles(); }
+
+// Writes the whole file under a temporary name, syncs it and renames it into
+// place: the file is there whole, or as it was.
+bool writeDurably(xb::FileLayer& files, const std::string& path, const std::string& text, std::string& why)
 {
-    return xb::writeFileDurably(path, text, &why);
+    return xb::writeFileDurably(path, text, &why, files);
+}
+
+// The journal's text; nothing when there is no journal. `unreadable` when
+// it exists but cannot be read.
+std::optional<std::string> readJournal(xb::FileLayer& files, const std::string& path, bool& unreadable)
+{
+    unreadable = false;
+    int fd = files.open(path, O_RDONLY);
+    if (fd < 0) {
+        unreadable = errno != ENOENT;
+        return std::nullopt;
+    }
+    uint64_t size = 0;
+    std::string text;
+    bool ok = files.size(fd, size) == 0 && size < (1u << 20);
+    if (ok) {
+        text.resize(std::size_t(size));
+        ok = files.readAll(fd, text.data(), text.size(), 0);
+    }
+    files.close(fd);
+    if (!ok) {
+        unreadable = true;
+        return std::nullopt;
+    }
+    return text;
+}
+
+// Removes the journal once the tables agree with it; the removal reaches
+// the disk before the next move can write a new one.
+void removeJournal(xb::FileLayer& files, const std::string& path)
+{
+    files.remove(path);
+    xb::syncDirectoryOf(path, files);
 }
 
 }  // namespace
@@ -543,8 +581,13 @@ TicketStore::AddResult TicketStore::addOpen(const TicketRecord& ticket, const xb
         ok = util::replace(tt, "remarks", ticket.remarks);
     if (!ok || t->append() != xb::kSuccess)
         return result;
-    // The record is in the table; a failure to flush it to the disk has been
-    // reported by the engine, and the ticket is there for the second weighing.
+    // Stored means on the disk: a ticket that cannot be flushed there is
+    // taken back (marked deleted) and reported not saved.
+    const uint32_t appended = t->recNo();
+    if (t->flush() != xb::kSuccess) {
+        takeBack(t.get(), appended);
+        return result;
+    }
     t.close();
     result.outcome = Outcome::kDone;
     result.number = number;
@@ -590,11 +633,14 @@ namespace {
 // but the old record could not be removed (the record of the move stays).
 enum class Settled { kNotMoved, kMoved, kCopiedOnly };
 
-Outcome outcomeOf(Settled s)
+// A move whose tables could not be read to tell where the ticket is counts
+// as not saved: nothing is printed for a ticket that may not be stored, and
+// the next operation settles the move from its record.
+Outcome outcomeOf(Settled s, bool readable)
 {
     switch (s) {
     case Settled::kMoved: return Outcome::kDone;
-    case Settled::kCopiedOnly: return Outcome::kLeftBehind;
+    case Settled::kCopiedOnly: return readable ? Outcome::kLeftBehind : Outcome::kNotSaved;
     default: return Outcome::kNotSaved;
     }
 }
@@ -630,8 +676,7 @@ Settled settle(const TicketStore& store, xb::Connection* connection, const Pendi
             source->pack();
         }
     }
-    ::unlink(store.pendingPath().c_str());
-    xb::syncDirectoryOf(store.pendingPath());
+    removeJournal(filesOf(connection), store.pendingPath());
     return copied ? Settled::kMoved : Settled::kNotMoved;
 }
 
@@ -699,7 +744,7 @@ MoveResult TicketStore::complete(long number, const std::optional<std::string>& 
     p.copy = {day->recCount() + 1, number, util::fetch(d, "customer"), util::fetch(d, "in_date"),
               util::fetch(d, "in_time")};
     std::string why;
-    if (!writeDurably(pendingPath(), textOf(p), why)) {
+    if (!writeDurably(filesOf(connection_), pendingPath(), textOf(p), why)) {
         xb::reportError(pendingPath(), "the ticket was not completed: the move cannot be recorded (" + why + ")");
         return result;
     }
@@ -709,7 +754,8 @@ MoveResult TicketStore::complete(long number, const std::optional<std::string>& 
         day.close();
         open.close();
         bool readable = true;
-        result.outcome = outcomeOf(settle(*this, connection_, p, readable));
+        const Settled settled = settle(*this, connection_, p, readable);
+        result.outcome = outcomeOf(settled, readable);
         return result;
     };
 
@@ -727,7 +773,7 @@ MoveResult TicketStore::complete(long number, const std::optional<std::string>& 
     open->pack();
     day.close();
     open.close();
-    ::unlink(pendingPath().c_str());
+    removeJournal(filesOf(connection_), pendingPath());
     result.outcome = Outcome::kDone;
     return result;
 }
@@ -790,14 +836,15 @@ MoveResult TicketStore::renumber(long oldNumber, long newNumber, const Completed
     p.copy = {day->recCount() + 1, newNumber, util::fetch(d, "customer"), util::fetch(d, "in_date"),
               util::fetch(d, "in_time")};
     std::string why;
-    if (!writeDurably(pendingPath(), textOf(p), why)) {
+    if (!writeDurably(filesOf(connection_), pendingPath(), textOf(p), why)) {
         xb::reportError(pendingPath(), "the ticket was not renumbered: the move cannot be recorded (" + why + ")");
         return result;
     }
     auto fail = [&] {
         day.close();
         bool readable = true;
-        result.outcome = outcomeOf(settle(*this, connection_, p, readable));
+        const Settled settled = settle(*this, connection_, p, readable);
+        result.outcome = outcomeOf(settled, readable);
         return result;
     };
     if (day->append() != xb::kSuccess)
@@ -812,7 +859,7 @@ MoveResult TicketStore::renumber(long oldNumber, long newNumber, const Completed
         return fail();
     day->pack();
     day.close();
-    ::unlink(pendingPath().c_str());
+    removeJournal(filesOf(connection_), pendingPath());
     result.outcome = Outcome::kDone;
     return result;
 }
@@ -820,16 +867,19 @@ MoveResult TicketStore::renumber(long oldNumber, long newNumber, const Completed
 bool TicketStore::recoverPending()
 {
     const std::string file = pendingPath();
-    if (::access(file.c_str(), F_OK) != 0)
+    bool unreadable = false;
+    std::optional<std::string> text = readJournal(filesOf(connection_), file, unreadable);
+    if (unreadable) {
+        xb::reportError(file, "the record of a ticket move cannot be read: no ticket is moved until it can");
+        return false;
+    }
+    if (!text)
         return true;
-    std::ifstream in(file, std::ios::binary);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    in.close();
-    std::optional<Pending> p = parsePending(text);
+    std::optional<Pending> p = parsePending(*text);
     if (!p) {
         // Cut short while it was written: the move it was to record never
         // began (the record is on the disk before the first table write).
-        ::unlink(file.c_str());
+        removeJournal(filesOf(connection_), file);
         return true;
     }
     bool readable = true;

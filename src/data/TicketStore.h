@@ -77,7 +77,9 @@ enum class Outcome {
     kNotFound,     // no such ticket: nothing stored
     kBadValue,     // a weight or number the tables cannot hold: nothing stored
     kNumberInUse,  // another ticket holds the number asked for: nothing stored
-    kNotSaved,     // a table could not take the ticket: it stays where it was (reported)
+    kNotSaved,     // a table could not take the ticket: it stays where it was (reported);
+                   // or, for a move, the tables could not even be read to tell: the
+                   // next operation of the store finishes or undoes the move
     kLeftBehind,   // stored, but its old record could not be removed (reported);
                    // the next operation of the store removes it
 };

@@ -112,6 +112,25 @@ bool fileCopy(std::string_view source, std::string_view target)
     return false;
 }
 
+namespace {
+// Puts the source record's values into the record being built in the target.
+// False (reported by the engine, naming the field) when a value does not fit.
+bool copyInto(const std::vector<std::pair<xb::Field*, xb::Field*>>& pairs)
+{
+    bool ok = true;
+    for (auto [tf, sf] : pairs) {
+        bool same = tf->type() == sf->type() && tf->width() == sf->width() && tf->decimals() == sf->decimals();
+        if (same)
+            ok = tf->assignRaw(sf->raw()) && ok;
+        else if ((tf->type() == 'N' || tf->type() == 'F') && (sf->type() == 'N' || sf->type() == 'F'))
+            ok = (sf->isBlank() ? tf->clear() : tf->assignNumber(sf->number())) && ok;
+        else
+            ok = tf->assign(sf->text()) && ok;
+    }
+    return ok;
+}
+}  // namespace
+
 bool cbAppendFrom(std::string_view sourcePath, std::string_view targetPath)
 {
     Connection conn;
@@ -128,30 +147,55 @@ bool cbAppendFrom(std::string_view sourcePath, std::string_view targetPath)
         if (xb::Field* sf = src->field(tf->name()))
             pairs.emplace_back(tf, sf);
     }
-    bool ok = true;
-    for (int r = src->top(); r == xb::kSuccess; r = src->skip(1)) {
-        if (dst->appendStart() != xb::kSuccess) {
-            ok = false;
-            break;
-        }
+    std::string lacking;
+    for (int i = 1; i <= src->fieldCount(); ++i)
+        if (!dst->field(src->fieldAt(i)->name()))
+            lacking += (lacking.empty() ? "" : ", ") + src->fieldAt(i)->name();
+    if (dst->readOnly()) {
+        xb::reportError(dst->path(), "the table is read-only: nothing was appended from " + src->path());
+        return false;
+    }
+
+    // Every record is tried first, so that a value the target cannot hold
+    // stops the whole append before anything is written.
+    for (int r = src->top(); r != xb::kEof; r = src->skip(1)) {
+        if (r != xb::kSuccess)
+            return false;
+        if (dst->appendStart() != xb::kSuccess)
+            return false;
         dst->blank();
-        for (auto [tf, sf] : pairs) {
-            bool same = tf->type() == sf->type() && tf->width() == sf->width() && tf->decimals() == sf->decimals();
-            if (same)
-                tf->assignRaw(sf->raw());
-            else if ((tf->type() == 'N' || tf->type() == 'F') && (sf->type() == 'N' || sf->type() == 'F'))
-                ok = (sf->isBlank() ? (tf->clear(), true) : tf->assignNumber(sf->number())) && ok;
-            else
-                ok = tf->assign(sf->text()) && ok;
-        }
-        if (!ok || dst->append() != xb::kSuccess) {
-            ok = false;
-            break;
+        if (!copyInto(pairs)) {
+            xb::reportError(dst->path(), "record " + std::to_string(src->recNo()) + " of " + src->path() +
+                                             " does not fit the table: nothing was appended");
+            dst->top();  // gives up the record begun
+            return false;
         }
     }
-    if (conn.errorCode() != 0)
-        ok = false;
-    return ok;
+    dst->top();
+    if (!lacking.empty())
+        xb::reportError(dst->path(), "the table has no field " + lacking + " of " + src->path() +
+                                         ": those values were not appended");
+
+    const uint32_t before = dst->recCount();
+    bool ok = true;
+    for (int r = src->top(); ok && r != xb::kEof; r = src->skip(1)) {
+        ok = r == xb::kSuccess && dst->appendStart() == xb::kSuccess;
+        if (ok) {
+            dst->blank();
+            ok = copyInto(pairs) && dst->append() == xb::kSuccess;
+        }
+    }
+    if (ok)
+        ok = dst->flush() == xb::kSuccess;
+    if (!ok) {
+        // A write failed part of the way: the records appended are taken
+        // back, so the target is as it was.
+        dst->discardRecordsAfter(before);
+        if (dst->recCount() == before)
+            xb::reportError(dst->path(), "nothing was appended from " + src->path());
+        return false;
+    }
+    return true;
 }
 
 std::string date4format(std::string_view stored, std::string_view picture)

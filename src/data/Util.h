@@ -44,8 +44,10 @@ bool fileCopy(std::string_view source, std::string_view target);
 
 // Appends every live record of the table `source` to the table `target`,
 // fields matched by name without regard to case; target fields without a
-// source field stay blank. False when either table cannot be opened or a
-// value does not fit (the records appended before it stay).
+// source field stay blank, and source fields the target lacks are named in
+// a report. All or nothing: false (reported) when either table cannot be
+// opened, a value of any record does not fit, or a write fails, and then
+// the target is as it was.
 bool cbAppendFrom(std::string_view source, std::string_view target);
 
 // The engine's date picture, "MM/DD/CCYY" for mm/dd/yyyy.

@@ -839,7 +839,7 @@ void Agreement::engineTablesPassCheck()
     r = testsupport::run(dbftool(), {"append", path("setup.dbf"), "datapath=/srv/scale/data", "tone=F"});
     QCOMPARE(r.exitCode, 0);
 
-    for (const QString& t : {"mixed.dbf", "empty.dbf", "Ticket.dbf", "setup.dbf"}) {
+    for (const QString t : {"mixed.dbf", "empty.dbf", "Ticket.dbf", "setup.dbf"}) {
         r = testsupport::run(dbftool(), {"check", path(t)});
         QVERIFY2(r.exitCode == 0 && r.out.isEmpty(), qPrintable(t + ": " + QString::fromUtf8(r.out + r.err)));
         const QByteArray b = fileBytes(path(t));

@@ -4,6 +4,7 @@
 #include "TestSupport.h"
 
 #include "data/Catalogue.h"
+#include "data/Cdx.h"
 #include "data/Paths.h"
 #include "data/Util.h"
 
@@ -12,7 +13,11 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
 #include <cstdlib>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace xb;
 
@@ -53,6 +58,8 @@ private slots:
     void directories();
     void dateFormat();
     void appendFromMatchesFieldsByName();
+    void appendFromIsAllOrNothing_data();
+    void appendFromIsAllOrNothing();
 };
 
 void TestCatalogue::layoutsExactly()
@@ -313,6 +320,132 @@ void TestCatalogue::appendFromMatchesFieldsByName()
     }
     QVERIFY(!util::cbAppendFrom(wide, dst));
     QVERIFY(errors.contains("does not fit"));
+    QCOMPARE(c.open(dst)->recCount(), 2u);
+}
+
+namespace {
+QByteArray bytesOf(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+}  // namespace
+
+void TestCatalogue::appendFromIsAllOrNothing_data()
+{
+    // A source of five tickets appended to an archive of three (ticket
+    // layout, ticket N(5)); `bad` is the source record whose value the
+    // archive cannot hold, 0 for none.
+    QTest::addColumn<int>("bad");
+    QTest::addColumn<bool>("indexed");
+    QTest::addColumn<bool>("diskFull");  // the file cannot grow past two more records
+    QTest::addColumn<bool>("appended");
+    QTest::addColumn<QString>("reported");
+    QTest::newRow("all fit") << 0 << false << false << true << "no field EXTRA";
+    QTest::newRow("last does not fit") << 5 << false << false << false << "record 5";
+    QTest::newRow("first does not fit") << 1 << false << false << false << "record 1";
+    QTest::newRow("middle does not fit, indexed") << 3 << true << false << false << "record 3";
+    QTest::newRow("all fit, indexed") << 0 << true << false << true << "no field EXTRA";
+    QTest::newRow("disk full part of the way") << 0 << false << true << false << "nothing was appended";
+    QTest::newRow("disk full part of the way, indexed") << 0 << true << true << false << "nothing was appended";
+}
+
+void TestCatalogue::appendFromIsAllOrNothing()
+{
+    QFETCH(int, bad);
+    QFETCH(bool, indexed);
+    QFETCH(bool, diskFull);
+    QFETCH(bool, appended);
+    QFETCH(QString, reported);
+    QTemporaryDir dir;
+    const QString dstQ = dir.path() + "/archive.dbf";
+    const std::string src = (dir.path() + "/day.dbf").toStdString(), dst = dstQ.toStdString();
+    {
+        Connection c;
+        std::vector<TagSpec> tags(1);
+        tags[0].name = "TICKET";
+        tags[0].keyExpr = "STR(ticket,5)";
+        Table* a = c.create(dst, catalogue::layoutFields(catalogue::kTicketLayout),
+                            indexed ? tags : std::vector<TagSpec> {});
+        for (int i = 1; i <= 3; ++i) {
+            a->appendBlank();
+            a->field("ticket")->assignInteger(i);
+        }
+        Table* d = c.create(src, {{"ticket", 'N', 8, 0}, {"customer", 'C', 40, 0}, {"extra", 'C', 5, 0}});
+        for (int i = 1; i <= 5; ++i) {
+            d->appendBlank();
+            d->field("ticket")->assignInteger(i == bad ? 123456 : 100 + i);
+            d->field("customer")->assign("C" + std::to_string(i));
+        }
+    }
+    const QByteArray table = bytesOf(dstQ), index = bytesOf(dir.path() + "/archive.cdx");
+    const int recordLength = Connection().open(dst)->recordLength();
+
+    bool result = false;
+    std::vector<std::string> reports;
+    if (diskFull) {
+        // A file size limit stands in for a disk that fills up after two of
+        // the five records.
+        int fds[2];
+        QVERIFY(::pipe(fds) == 0);
+        pid_t pid = fork();
+        if (pid == 0) {
+            std::signal(SIGXFSZ, SIG_IGN);
+            rlim_t limit = rlim_t(table.size() + 2 * recordLength + 1);
+            rlimit lim {limit, limit};
+            setrlimit(RLIMIT_FSIZE, &lim);
+            std::string all;
+            setErrorReport([&](const EngineError& e) { all += e.text() + "\n"; });
+            char ok = util::cbAppendFrom(src, dst) ? '1' : '0';
+            (void)!::write(fds[1], &ok, 1);
+            (void)!::write(fds[1], all.data(), all.size());
+            _exit(0);
+        }
+        ::close(fds[1]);
+        QByteArray out;
+        char buf[4096];
+        for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;)
+            out.append(buf, int(n));
+        ::close(fds[0]);
+        int st = 0;
+        waitpid(pid, &st, 0);
+        QVERIFY(!out.isEmpty());
+        result = out[0] == '1';
+        for (const QByteArray& l : out.mid(1).split('\n'))
+            reports.push_back(l.toStdString());
+    } else {
+        testsupport::EngineErrors errors;
+        result = util::cbAppendFrom(src, dst);
+        reports = errors.messages;
+    }
+    QCOMPARE(result, appended);
+    bool found = false;
+    for (const auto& r : reports)
+        found = found || r.find(reported.toStdString()) != std::string::npos;
+    std::string all;
+    for (const auto& r : reports)
+        all += r + "\n";
+    QVERIFY2(found, all.c_str());
+
+    Connection c;
+    Table* t = c.open(dst);
+    QVERIFY(checkTableFile(dst).empty());
+    if (!appended) {
+        QCOMPARE(t->recCount(), 3u);
+        t->close();
+        if (diskFull) {
+            QCOMPARE(bytesOf(dstQ).mid(32), table.mid(32));  // the date of the last update may differ
+        } else {
+            QCOMPARE(bytesOf(dstQ), table);
+            QCOMPARE(bytesOf(dir.path() + "/archive.cdx"), index);
+        }
+        return;
+    }
+    QCOMPARE(t->recCount(), 8u);
+    std::vector<long long> tickets;
+    for (int r = t->top(); r == kSuccess; r = t->skip(1))
+        tickets.push_back(t->field("ticket")->integer());
+    QCOMPARE(tickets, (std::vector<long long> {1, 2, 3, 101, 102, 103, 104, 105}));
 }
 
 QTEST_APPLESS_MAIN(TestCatalogue)

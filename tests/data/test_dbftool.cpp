@@ -98,6 +98,23 @@ void TestDbfTool::checkFindsFaults()
     QVERIFY2(lines[0].contains("BAD.DBF") && lines[0].contains("TICKET") && lines[0].contains("not a number"),
              qPrintable(lines[0]));
     QVERIFY2(lines[1].contains("notes.dbf") && lines[1].contains("not a table"), qPrintable(lines[1]));
+
+    // A header that counts fewer records than the file holds, as another
+    // program can leave it: both numbers are reported.
+    QDir sub(dir.path());
+    sub.mkdir("count");
+    QString few = dir.path() + "/count/few.dbf";
+    QFile::copy(good, few);
+    QCOMPARE(run(tool(), {"append", few, "ticket=2"}).exitCode, 0);
+    QFile c(few);
+    c.open(QIODevice::ReadWrite);
+    c.seek(4);
+    c.write(QByteArray("\x01\0\0\0", 4));
+    c.close();
+    r = run(tool(), {"check", few});
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(r.out.contains("few.dbf") && r.out.contains("counts 1 records") && r.out.contains("holds 2 whole"),
+             r.out.constData());
 }
 
 void TestDbfTool::errorsGoToStandardError()

@@ -7,6 +7,7 @@
 #include "data/CodeBase.h"
 #include "data/Cdx.h"
 #include "data/Paths.h"
+#include "data/Util.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -90,6 +91,7 @@ private slots:
     void safetyGuardsExistingFiles();
     void namesFoundWhateverTheirCase();
     void headerCountLargerThanFile();
+    void recordsPastHeaderCount_data();
     void recordsPastHeaderCount();
     void damagedFilesFailCleanly_data();
     void damagedFilesFailCleanly();
@@ -98,6 +100,14 @@ private slots:
     void packFailureLeavesTable();
     void otherFieldTypesReadAsText();
     void staleTemporariesRemoved();
+    void numbersRoundHalvesAwayFromZero_data();
+    void numbersRoundHalvesAwayFromZero();
+    void skipForwardFromBeforeTheStart_data();
+    void skipForwardFromBeforeTheStart();
+    void writesWithoutRecordRefused_data();
+    void writesWithoutRecordRefused();
+    void twoHandlesAreOneTable_data();
+    void twoHandlesAreOneTable();
 };
 
 void TestTable::createWritesFoxProHeader()
@@ -441,26 +451,70 @@ void TestTable::headerCountLargerThanFile()
     QCOMPARE(int(uint8_t(readAll(qp)[4])), 4);
 }
 
+void TestTable::recordsPastHeaderCount_data()
+{
+    // What another program (or an append cut short before its count was
+    // written) leaves: the header counts fewer records than the file holds.
+    QTest::addColumn<int>("headerCount");
+    QTest::addColumn<QByteArray>("tail");  // what follows record 4 in place of the end mark
+    QTest::addColumn<int>("opened");
+    QTest::newRow("two counted, four held") << 2 << QByteArray("\x1A") << 4;
+    QTest::newRow("none counted") << 0 << QByteArray("\x1A") << 4;
+    QTest::newRow("no end mark") << 3 << QByteArray() << 4;
+    QTest::newRow("a partial record after them") << 2 << QByteArray(" R5   ") << 4;
+    QTest::newRow("all counted, partial record") << 4 << QByteArray(39, 'x') << 4;
+}
+
 void TestTable::recordsPastHeaderCount()
 {
+    QFETCH(int, headerCount);
+    QFETCH(QByteArray, tail);
+    QFETCH(int, opened);
     QTemporaryDir dir;
     std::string path = makeTable(dir, 4);
     QString qp = QString::fromStdString(path);
+    const int hdr = 32 + 32 * 6 + 1, rec = 40;
     QByteArray b = readAll(qp);
-    b[4] = 2;  // an append of records 3 and 4 cut short before their count was written
+    b[4] = char(headerCount);
+    b = b.left(hdr + 4 * rec) + tail;
     writeAll(qp, b);
-    QVERIFY(checkTableFile(path).empty());
+    const auto faults = checkTableFile(path);
+    if (headerCount != opened) {
+        QCOMPARE(faults.size(), std::size_t(1));
+        QVERIFY2(faults[0].find("counts " + std::to_string(headerCount)) != std::string::npos &&
+                     faults[0].find("holds " + std::to_string(opened)) != std::string::npos,
+                 faults[0].c_str());
+    }
     Connection c;
     Table* t = c.open(path);
-    QCOMPARE(t->recCount(), 2u);
+    QCOMPARE(int(t->recCount()), opened);
+    QCOMPARE(qtyInOrder(t), (std::vector<long long> {1, 2, 3, 4}));
     t->appendStart();
     t->blank();
-    t->field("qty")->assignInteger(33);
-    t->append();
+    t->field("qty")->assignInteger(55);
+    QCOMPARE(t->append(), int(kSuccess));
+    QCOMPARE(t->recNo(), 5u);
     t->close();
+    // Nothing was written over: the new record follows the four, the count
+    // is right again and the file ends at its end mark.
     t = c.open(path);
-    QCOMPARE(qtyInOrder(t), (std::vector<long long> {1, 2, 33}));
-    QCOMPARE(readAll(qp).size(), 32 + 32 * 6 + 1 + 3 * 40 + 1);
+    QCOMPARE(qtyInOrder(t), (std::vector<long long> {1, 2, 3, 4, 55}));
+    b = readAll(qp);
+    QCOMPARE(int(uint8_t(b[4])), 5);
+    QCOMPARE(b.size(), hdr + 5 * rec + 1);
+    QCOMPARE(uint8_t(b[b.size() - 1]), uint8_t(0x1A));
+    QVERIFY(checkTableFile(path).empty());
+
+    // A change of a record puts the count right as well.
+    t->close();
+    b[4] = 1;
+    writeAll(qp, b);
+    t = c.open(path);
+    QCOMPARE(t->recCount(), 5u);
+    t->go(5);
+    t->field("qty")->assignInteger(56);
+    t->close();
+    QCOMPARE(int(uint8_t(readAll(qp)[4])), 5);
 }
 
 void TestTable::damagedFilesFailCleanly_data()
@@ -678,6 +732,356 @@ void TestTable::staleTemporariesRemoved()
     QStringList left = QDir(dir.path()).entryList(QDir::Files);
     left.sort();
     QCOMPARE(left, (QStringList {"other.dbf.pack-aB3xY9", "t.dbf", "t.dbf.pack-fresh1", "t.dbf.pack-toolong1"}));
+}
+
+void TestTable::numbersRoundHalvesAwayFromZero_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<double>("value");
+    QTest::addColumn<QString>("stored");  // empty: refused
+    QTest::newRow("6.5") << "qty" << 6.5 << "     7";
+    QTest::newRow("2.5") << "qty" << 2.5 << "     3";
+    QTest::newRow("0.5") << "qty" << 0.5 << "     1";
+    QTest::newRow("-6.5") << "qty" << -6.5 << "    -7";
+    QTest::newRow("-0.4") << "qty" << -0.4 << "     0";
+    QTest::newRow("6.49") << "qty" << 6.49 << "     6";
+    QTest::newRow("2.675 to cents") << "price" << 2.675 << "    2.68";
+    QTest::newRow("1.005 to cents") << "price" << 1.005 << "    1.01";
+    QTest::newRow("0.125 to cents") << "price" << 0.125 << "    0.13";
+    QTest::newRow("-0.125 to cents") << "price" << -0.125 << "   -0.13";
+    QTest::newRow("-0.004 to cents") << "price" << -0.004 << "    0.00";
+    QTest::newRow("F field") << "rate" << 12.345 << " 12.35";
+    QTest::newRow("rounds into a seventh digit") << "qty" << 999999.5 << "";
+    QTest::newRow("just fits") << "qty" << -99999.4 << "-99999";
+}
+
+void TestTable::numbersRoundHalvesAwayFromZero()
+{
+    QFETCH(QString, field);
+    QFETCH(double, value);
+    QFETCH(QString, stored);
+    QTemporaryDir dir;
+    std::string path = makeTable(dir, 1);
+    testsupport::EngineErrors errors;
+    Connection c;
+    Table* t = c.open(path);
+    t->top();
+    Field* f = t->field(field.toStdString());
+    const std::string before(f->raw());
+    QCOMPARE(f->assignNumber(value), !stored.isEmpty());
+    QCOMPARE(QString::fromStdString(std::string(f->raw())), stored.isEmpty() ? QString::fromStdString(before) : stored);
+    // Typed as text, the same number is stored the same way.
+    char typed[64];
+    std::snprintf(typed, sizeof typed, "%.6g", value);
+    QCOMPARE(f->assign(typed), !stored.isEmpty());
+    if (!stored.isEmpty())
+        QCOMPARE(QString::fromStdString(std::string(f->raw())), stored);
+}
+
+void TestTable::skipForwardFromBeforeTheStart_data()
+{
+    // After a skip back past the first record the pointer is before the
+    // start and stays on the first record; a skip forward goes to the second.
+    QTest::addColumn<bool>("tagged");
+    QTest::addColumn<bool>("firstDeleted");
+    QTest::addColumn<long>("back");  // the skip back from the first record
+    QTest::newRow("record order") << false << false << -1L;
+    QTest::newRow("record order, far back") << false << false << -3L;
+    QTest::newRow("record order, first deleted") << false << true << -1L;
+    QTest::newRow("tag order") << true << false << -1L;
+    QTest::newRow("tag order, far back") << true << false << -3L;
+    QTest::newRow("tag order, first deleted") << true << true << -1L;
+}
+
+void TestTable::skipForwardFromBeforeTheStart()
+{
+    QFETCH(bool, tagged);
+    QFETCH(bool, firstDeleted);
+    QFETCH(long, back);
+    QTemporaryDir dir;
+    const std::string path = (dir.path() + "/s.dbf").toStdString();
+    Connection c;
+    std::vector<TagSpec> tags(1);
+    tags[0].name = "DESC";
+    tags[0].keyExpr = "STR(100 - qty, 3)";  // the reverse of record order
+    Table* t = c.create(path, kFields, tagged ? tags : std::vector<TagSpec> {});
+    for (int i = 1; i <= 5; ++i) {
+        t->appendBlank();
+        t->field("qty")->assignInteger(i);
+    }
+    QVERIFY(!tagged || t->selectTag("DESC"));
+    // In tag order the records come 5, 4, 3, 2, 1.
+    const std::vector<long long> order = tagged ? std::vector<long long> {5, 4, 3, 2, 1}
+                                                : std::vector<long long> {1, 2, 3, 4, 5};
+    std::size_t first = 0;
+    if (firstDeleted) {
+        t->top();
+        t->deleteRecord();
+        first = 1;
+    }
+    QCOMPARE(t->top(), int(kSuccess));
+    QCOMPARE(t->field("qty")->integer(), order[first]);
+    QCOMPARE(t->skip(back), int(kBof));
+    QVERIFY(t->bof());
+    QCOMPARE(t->field("qty")->integer(), order[first]);  // still on the first record
+    QCOMPARE(t->skip(1), int(kSuccess));
+    QVERIFY(!t->bof());
+    QCOMPARE(t->field("qty")->integer(), order[first + 1]);
+    // Back again, and two forward.
+    QCOMPARE(t->skip(-5), int(kBof));
+    QCOMPARE(t->skip(2), int(kSuccess));
+    QCOMPARE(t->field("qty")->integer(), order[first + 2]);
+    // A skip back from before the start stays there.
+    QCOMPARE(t->skip(-3), int(kBof));
+    QCOMPARE(t->skip(-1), int(kBof));
+    QCOMPARE(t->field("qty")->integer(), order[first]);
+}
+
+void TestTable::writesWithoutRecordRefused_data()
+{
+    QTest::addColumn<QString>("where");
+    QTest::addColumn<bool>("indexed");
+    for (bool indexed : {false, true}) {
+        const char* suffix = indexed ? ", indexed" : "";
+        QTest::newRow(qPrintable(QString("past the end") + suffix)) << "end" << indexed;
+        QTest::newRow(qPrintable(QString("before the start") + suffix)) << "start" << indexed;
+        QTest::newRow(qPrintable(QString("empty table") + suffix)) << "empty" << indexed;
+        QTest::newRow(qPrintable(QString("walked off the end") + suffix)) << "walk" << indexed;
+    }
+}
+
+void TestTable::writesWithoutRecordRefused()
+{
+    QFETCH(QString, where);
+    QFETCH(bool, indexed);
+    QTemporaryDir dir;
+    const QString qp = dir.path() + "/w.dbf";
+    const std::string path = qp.toStdString();
+    const int records = where == "empty" ? 0 : 3;
+    {
+        std::vector<TagSpec> tags(1);
+        tags[0].name = "NAME";
+        tags[0].keyExpr = "name";
+        Connection c;
+        Table* t = c.create(path, kFields, indexed ? tags : std::vector<TagSpec> {});
+        for (int i = 1; i <= records; ++i) {
+            t->appendBlank();
+            t->field("name")->assign("R" + std::to_string(i));
+            t->field("qty")->assignInteger(i);
+        }
+        t->close();
+    }
+    const QByteArray table = readAll(qp), index = readAll(dir.path() + "/w.cdx");
+
+    testsupport::EngineErrors errors;
+    Connection c;
+    Table* t = c.open(path);
+    if (indexed)
+        QVERIFY(t->selectTag("NAME"));
+    if (where == "end" || where == "empty") {
+        t->bottom();
+        t->skip(1);
+    } else if (where == "start") {
+        t->top();
+        QCOMPARE(t->skip(-1), int(kBof));
+    } else {
+        for (int r = t->top(); r == kSuccess; r = t->skip(1)) {
+        }
+    }
+    QVERIFY(t->eof() || t->bof());
+    errors.clear();
+
+    struct Write {
+        const char* field;
+        std::function<bool(Field*)> write;
+    };
+    const std::vector<Write> writes = {
+        {"name", [](Field* f) { return f->assign("NEW"); }},
+        {"qty", [](Field* f) { return f->assign("5"); }},
+        {"price", [](Field* f) { return f->assignNumber(1.5); }},
+        {"qty", [](Field* f) { return f->assignInteger(9); }},
+        {"ok", [](Field* f) { return f->assignLogical(true); }},
+        {"day", [](Field* f) { return f->assignDate(Date {2026, 1, 2}); }},
+        {"name", [](Field* f) { return f->clear(); }},
+        {"name", [](Field* f) { return f->assignRaw("RAW"); }},
+    };
+    for (const auto& w : writes) {
+        QVERIFY2(!w.write(t->field(w.field)), w.field);
+        QCOMPARE(errors.messages.size(), std::size_t(1));
+        const std::string& m = errors.messages[0];
+        QVERIFY2(m.find("w.dbf") != std::string::npos && m.find(QString(w.field).toUpper().toStdString()) != std::string::npos &&
+                     m.find("no current record") != std::string::npos,
+                 m.c_str());
+        errors.clear();
+    }
+    QVERIFY(!util::replace(t, "name", "NEW"));
+    QVERIFY(!util::ireplace(t, "qty", 4));
+    QVERIFY(!util::dreplace(t, "price", 2.5));
+    QVERIFY(!util::treplace(t, "ok", false));
+    QCOMPARE(errors.messages.size(), std::size_t(4));
+    errors.clear();
+
+    // The next moves find the table and its index as they were: nothing
+    // was stored, nothing is reported, nothing rebuilt.
+    t->top();
+    t->skip(1);
+    t->bottom();
+    t->close();
+    QVERIFY2(errors.messages.empty(), errors.messages.empty() ? "" : errors.messages[0].c_str());
+    QCOMPARE(readAll(qp), table);
+    QCOMPARE(readAll(dir.path() + "/w.cdx"), index);
+    QVERIFY(checkTableFile(path).empty());
+}
+
+void TestTable::twoHandlesAreOneTable_data()
+{
+    QTest::addColumn<QString>("scenario");
+    QTest::addColumn<bool>("sameConnection");
+    QTest::addColumn<bool>("indexed");
+    for (const char* scenario : {"open while changed", "pack keeps the other's edit", "both append",
+                                 "pack while the other appends", "a write is seen", "changes of one record merge",
+                                 "create over it is refused", "a check while open"})
+        for (bool same : {false, true})
+            for (bool indexed : {false, true})
+                QTest::newRow(qPrintable(QString("%1%2%3")
+                                             .arg(scenario)
+                                             .arg(same ? ", one connection" : ", two connections")
+                                             .arg(indexed ? ", indexed" : "")))
+                    << scenario << same << indexed;
+}
+
+void TestTable::twoHandlesAreOneTable()
+{
+    QFETCH(QString, scenario);
+    QFETCH(bool, sameConnection);
+    QFETCH(bool, indexed);
+    QTemporaryDir dir;
+    const QString qp = dir.path() + "/h.dbf";
+    const std::string path = qp.toStdString();
+    {
+        std::vector<TagSpec> tags(2);
+        tags[0].name = "NAME";
+        tags[0].keyExpr = "name";
+        tags[1].name = "QTY";
+        tags[1].keyExpr = "STR(qty,6)";
+        Connection c;
+        Table* t = c.create(path, kFields, indexed ? tags : std::vector<TagSpec> {});
+        for (int i = 1; i <= 5; ++i) {
+            t->appendBlank();
+            t->field("name")->assign("R" + std::to_string(i));
+            t->field("qty")->assignInteger(i);
+        }
+    }
+    testsupport::EngineErrors errors;
+    Connection c1, c2;
+    Table* a = c1.open(path);
+    Table* b = nullptr;
+    auto openB = [&] { b = (sameConnection ? c1 : c2).open(path); };
+    auto rows = [&](Table* t) {
+        std::vector<std::string> v;
+        for (int r = t->top(); r == kSuccess; r = t->skip(1))
+            v.push_back(t->field("name")->text() + "=" + std::to_string(t->field("qty")->integer()));
+        return v;
+    };
+    using Rows = std::vector<std::string>;
+
+    if (scenario == "open while changed") {
+        // An unwritten change through one handle is no half-written index
+        // to the next open: nothing is rebuilt, the change is kept.
+        a->go(2);
+        a->field("name")->assign("CHANGED");
+        a->go(3);  // written, the index marked as being changed
+        a->field("name")->assign("PENDING");
+        struct stat before {};
+        ::stat((dir.path() + "/h.cdx").toLocal8Bit().constData(), &before);
+        openB();
+        QVERIFY(b);
+        struct stat after {};
+        ::stat((dir.path() + "/h.cdx").toLocal8Bit().constData(), &after);
+        QCOMPARE(after.st_ino, before.st_ino);  // not rebuilt into a new file
+        QCOMPARE(b->go(2), int(kSuccess));
+        QCOMPARE(b->field("name")->text(), std::string("CHANGED"));
+        a->close();
+        QCOMPARE(b->go(3), int(kSuccess));
+        QCOMPARE(b->field("name")->text(), std::string("PENDING"));
+    } else if (scenario == "pack keeps the other's edit") {
+        openB();
+        a->go(3);
+        a->field("qty")->assignInteger(33);  // not yet written
+        b->go(1);
+        b->deleteRecord();
+        QCOMPARE(b->pack(), int(kSuccess));
+        QCOMPARE(a->recNo(), 2u);  // the same record under its new number
+        QCOMPARE(a->field("name")->text(), std::string("R3"));
+        a->field("qty")->assignInteger(34);
+        a->skip(1);
+        QCOMPARE(rows(b), (Rows {"R2=2", "R3=34", "R4=4", "R5=5"}));
+    } else if (scenario == "both append") {
+        openB();
+        for (Table* t : {a, b, a, b}) {
+            QCOMPARE(t->appendStart(), int(kSuccess));
+            t->blank();
+            t->field("name")->assign(t == a ? "A" : "B");
+            t->field("qty")->assignInteger(t->recCount() + 1);
+            QCOMPARE(t->append(), int(kSuccess));
+        }
+        QCOMPARE(a->recCount(), 9u);
+        QCOMPARE(b->recCount(), 9u);
+        QCOMPARE(rows(a), (Rows {"R1=1", "R2=2", "R3=3", "R4=4", "R5=5", "A=6", "B=7", "A=8", "B=9"}));
+    } else if (scenario == "pack while the other appends") {
+        openB();
+        a->appendStart();
+        a->blank();
+        a->field("name")->assign("NEW");
+        b->go(2);
+        b->deleteRecord();
+        QCOMPARE(b->pack(), int(kSuccess));
+        a->field("qty")->assignInteger(9);
+        QCOMPARE(a->append(), int(kSuccess));
+        QCOMPARE(a->recNo(), 5u);
+        QCOMPARE(rows(b), (Rows {"R1=1", "R3=3", "R4=4", "R5=5", "NEW=9"}));
+    } else if (scenario == "a write is seen") {
+        openB();
+        b->go(4);
+        a->go(4);
+        a->field("qty")->assignInteger(44);
+        QCOMPARE(a->flush(), int(kSuccess));
+        QCOMPARE(b->field("qty")->integer(), 44LL);  // without moving
+        QCOMPARE(b->skip(0), int(kSuccess));
+    } else if (scenario == "changes of one record merge") {
+        openB();
+        a->go(5);
+        b->go(5);
+        a->field("qty")->assignInteger(55);
+        b->field("name")->assign("FIVE");
+        a->skip(-1);
+        b->skip(-1);
+        QCOMPARE(rows(a), (Rows {"R1=1", "R2=2", "R3=3", "R4=4", "FIVE=55"}));
+    } else if (scenario == "create over it is refused") {
+        Connection c3;
+        c3.setSafety(false);
+        QVERIFY(c3.create(path, kFields) == nullptr);
+        QVERIFY(errors.contains("is open"));
+        errors.clear();
+        QCOMPARE(a->recCount(), 5u);
+    } else if (scenario == "a check while open") {
+        a->appendBlank();
+        a->field("qty")->assignInteger(6);
+        a->go(1);
+        QVERIFY(checkTableFile(path).empty());
+        QCOMPARE(a->recCount(), 6u);
+        openB();
+    }
+    c1.closeAll();
+    c2.closeAll();
+    QVERIFY2(errors.messages.empty(), errors.messages.empty() ? "" : errors.messages[0].c_str());
+    QVERIFY(checkTableFile(path).empty());
+    // The tags agree with the table afterwards.
+    if (indexed) {
+        Connection c;
+        Table* t = c.open(path);
+        QVERIFY(t->checkIndex().empty());
+    }
 }
 
 QTEST_APPLESS_MAIN(TestTable)
