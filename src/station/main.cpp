@@ -537,22 +537,28 @@ void TfrmMain::Status(const QString& text)
 
 void TfrmMain::SetHints()
 {
-    const std::pair<std::initializer_list<QWidget*>, const char*> hints[] = {
-        {{txtTicketNo, lblTicketNo}, "Scale Ticket Number"},
-        {{txtNewTicketNo, lblNewTicketNo}, "New Ticket Number"},
-        {{cboCustomerName, lblCustomerName}, "Customer Name"},
-        {{cboProductName, lblProductName}, "Product Name"},
-        {{txtTruck, lblTruck}, "Truck Number"},
-        {{txtRemarks, lblRemark}, "Remarks or Comments"},
-        {{txtInDate, lblInDate}, "Date for Inbound Transaction"},
-        {{txtInTime, lblInTime}, "Time for Inbound Transaction"},
-        {{txtInWeight, lblInWeight}, "In Weight"},
-        {{txtOutWeight, lblOutWeight}, "Out Weight"},
-        {{txtNetWeight, lblNetWeight}, "Net Weight"},
+    struct Hint {
+        QWidget* control;
+        QWidget* label;
+        const char* text;
     };
-    for (const auto& [widgets, hint] : hints)
-        for (QWidget* w : widgets)
-            w->setToolTip(hint);
+    const Hint hints[] = {
+        {txtTicketNo, lblTicketNo, "Scale Ticket Number"},
+        {txtNewTicketNo, lblNewTicketNo, "New Ticket Number"},
+        {cboCustomerName, lblCustomerName, "Customer Name"},
+        {cboProductName, lblProductName, "Product Name"},
+        {txtTruck, lblTruck, "Truck Number"},
+        {txtRemarks, lblRemark, "Remarks or Comments"},
+        {txtInDate, lblInDate, "Date for Inbound Transaction"},
+        {txtInTime, lblInTime, "Time for Inbound Transaction"},
+        {txtInWeight, lblInWeight, "In Weight"},
+        {txtOutWeight, lblOutWeight, "Out Weight"},
+        {txtNetWeight, lblNetWeight, "Net Weight"},
+    };
+    for (const Hint& h : hints) {
+        h.control->setToolTip(h.text);
+        h.label->setToolTip(h.text);
+    }
 }
 
 void TfrmMain::Timer1Timer()
