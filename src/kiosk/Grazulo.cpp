@@ -5,6 +5,7 @@
 #include "devices/SerialPort.h"
 #include "dialogs/ProgramMessages.h"
 #include "kiosk/KioskSettings.h"
+#include "kiosk/KioskFlow.h"
 #include "kiosk/fSwipe.h"
 #include "monthend/EndMonth.h"
 #include "records/View.h"
@@ -90,7 +91,7 @@ int main(int argc, char** argv)
     // kiosk already.
     int r = 0;
     if (!g_ending) {
-        kiosk::ShowSwipeScreen(nullptr);
+        kiosk::Flow().start(swipe);
         r = app.exec();
     }
     delete swipe;

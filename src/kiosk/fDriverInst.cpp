@@ -1,7 +1,6 @@
 #include "kiosk/fDriverInst.h"
 
 #include "kiosk/KioskSettings.h"
-#include "kiosk/fSwipe.h"
 
 #include <QEvent>
 #include <QFrame>
@@ -72,27 +71,5 @@ void TfrmDriverInst::showEvent(QShowEvent* e)
 void TfrmDriverInst::timerDisplayTimer()
 {
     timerDisplay->stop();
-    kiosk::ShowSwipeScreen(this);
-}
-
-void ShowDriverInstructions(QWidget* caller, bool inbound)
-{
-    TfrmSwipe* swipe = kiosk::SwipeScreen();
-    TfrmDriverInst* screen = swipe ? swipe->instructions.data() : nullptr;
-    if (!screen) {
-        screen = new TfrmDriverInst;
-        if (swipe)
-            swipe->instructions = screen;
-    }
-    screen->caller = caller;
-    if (caller)
-        caller->hide();
-    const auto& lines = inbound ? kiosk::KioskSettings().inboundLines : kiosk::KioskSettings().outboundLines;
-    QStringList text;
-    for (const auto& l : lines)
-        text << QString::fromStdString(l);
-    screen->memoInst->setPlainText(text.join('\n'));
-    if (screen->isVisible())
-        screen->hide();  // shown again below, which restarts its timer
-    FitToScreen(screen);
+    emit timedOut();
 }

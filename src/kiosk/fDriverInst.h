@@ -19,7 +19,9 @@ public:
     QPlainTextEdit* memoInst;
     QTimer* timerDisplay;
 
-    QWidget* caller = nullptr;
+signals:
+    // The instructions have shown their time: the visit is over.
+    void timedOut();
 
 protected:
     void showEvent(QShowEvent* e) override;
@@ -28,6 +30,3 @@ protected:
 private:
     void timerDisplayTimer();
 };
-
-// Shows the inbound or the outbound lines and hides `caller`.
-void ShowDriverInstructions(QWidget* caller, bool inbound);

@@ -4,8 +4,6 @@
 #include "kiosk/CurrentTicket.h"
 #include "kiosk/Keyboard.h"
 #include "kiosk/KioskSettings.h"
-#include "kiosk/fMaterial.h"
-#include "kiosk/fSwipe.h"
 
 #include <QKeyEvent>
 #include <QLabel>
@@ -97,28 +95,12 @@ void TfrmLicense::txtLicenseKeyPress()
         return;
     }
     kiosk::CurrentTicket().truck = txtLicense->text().toStdString();
-    ShowMaterialScreen(this);
+    emit plateEntered();
 }
 
 void TfrmLicense::cmdHomeClick()
 {
     timerBack->stop();
     kiosk::ClearTicket();
-    kiosk::ShowSwipeScreen(this);
-}
-
-void ShowLicenseScreen(QWidget* swipeWidget)
-{
-    TfrmSwipe* swipe = kiosk::SwipeScreen();
-    auto* screen = new TfrmLicense;
-    screen->swipe = swipeWidget;
-    if (swipe) {
-        if (swipe->license)
-            swipe->license->deleteLater();
-        swipe->license = screen;
-    }
-    if (swipeWidget)
-        swipeWidget->hide();
-    screen->txtCust->setText(QString::fromStdString(kiosk::CurrentTicket().customer));
-    FitToScreen(screen);
+    emit visitAbandoned();
 }

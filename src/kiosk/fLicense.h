@@ -23,7 +23,11 @@ public:
     QPushButton* cmdHome;
     QTimer* timerBack;
 
-    QWidget* swipe = nullptr;  // the screen that opened this one
+signals:
+    // The driver entered the plate (it is in CurrentTicket.truck).
+    void plateEntered();
+    // The driver touched the way back, or the time ran out.
+    void visitAbandoned();
 
 protected:
     void showEvent(QShowEvent* e) override;
@@ -35,7 +39,5 @@ private:
     void cmdHomeClick();
 };
 
-// Creates a new licence plate screen for the visit, hides the swipe screen
-// and shows it. The width of a plate is that of the ticket's truck field.
-void ShowLicenseScreen(QWidget* swipe);
+// The width of a plate is that of the ticket's truck field.
 constexpr int kPlateWidth = 12;

@@ -4,8 +4,6 @@
 #include "dialogs/MessageSeam.h"
 #include "kiosk/CurrentTicket.h"
 #include "kiosk/ScaleCheck.h"
-#include "kiosk/fDriverInst.h"
-#include "kiosk/fSwipe.h"
 #include "kiosk/uDB.h"
 
 #include <QFontMetrics>
@@ -137,31 +135,6 @@ void TfrmMaterial::cmdMat1Click(MaterialButton* button)
     if (!kiosk::AddInboundTicket())
         return;  // reported where it failed; nothing stored, the counter not advanced
     kiosk::SaveNextTicketNo();
-    ShowDriverInstructions(this, true);
+    emit ticketStored();
     kiosk::ClearTicket();
-}
-
-void ShowMaterialScreen(QWidget* licenseScreen)
-{
-    auto* screen = new TfrmMaterial;
-    if (!screen->FormCreate()) {
-        // Sixteen empty buttons and no way back would hold the kiosk.
-        delete screen;
-        dialogs::ShowMsgBox("Material Error", "No materials are available.", "Please see the scale office.",
-                            dialogs::kError, dialogs::kOk);
-        kiosk::ClearTicket();
-        kiosk::ShowSwipeScreen(licenseScreen);
-        return;
-    }
-    screen->licenseScreen = licenseScreen;
-    if (TfrmSwipe* swipe = kiosk::SwipeScreen()) {
-        if (swipe->material)
-            swipe->material->deleteLater();
-        swipe->material = screen;
-    }
-    if (licenseScreen)
-        licenseScreen->hide();
-    FitToScreen(screen);
-    screen->txtLicense->setText(QString::fromStdString(kiosk::CurrentTicket().truck));
-    screen->txtCust->setText(QString::fromStdString(kiosk::CurrentTicket().customer));
 }

@@ -45,11 +45,9 @@ public:
     QLabel* Label6;
     MaterialButton* cmdMat[16];
 
-    QWidget* licenseScreen = nullptr;
-
     void cmdMat1Click(MaterialButton* button);
-};
 
-// Shows the material screen of the visit; when no material can be offered,
-// says so and ends the visit on the swipe screen instead.
-void ShowMaterialScreen(QWidget* licenseScreen);
+signals:
+    // The open ticket of the visit is stored.
+    void ticketStored();
+};

@@ -7,8 +7,6 @@
 #include "kiosk/KioskSettings.h"
 #include "kiosk/ScaleCheck.h"
 #include "kiosk/TicketPrintout.h"
-#include "kiosk/fDriverInst.h"
-#include "kiosk/fSwipe.h"
 #include "kiosk/uDB.h"
 
 #include <QLabel>
@@ -111,7 +109,7 @@ void TfrmOutbound::completeAndPrint()
     completing_ = false;
     if (!stored) {
         // The ticket stays open; the driver swipes again or sees the office.
-        kiosk::ShowSwipeScreen(this);
+        emit ticketNotStored();
     } else if (timedOut_) {
         timerDisplayTimer();
     }
@@ -127,21 +125,5 @@ void TfrmOutbound::timerDisplayTimer()
         return;
     }
     timedOut_ = false;
-    ShowDriverInstructions(this, false);
-}
-
-void ShowOutboundScreen(QWidget* swipeWidget)
-{
-    auto* screen = new TfrmOutbound;
-    screen->swipe = swipeWidget;
-    if (TfrmSwipe* swipe = kiosk::SwipeScreen()) {
-        if (swipe->outbound)
-            swipe->outbound->deleteLater();
-        swipe->outbound = screen;
-    }
-    if (swipeWidget)
-        swipeWidget->hide();
-    screen->txtLicense->setText(QString::fromStdString(kiosk::CurrentTicket().truck));
-    screen->txtCust->setText(QString::fromStdString(kiosk::CurrentTicket().customer));
-    FitToScreen(screen);
+    emit timedOut();
 }

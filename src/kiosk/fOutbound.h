@@ -29,10 +29,16 @@ public:
     devices::SerialPort* comPrinter;
     QTimer* timerDisplay;
 
-    QWidget* swipe = nullptr;
     // Whether the ticket of this visit was stored and printed.
     bool stored = false;
     int printed = 0;
+
+signals:
+    // The ticket could not be stored (the driver has been told): the visit
+    // ends.
+    void ticketNotStored();
+    // The ticket is stored and printed and the screen's time is up.
+    void timedOut();
 
 protected:
     void showEvent(QShowEvent* e) override;
@@ -47,5 +53,3 @@ private:
     bool completing_ = false;
     bool timedOut_ = false;
 };
-
-void ShowOutboundScreen(QWidget* swipe);

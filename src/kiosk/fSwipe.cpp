@@ -9,10 +9,6 @@
 #include "kiosk/CurrentTicket.h"
 #include "kiosk/KioskSettings.h"
 #include "kiosk/ScaleCheck.h"
-#include "kiosk/fDriverInst.h"
-#include "kiosk/fLicense.h"
-#include "kiosk/fMaterial.h"
-#include "kiosk/fOutbound.h"
 #include "kiosk/uDB.h"
 
 #include <QApplication>
@@ -120,10 +116,6 @@ TfrmSwipe::TfrmSwipe(QWidget* parent) : KioskScreen(1012, 734, parent)
 TfrmSwipe::~TfrmSwipe()
 {
     devices::CardLines().forget(this);
-    delete license;
-    delete material;
-    delete outbound;
-    delete instructions;
 }
 
 void TfrmSwipe::FormCreate()
@@ -242,7 +234,7 @@ void TfrmSwipe::Dispatch(const std::string& cardNumber, const std::string& retry
         return;
     }
     if (!FindOpenTicket(ct.customer)) {
-        ShowLicenseScreen(this);
+        emit customerWithoutTicket();
         return;
     }
     // Every refusal below empties the swipe text, so that the same card
@@ -264,7 +256,7 @@ void TfrmSwipe::Dispatch(const std::string& cardNumber, const std::string& retry
         txtSwipe->clear();
         return;
     }
-    ShowOutboundScreen(this);
+    emit customerWithTicket();
 }
 
 void TfrmSwipe::CloseKiosk()
@@ -273,10 +265,7 @@ void TfrmSwipe::CloseKiosk()
     Settings& s = KioskSettings();
     s.inboundLines.clear();
     s.outboundLines.clear();
-    for (KioskScreen* w : std::initializer_list<KioskScreen*> {license.data(), material.data(), outbound.data(),
-                                                              instructions.data()})
-        if (w)
-            w->closeByProgram();
+    emit kioskClosing();
     comOutWeigh->close();
     comCard->close();
     closeByProgram();

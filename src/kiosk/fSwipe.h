@@ -12,10 +12,6 @@
 class QLabel;
 class QLineEdit;
 class QTimer;
-class TfrmLicense;
-class TfrmMaterial;
-class TfrmOutbound;
-class TfrmDriverInst;
 
 namespace devices { class SerialPort; }
 
@@ -39,12 +35,6 @@ public:
     devices::SerialPort* comCard;
     QTimer* Timer1;
 
-    // The other kiosk screens of the visit in progress (null when none).
-    QPointer<TfrmLicense> license;
-    QPointer<TfrmMaterial> material;
-    QPointer<TfrmOutbound> outbound;
-    QPointer<TfrmDriverInst> instructions;
-
     // The card router's target: the swipe screen takes lines while showing.
     bool accepts() const override;
     void deliver(const std::string& text) override;
@@ -53,6 +43,16 @@ public:
     void CloseKiosk();
     // The Ctrl+F10 action.
     void OpenStation();
+
+signals:
+    // A known customer's card, and no open ticket: a first weighing (the
+    // customer is in CurrentTicket).
+    void customerWithoutTicket();
+    // A known customer with an open ticket, and a weight read: the second
+    // weighing (CurrentTicket holds the ticket and the out weight).
+    void customerWithTicket();
+    // Ctrl+F1: the kiosk is ending; the other screens close now.
+    void kioskClosing();
 
 protected:
     void showEvent(QShowEvent* e) override;

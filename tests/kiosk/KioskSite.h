@@ -16,6 +16,7 @@
 #include "devices/SerialPort.h"
 #include "dialogs/MessageSeam.h"
 #include "kiosk/CurrentTicket.h"
+#include "kiosk/KioskFlow.h"
 #include "kiosk/Keyboard.h"
 #include "kiosk/KioskScreen.h"
 #include "kiosk/KioskSettings.h"
@@ -238,7 +239,7 @@ public:
     {
         swipe_.reset(new TfrmSwipe);
         swipe_->FormCreate();
-        kiosk::ShowSwipeScreen(nullptr);
+        kiosk::Flow().start(swipe_.get());
         if (!QTest::qWaitForWindowExposed(swipe_.get()))
             qWarning("the swipe screen was not exposed");
         return swipe_.get();

@@ -209,7 +209,7 @@ int drive()
         fault("message", "the message box did not show");
 
     typeSwipe(swipe, "1001");
-    auto* license = static_cast<TfrmLicense*>(waitFor([&] { return swipe->license.data(); }));
+    auto* license = static_cast<TfrmLicense*>(waitFor([&] { return kiosk::Flow().license.data(); }));
     if (!license)
         return 2;
     typePlate(license, "MWB1234567KW", false);
@@ -223,7 +223,7 @@ int drive()
     grab("3-license");
 
     QTest::mouseClick(license->Keyboard1->key("Enter"), Qt::LeftButton);
-    auto* material = static_cast<TfrmMaterial*>(waitFor([&] { return swipe->material.data(); }));
+    auto* material = static_cast<TfrmMaterial*>(waitFor([&] { return kiosk::Flow().material.data(); }));
     if (!material)
         return 2;
     settle(material);
@@ -235,7 +235,7 @@ int drive()
     grab("4-material");
 
     QTest::mouseClick(material->cmdMat[0], Qt::LeftButton);
-    auto* instructions = static_cast<TfrmDriverInst*>(waitFor([&] { return swipe->instructions.data(); }));
+    auto* instructions = static_cast<TfrmDriverInst*>(waitFor([&] { return kiosk::Flow().instructions.data(); }));
     if (!instructions)
         return 2;
     settle(instructions);
@@ -245,7 +245,7 @@ int drive()
     kiosk::ShowSwipeScreen(instructions);
     settle(swipe);
     typeSwipe(swipe, "1002");
-    auto* outbound = static_cast<TfrmOutbound*>(waitFor([&] { return swipe->outbound.data(); }));
+    auto* outbound = static_cast<TfrmOutbound*>(waitFor([&] { return kiosk::Flow().outbound.data(); }));
     if (!outbound)
         return 2;
     for (int i = 0; i < 300 && outbound->printed < 2; ++i)
@@ -256,7 +256,7 @@ int drive()
     checkScreen("outbound", outbound);
     grab("6-outbound");
 
-    ShowDriverInstructions(outbound, false);
+    kiosk::Flow().showInstructions(false, outbound);
     settle(instructions);
     checkScreen("instructions", instructions);
     grab("7-instructions-outbound");

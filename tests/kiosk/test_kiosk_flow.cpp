@@ -13,6 +13,8 @@
 
 #include <QLabel>
 #include <QPlainTextEdit>
+#include "kiosk/KioskFlow.h"
+
 #include <QtTest>
 
 using namespace kiosktest;
@@ -57,13 +59,13 @@ void TestKioskFlow::inboundThenOutbound()
     // ---- inbound: card, plate, material ----
     QVERIFY(site.weigh("14020"));
     QVERIFY(site.swipeCard("1001"));
-    QTRY_VERIFY(swipe->license && Site::showing() == swipe->license);
-    TfrmLicense* license = swipe->license;
+    QTRY_VERIFY(kiosk::Flow().license && Site::showing() == kiosk::Flow().license);
+    TfrmLicense* license = kiosk::Flow().license;
     QCOMPARE(license->txtCust->text(), QString("ARDWICK HAULAGE"));
     QCOMPARE(kiosk::CurrentTicket().customer, std::string("ARDWICK HAULAGE"));
     typePlate(license, "BC12345");
-    QVERIFY(swipe->material);
-    TfrmMaterial* material = swipe->material;
+    QVERIFY(kiosk::Flow().material);
+    TfrmMaterial* material = kiosk::Flow().material;
     QCOMPARE(Site::showing(), material);
     QCOMPARE(material->txtLicense->text(), QString("BC12345"));
     QCOMPARE(material->txtCust->text(), QString("ARDWICK HAULAGE"));
@@ -71,8 +73,8 @@ void TestKioskFlow::inboundThenOutbound()
     QVERIFY(material->findChild<MaterialButton*>("cmdMat4")->caption().isEmpty());
     QTest::mouseClick(material->findChild<QPushButton*>("cmdMat2"), Qt::LeftButton);
 
-    QVERIFY(swipe->instructions);
-    TfrmDriverInst* instructions = swipe->instructions;
+    QVERIFY(kiosk::Flow().instructions);
+    TfrmDriverInst* instructions = kiosk::Flow().instructions;
     QCOMPARE(Site::showing(), instructions);
     QCOMPARE(instructions->memoInst->toPlainText(),
              QString("Drive forward to the loader.\nCome back to the scale when loaded."));
@@ -104,8 +106,8 @@ void TestKioskFlow::inboundThenOutbound()
     setClock(kOut);
     QVERIFY(site.weigh("008760"));
     QVERIFY(site.swipeCard("1001"));
-    QTRY_VERIFY(swipe->outbound && Site::showing() == swipe->outbound);
-    TfrmOutbound* outbound = swipe->outbound;
+    QTRY_VERIFY(kiosk::Flow().outbound && Site::showing() == kiosk::Flow().outbound);
+    TfrmOutbound* outbound = kiosk::Flow().outbound;
     QCOMPARE(outbound->txtLicense->text(), QString("BC12345"));
     QCOMPARE(outbound->txtCust->text(), QString("ARDWICK HAULAGE"));
     // The heavier weighing is the gross; weights show as the scale sent them.
@@ -172,20 +174,20 @@ void TestKioskFlow::secondVisitReusesTheInstructions()
 
     // A keyboard-type reader this time.
     typeSwipe(swipe, "1002");
-    QVERIFY(swipe->license);
-    QCOMPARE(Site::showing(), swipe->license);
-    typePlate(swipe->license, "TRK9");
-    QTest::mouseClick(swipe->material->cmdMat[2], Qt::LeftButton);
-    QPointer<TfrmDriverInst> first = swipe->instructions;
+    QVERIFY(kiosk::Flow().license);
+    QCOMPARE(Site::showing(), kiosk::Flow().license);
+    typePlate(kiosk::Flow().license, "TRK9");
+    QTest::mouseClick(kiosk::Flow().material->cmdMat[2], Qt::LeftButton);
+    QPointer<TfrmDriverInst> first = kiosk::Flow().instructions;
     QVERIFY(first);
     QTRY_COMPARE_WITH_TIMEOUT(Site::showing(), static_cast<KioskScreen*>(swipe), 5000);
 
     QVERIFY(site.weigh("12000"));
     QVERIFY(site.swipeCard("1001"));
-    QTRY_VERIFY(swipe->license && Site::showing() == swipe->license);
-    typePlate(swipe->license, "AB1");
-    QTest::mouseClick(swipe->material->cmdMat[0], Qt::LeftButton);
-    QCOMPARE(swipe->instructions.data(), first.data());
+    QTRY_VERIFY(kiosk::Flow().license && Site::showing() == kiosk::Flow().license);
+    typePlate(kiosk::Flow().license, "AB1");
+    QTest::mouseClick(kiosk::Flow().material->cmdMat[0], Qt::LeftButton);
+    QCOMPARE(kiosk::Flow().instructions.data(), first.data());
     QCOMPARE(Site::showing(), first.data());
     QCOMPARE(first->memoInst->toPlainText(),
              QString("Drive forward to the loader.\nCome back to the scale when loaded."));
@@ -206,11 +208,11 @@ void TestKioskFlow::secondVisitReusesTheInstructions()
     QTRY_COMPARE_WITH_TIMEOUT(Site::showing(), static_cast<KioskScreen*>(swipe), 5000);
     QVERIFY(site.weigh("9000"));
     typeSwipe(swipe, "1002");
-    QVERIFY(swipe->outbound);
-    QCOMPARE(swipe->outbound->txtGross->text(), QString("9000"));
-    QCOMPARE(swipe->outbound->txtTare->text(), QString("9000"));
-    QCOMPARE(swipe->outbound->txtNet->text(), QString("0"));
-    QTRY_COMPARE(swipe->outbound->printed, 2);
+    QVERIFY(kiosk::Flow().outbound);
+    QCOMPARE(kiosk::Flow().outbound->txtGross->text(), QString("9000"));
+    QCOMPARE(kiosk::Flow().outbound->txtTare->text(), QString("9000"));
+    QCOMPARE(kiosk::Flow().outbound->txtNet->text(), QString("0"));
+    QTRY_COMPARE(kiosk::Flow().outbound->printed, 2);
     auto done = Site::rows(dayTable(site, kIn));
     QCOMPARE(done.size(), std::size_t(1));
     QCOMPARE(done[0]["ticket"], std::string("500"));
@@ -256,12 +258,12 @@ void TestKioskFlow::visitWithTheRealMessageBox()
 
     // The next card is a customer's: the box is gone and the visit goes on.
     QVERIFY(site.swipeCard("1002"));
-    QTRY_VERIFY(swipe->license && Site::showing() == swipe->license);
-    QCOMPARE(swipe->license->txtCust->text(), QString("BLUE RIVER AGGREGATES"));
-    QTest::mouseClick(swipe->license->Keyboard1->key("Enter"), Qt::LeftButton);
+    QTRY_VERIFY(kiosk::Flow().license && Site::showing() == kiosk::Flow().license);
+    QCOMPARE(kiosk::Flow().license->txtCust->text(), QString("BLUE RIVER AGGREGATES"));
+    QTest::mouseClick(kiosk::Flow().license->Keyboard1->key("Enter"), Qt::LeftButton);
     QTRY_COMPARE(seen.size(), 6);
     QCOMPARE(seen.mid(3), (QStringList {"License Plate", "Please enter License Plate.", ""}));
-    QCOMPARE(Site::showing(), swipe->license);
+    QCOMPARE(Site::showing(), kiosk::Flow().license);
     answer.stop();
     dialogs::setMessageHandler(previous);
 }

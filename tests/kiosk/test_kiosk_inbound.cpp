@@ -7,6 +7,8 @@
 #include "KioskSite.h"
 
 #include <QLabel>
+#include "kiosk/KioskFlow.h"
+
 #include <QtTest>
 
 using namespace kiosktest;
@@ -23,9 +25,9 @@ TfrmLicense* toLicence(Site& site, TfrmSwipe* swipe)
 {
     if (!site.swipeCard("1001"))
         return nullptr;
-    for (int i = 0; i < 300 && !(swipe->license && Site::showing() == swipe->license); ++i)
+    for (int i = 0; i < 300 && !(kiosk::Flow().license && Site::showing() == kiosk::Flow().license); ++i)
         QTest::qWait(10);
-    return Site::showing() == swipe->license ? swipe->license.data() : nullptr;
+    return Site::showing() == kiosk::Flow().license ? kiosk::Flow().license.data() : nullptr;
 }
 
 }  // namespace
@@ -56,7 +58,7 @@ void TestKioskInbound::emptyPlate()
     QCOMPARE(shown.shown.size(), std::size_t(1));
     QCOMPARE(texts(shown.last()), (QStringList {"License Plate", "Please enter License Plate.", "", "error", "OK"}));
     QCOMPARE(Site::showing(), license);
-    QVERIFY(!swipe->material);
+    QVERIFY(!kiosk::Flow().material);
 
     // Typed, then taken back to nothing with Backspace: still no plate.
     typePlate(license, "A7", false);
@@ -85,11 +87,11 @@ void TestKioskInbound::plateHoldsTwelveCharacters()
     QTest::mouseClick(license->Keyboard1->key("Backspace"), Qt::LeftButton);
     typePlate(license, "9Z");
     QCOMPARE(kiosk::CurrentTicket().truck, std::string("ABCDEFGHJK19"));
-    QVERIFY(swipe->material);
-    QCOMPARE(swipe->material->txtLicense->text(), QString("ABCDEFGHJK19"));
+    QVERIFY(kiosk::Flow().material);
+    QCOMPARE(kiosk::Flow().material->txtLicense->text(), QString("ABCDEFGHJK19"));
 
     QVERIFY(site.weigh("16500"));
-    QTest::mouseClick(swipe->material->cmdMat[2], Qt::LeftButton);
+    QTest::mouseClick(kiosk::Flow().material->cmdMat[2], Qt::LeftButton);
     auto open = Site::rows(site.db("ticket.dbf"));
     QCOMPARE(open.size(), std::size_t(1));
     QCOMPARE(open[0]["truck"], std::string("ABCDEFGHJK19"));
@@ -105,7 +107,7 @@ void TestKioskInbound::scaleNotReadyAtTheMaterial()
     TfrmLicense* license = toLicence(site, swipe);
     QVERIFY(license);
     typePlate(license, "BC12345");
-    TfrmMaterial* material = swipe->material;
+    TfrmMaterial* material = kiosk::Flow().material;
     QVERIFY(material);
 
     auto nothingStored = [&] {
@@ -145,7 +147,7 @@ void TestKioskInbound::scaleNotReadyAtTheMaterial()
     QVERIFY(site.weigh("16500"));
     QTest::mouseClick(material->cmdMat[1], Qt::LeftButton);
     QCOMPARE(shown.shown.size(), std::size_t(2));
-    QCOMPARE(Site::showing(), swipe->instructions);
+    QCOMPARE(Site::showing(), kiosk::Flow().instructions);
     auto open = Site::rows(site.db("ticket.dbf"));
     QCOMPARE(open.size(), std::size_t(1));
     QCOMPARE(open[0]["ticket"], std::string("500"));
@@ -175,7 +177,7 @@ void TestKioskInbound::materialButtons()
     TfrmLicense* license = toLicence(site, swipe);
     QVERIFY(license);
     typePlate(license, "P1");
-    TfrmMaterial* material = swipe->material;
+    TfrmMaterial* material = kiosk::Flow().material;
     QVERIFY(material);
 
     for (int i = 0; i < 16; ++i) {
@@ -197,7 +199,7 @@ void TestKioskInbound::materialButtons()
         QCOMPARE(Site::showing(), material);
         QTest::mouseClick(material->cmdMat[2], Qt::LeftButton);
     }
-    QCOMPARE(Site::showing(), swipe->instructions);
+    QCOMPARE(Site::showing(), kiosk::Flow().instructions);
     auto open = Site::rows(site.db("ticket.dbf"));
     QCOMPARE(open.size(), std::size_t(1));
     QCOMPARE(open[0]["product"], products < 16 ? std::string("MATERIAL 3") : std::string("MATERIAL 16"));
@@ -238,7 +240,7 @@ void TestKioskInbound::noMaterials()
              (QStringList {"Material Error", "No materials are available.", "Please see the scale office.", "error",
                            "OK"}));
     QCOMPARE(Site::showing(), swipe);
-    QVERIFY(!swipe->material);
+    QVERIFY(!kiosk::Flow().material);
     QCOMPARE(swipe->txtSwipe->text(), QString());
     QCOMPARE(kiosk::CurrentTicket().customer, std::string());
     QCOMPARE(kiosk::CurrentTicket().truck, std::string());
@@ -247,8 +249,8 @@ void TestKioskInbound::noMaterials()
 
     // The next card starts a visit of its own.
     QVERIFY(site.swipeCard("1002"));
-    QTRY_VERIFY(swipe->license && Site::showing() == swipe->license);
-    QCOMPARE(swipe->license->txtCust->text(), QString("BLUE RIVER AGGREGATES"));
+    QTRY_VERIFY(kiosk::Flow().license && Site::showing() == kiosk::Flow().license);
+    QCOMPARE(kiosk::Flow().license->txtCust->text(), QString("BLUE RIVER AGGREGATES"));
 }
 
 QTEST_MAIN(TestKioskInbound)

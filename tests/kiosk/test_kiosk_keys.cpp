@@ -14,6 +14,8 @@
 #include <map>
 #include <QApplication>
 #include <QCursor>
+#include "kiosk/KioskFlow.h"
+
 #include <QtTest>
 
 using namespace kiosktest;
@@ -90,7 +92,7 @@ void TestKioskKeys::stationAndBack()
             scaleWhileAway = site.weigh("3210");
             QVERIFY(site.swipeCard("1001"));
             QVERIFY(site.cardTaken());
-            cardWhileAway = swipe->isVisible() || swipe->license;
+            cardWhileAway = swipe->isVisible() || kiosk::Flow().license;
         }
     };
     auto previous = kiosk::setStationOpener([&](TfrmSwipe* from) {
@@ -114,13 +116,13 @@ void TestKioskKeys::stationAndBack()
     QVERIFY(!cardWhileAway);
     QCOMPARE(Site::showing(), swipe);
     QCOMPARE(swipe->txtSwipe->text(), QString());
-    QVERIFY(!swipe->license);
+    QVERIFY(!kiosk::Flow().license);
     QVERIFY(kiosk::KioskSettings().connection);
     QVERIFY(shown.shown.empty());
 
     // The kiosk takes the next swipe as usual.
     QVERIFY(site.swipeCard("1002"));
-    QTRY_VERIFY(swipe->license && Site::showing() == swipe->license);
+    QTRY_VERIFY(kiosk::Flow().license && Site::showing() == kiosk::Flow().license);
     kiosk::setStationOpener(std::move(previous));
 }
 
@@ -173,7 +175,7 @@ void TestKioskKeys::otherKeysDoNothing()
     QVERIFY(shown.shown.empty());
     // The swipe still works after them.
     typeSwipe(swipe, "1001");
-    QCOMPARE(Site::showing(), swipe->license);
+    QCOMPARE(Site::showing(), kiosk::Flow().license);
     kiosk::setStationOpener(std::move(previous));
 }
 
@@ -190,40 +192,40 @@ void TestKioskKeys::screensRefuseToCloseAndCoverTheScreen()
     refusesToClose(swipe);
 
     typeSwipe(swipe, "1001");
-    QVERIFY(swipe->license);
-    QVERIFY(QTest::qWaitForWindowExposed(swipe->license));
-    coversTheScreen(swipe->license);
-    refusesToClose(swipe->license);
-    QCOMPARE(swipe->license->Keyboard1->geometry().bottom() <= swipe->license->height(), true);
+    QVERIFY(kiosk::Flow().license);
+    QVERIFY(QTest::qWaitForWindowExposed(kiosk::Flow().license));
+    coversTheScreen(kiosk::Flow().license);
+    refusesToClose(kiosk::Flow().license);
+    QCOMPARE(kiosk::Flow().license->Keyboard1->geometry().bottom() <= kiosk::Flow().license->height(), true);
 
-    typePlate(swipe->license, "BC1");
-    QVERIFY(swipe->material);
-    QVERIFY(QTest::qWaitForWindowExposed(swipe->material));
-    coversTheScreen(swipe->material);
-    refusesToClose(swipe->material);
-    for (MaterialButton* b : swipe->material->cmdMat)
-        QVERIFY(swipe->material->rect().contains(b->geometry()));
+    typePlate(kiosk::Flow().license, "BC1");
+    QVERIFY(kiosk::Flow().material);
+    QVERIFY(QTest::qWaitForWindowExposed(kiosk::Flow().material));
+    coversTheScreen(kiosk::Flow().material);
+    refusesToClose(kiosk::Flow().material);
+    for (MaterialButton* b : kiosk::Flow().material->cmdMat)
+        QVERIFY(kiosk::Flow().material->rect().contains(b->geometry()));
 
-    QTest::mouseClick(swipe->material->cmdMat[0], Qt::LeftButton);
-    QVERIFY(swipe->instructions);
-    QVERIFY(QTest::qWaitForWindowExposed(swipe->instructions));
-    coversTheScreen(swipe->instructions);
-    refusesToClose(swipe->instructions);
+    QTest::mouseClick(kiosk::Flow().material->cmdMat[0], Qt::LeftButton);
+    QVERIFY(kiosk::Flow().instructions);
+    QVERIFY(QTest::qWaitForWindowExposed(kiosk::Flow().instructions));
+    coversTheScreen(kiosk::Flow().instructions);
+    refusesToClose(kiosk::Flow().instructions);
 
     // Back to the swipe screen (the program's own way), then out.
-    kiosk::ShowSwipeScreen(swipe->instructions);
+    kiosk::ShowSwipeScreen(kiosk::Flow().instructions);
     QCOMPARE(Site::showing(), swipe);
     QVERIFY(site.weigh("12000"));
     typeSwipe(swipe, "1002");
-    QVERIFY(swipe->outbound);
-    QVERIFY(QTest::qWaitForWindowExposed(swipe->outbound));
-    coversTheScreen(swipe->outbound);
-    refusesToClose(swipe->outbound);
-    QTRY_COMPARE(swipe->outbound->printed, 2);
+    QVERIFY(kiosk::Flow().outbound);
+    QVERIFY(QTest::qWaitForWindowExposed(kiosk::Flow().outbound));
+    coversTheScreen(kiosk::Flow().outbound);
+    refusesToClose(kiosk::Flow().outbound);
+    QTRY_COMPARE(kiosk::Flow().outbound->printed, 2);
 
     // The program's own close is not refused.
-    swipe->outbound->closeByProgram();
-    QVERIFY(!swipe->outbound->isVisible());
+    kiosk::Flow().outbound->closeByProgram();
+    QVERIFY(!kiosk::Flow().outbound->isVisible());
     QVERIFY(shown.shown.empty());
 }
 
@@ -236,12 +238,12 @@ void TestKioskKeys::ctrlF1EndsTheProgram()
     QVERIFY(site.weigh("12000"));
     // A visit leaves its screens behind (hidden), and the instructions show.
     typeSwipe(swipe, "1001");
-    typePlate(swipe->license, "BC1");
-    QTest::mouseClick(swipe->material->cmdMat[0], Qt::LeftButton);
-    QVERIFY(swipe->instructions && swipe->instructions->isVisible());
-    kiosk::ShowSwipeScreen(swipe->instructions);
+    typePlate(kiosk::Flow().license, "BC1");
+    QTest::mouseClick(kiosk::Flow().material->cmdMat[0], Qt::LeftButton);
+    QVERIFY(kiosk::Flow().instructions && kiosk::Flow().instructions->isVisible());
+    kiosk::ShowSwipeScreen(kiosk::Flow().instructions);
     QCOMPARE(Site::showing(), swipe);
-    QVERIFY(swipe->license && swipe->material && swipe->instructions);
+    QVERIFY(kiosk::Flow().license && kiosk::Flow().material && kiosk::Flow().instructions);
 
     // Every kiosk screen that exists is closed, hidden or not.
     std::map<QObject*, int> closes;
@@ -255,7 +257,7 @@ void TestKioskKeys::ctrlF1EndsTheProgram()
         }
     } counter;
     counter.counts = &closes;
-    const std::vector<QObject*> screens {swipe, swipe->license, swipe->material, swipe->instructions};
+    const std::vector<QObject*> screens {swipe, kiosk::Flow().license, kiosk::Flow().material, kiosk::Flow().instructions};
     for (QObject* o : screens)
         o->installEventFilter(&counter);
 

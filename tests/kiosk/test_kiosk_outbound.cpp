@@ -8,6 +8,8 @@
 #include "kiosk/uDB.h"
 
 #include <QLabel>
+#include "kiosk/KioskFlow.h"
+
 #include <QtTest>
 
 using namespace kiosktest;
@@ -87,7 +89,7 @@ void TestKioskOutbound::refusedCompletion()
         kiosk::CurrentTicket().customer = "ARDWICK HAULAGE";
         QVERIFY(kiosk::FindOpenTicket("ARDWICK HAULAGE"));
         kiosk::CurrentTicket().out_wgt = outWeight.toStdString();
-        ShowOutboundScreen(swipe);
+        kiosk::Flow().weighOut();
     } else {
         QVERIFY(site.weigh(outWeight.toStdString()));
         QVERIFY(site.swipeCard("1001"));
@@ -97,11 +99,11 @@ void TestKioskOutbound::refusedCompletion()
 
     // Back to the swipe screen, without the instructions to take a ticket.
     QTRY_COMPARE(Site::showing(), static_cast<KioskScreen*>(swipe));
-    QVERIFY(swipe->outbound);
-    QVERIFY(!swipe->outbound->stored);
-    QCOMPARE(swipe->outbound->printed, 0);
-    QVERIFY(!swipe->outbound->timerDisplay->isActive());
-    QVERIFY(!swipe->instructions);
+    QVERIFY(kiosk::Flow().outbound);
+    QVERIFY(!kiosk::Flow().outbound->stored);
+    QCOMPARE(kiosk::Flow().outbound->printed, 0);
+    QVERIFY(!kiosk::Flow().outbound->timerDisplay->isActive());
+    QVERIFY(!kiosk::Flow().instructions);
     QCOMPARE(swipe->txtSwipe->text(), QString());
     QCOMPARE(kiosk::CurrentTicket().customer, std::string());
 
@@ -124,27 +126,27 @@ void TestKioskOutbound::linesWhileTheOutboundScreenShowsAreDropped()
     TfrmSwipe* swipe = site.startKiosk();
     QVERIFY(site.weigh("8000"));
     QVERIFY(site.swipeCard("1001"));
-    QTRY_VERIFY(swipe->outbound && Site::showing() == swipe->outbound);
-    QTRY_COMPARE(swipe->outbound->printed, 2);
+    QTRY_VERIFY(kiosk::Flow().outbound && Site::showing() == kiosk::Flow().outbound);
+    QTRY_COMPARE(kiosk::Flow().outbound->printed, 2);
 
     // The next driver swipes, and the one who left swipes again.
     QVERIFY(site.swipeCard("1002"));
     QVERIFY(site.cardTaken());
     QVERIFY(site.swipeCard("1001"));
     QVERIFY(site.cardTaken());
-    QCOMPARE(Site::showing(), swipe->outbound);
-    QVERIFY(!swipe->license);
+    QCOMPARE(Site::showing(), kiosk::Flow().outbound);
+    QVERIFY(!kiosk::Flow().license);
     QCOMPARE(swipe->txtSwipe->text(), QString("1001\r"));  // the swipe of this visit
     QCOMPARE(kiosk::CurrentTicket().customer, std::string());
 
     // The outbound screen has no time-out here: it stays, and the lines were
     // not kept for the swipe screen.
-    kiosk::ShowSwipeScreen(swipe->outbound);
+    kiosk::ShowSwipeScreen(kiosk::Flow().outbound);
     QCOMPARE(Site::showing(), swipe);
     QCOMPARE(swipe->txtSwipe->text(), QString());
     QTest::qWait(50);
     QCOMPARE(Site::showing(), swipe);
-    QVERIFY(!swipe->license);
+    QVERIFY(!kiosk::Flow().license);
     QVERIFY(shown.shown.empty());
     QCOMPARE(QFile::exists(site.db("ticket.dbf")) ? Site::rows(site.db("ticket.dbf")).size() : 0, std::size_t(0));
 }

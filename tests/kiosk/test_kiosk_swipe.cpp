@@ -10,6 +10,8 @@
 
 #include <QLabel>
 #include <QPlainTextEdit>
+#include "kiosk/KioskFlow.h"
+
 #include <QtTest>
 
 using namespace kiosktest;
@@ -80,8 +82,8 @@ void TestKioskSwipe::unknownCards()
     QVERIFY(site.cardTaken());
     QCOMPARE(Site::showing(), swipe);
     QVERIFY(site.card.send("\n"));
-    QTRY_VERIFY(swipe->license && Site::showing() == swipe->license);
-    QCOMPARE(swipe->license->txtCust->text(), QString("BLUE RIVER AGGREGATES"));
+    QTRY_VERIFY(kiosk::Flow().license && Site::showing() == kiosk::Flow().license);
+    QCOMPARE(kiosk::Flow().license->txtCust->text(), QString("BLUE RIVER AGGREGATES"));
     QCOMPARE(shown.shown.size(), std::size_t(3));
 }
 
@@ -127,7 +129,7 @@ void TestKioskSwipe::scaleErrorsEmptyTheSwipeText()
 
     // Nothing was stored or printed, and the ticket is still open.
     QCOMPARE(Site::showing(), swipe);
-    QVERIFY(!swipe->outbound);
+    QVERIFY(!kiosk::Flow().outbound);
     auto open = Site::rows(site.db("ticket.dbf"));
     QCOMPARE(open.size(), std::size_t(1));
     QCOMPARE(open[0]["ticket"], std::string("77"));
@@ -137,9 +139,9 @@ void TestKioskSwipe::scaleErrorsEmptyTheSwipeText()
     // Once the scale reads again the same card, swiped the same way, goes out.
     QVERIFY(site.weigh("8000"));
     QVERIFY(site.swipeCard("1001"));
-    QTRY_VERIFY(swipe->outbound && Site::showing() == swipe->outbound);
-    QCOMPARE(swipe->outbound->txtNet->text(), QString("6020"));
-    QTRY_COMPARE(swipe->outbound->printed, 2);
+    QTRY_VERIFY(kiosk::Flow().outbound && Site::showing() == kiosk::Flow().outbound);
+    QCOMPARE(kiosk::Flow().outbound->txtNet->text(), QString("6020"));
+    QTRY_COMPARE(kiosk::Flow().outbound->printed, 2);
     QCOMPARE(shown.size(), std::size_t(5));
 }
 
@@ -175,8 +177,8 @@ void TestKioskSwipe::garbledWeightIsNoReading()
     QCOMPARE(shown.shown.size(), std::size_t(2));
     QCOMPARE(texts(shown.last()), kScaleError);
     QCOMPARE(Site::showing(), swipe);
-    QVERIFY(!swipe->outbound);
-    QVERIFY(!swipe->instructions);
+    QVERIFY(!kiosk::Flow().outbound);
+    QVERIFY(!kiosk::Flow().instructions);
 
     // Nothing completed or printed; the ticket stays open for this truck.
     auto open = Site::rows(site.db("ticket.dbf"));
@@ -188,9 +190,9 @@ void TestKioskSwipe::garbledWeightIsNoReading()
     // A good frame: the same card completes the visit.
     QVERIFY(site.weigh("8000"));
     QVERIFY(site.swipeCard("1001"));
-    QTRY_VERIFY(swipe->outbound && Site::showing() == swipe->outbound);
-    QTRY_COMPARE(swipe->outbound->printed, 2);
-    QCOMPARE(swipe->outbound->txtNet->text(), QString("6020"));
+    QTRY_VERIFY(kiosk::Flow().outbound && Site::showing() == kiosk::Flow().outbound);
+    QTRY_COMPARE(kiosk::Flow().outbound->printed, 2);
+    QCOMPARE(kiosk::Flow().outbound->txtNet->text(), QString("6020"));
     QCOMPARE(shown.shown.size(), std::size_t(2));
 }
 
@@ -225,15 +227,15 @@ void TestKioskSwipe::silentScaleGivesTheIndicatorError()
     QTRY_COMPARE(shown.shown.size(), std::size_t(1));
     QCOMPARE(texts(shown.last()), kScaleError);
     QCOMPARE(Site::showing(), swipe);
-    QVERIFY(!swipe->outbound);
+    QVERIFY(!kiosk::Flow().outbound);
     QCOMPARE(Site::rows(site.db("ticket.dbf")).size(), std::size_t(1));
 
     // Frames again, at the real interval: the card goes out.
     swipe->Timer1->setInterval(5000);
     QVERIFY(site.weigh("8000"));
     QVERIFY(site.swipeCard("1001"));
-    QTRY_VERIFY(swipe->outbound && Site::showing() == swipe->outbound);
-    QCOMPARE(swipe->outbound->txtNet->text(), QString("6020"));
+    QTRY_VERIFY(kiosk::Flow().outbound && Site::showing() == kiosk::Flow().outbound);
+    QCOMPARE(kiosk::Flow().outbound->txtNet->text(), QString("6020"));
 }
 
 void TestKioskSwipe::emptyWeightAsksForAnotherSwipe()
@@ -257,7 +259,7 @@ void TestKioskSwipe::emptyWeightAsksForAnotherSwipe()
     QCOMPARE(swipe->txtSwipe->text(), QString());
 
     QCOMPARE(Site::showing(), swipe);
-    QVERIFY(!swipe->outbound);
+    QVERIFY(!kiosk::Flow().outbound);
     QCOMPARE(Site::rows(site.db("ticket.dbf")).size(), std::size_t(1));
     QCOMPARE(site.printer.received(50), std::string());
 }
@@ -271,27 +273,27 @@ void TestKioskSwipe::linesWhileAnotherScreenShowsAreDropped()
     QVERIFY(site.weigh("12000"));
 
     QVERIFY(site.swipeCard("1001"));
-    QTRY_VERIFY(swipe->license && Site::showing() == swipe->license);
+    QTRY_VERIFY(kiosk::Flow().license && Site::showing() == kiosk::Flow().license);
     // Another driver swipes while the plate is being typed.
     QVERIFY(site.swipeCard("1002"));
     QVERIFY(site.cardTaken());
-    QCOMPARE(Site::showing(), swipe->license);
+    QCOMPARE(Site::showing(), kiosk::Flow().license);
     QCOMPARE(kiosk::CurrentTicket().customer, std::string("ARDWICK HAULAGE"));
-    typePlate(swipe->license, "BC1");
+    typePlate(kiosk::Flow().license, "BC1");
 
     // ... and while the material screen shows.
-    QCOMPARE(Site::showing(), swipe->material);
+    QCOMPARE(Site::showing(), kiosk::Flow().material);
     QVERIFY(site.swipeCard("1002"));
     QVERIFY(site.cardTaken());
-    QCOMPARE(Site::showing(), swipe->material);
+    QCOMPARE(Site::showing(), kiosk::Flow().material);
     QCOMPARE(kiosk::CurrentTicket().customer, std::string("ARDWICK HAULAGE"));
-    QTest::mouseClick(swipe->material->cmdMat[0], Qt::LeftButton);
+    QTest::mouseClick(kiosk::Flow().material->cmdMat[0], Qt::LeftButton);
 
     // ... and while the instructions show.
-    QCOMPARE(Site::showing(), swipe->instructions);
+    QCOMPARE(Site::showing(), kiosk::Flow().instructions);
     QVERIFY(site.swipeCard("1002"));
     QVERIFY(site.cardTaken());
-    QCOMPARE(Site::showing(), swipe->instructions);
+    QCOMPARE(Site::showing(), kiosk::Flow().instructions);
     QTRY_COMPARE_WITH_TIMEOUT(Site::showing(), static_cast<KioskScreen*>(swipe), 5000);
 
     // None of them was kept for later.
@@ -303,8 +305,8 @@ void TestKioskSwipe::linesWhileAnotherScreenShowsAreDropped()
 
     // The next swipe on the swipe screen works.
     QVERIFY(site.swipeCard("1002"));
-    QTRY_VERIFY(Site::showing() == swipe->license);
-    QCOMPARE(swipe->license->txtCust->text(), QString("BLUE RIVER AGGREGATES"));
+    QTRY_VERIFY(Site::showing() == kiosk::Flow().license);
+    QCOMPARE(kiosk::Flow().license->txtCust->text(), QString("BLUE RIVER AGGREGATES"));
 }
 
 void TestKioskSwipe::noScalePort_data()
@@ -366,9 +368,9 @@ void TestKioskSwipe::withoutSetupIni()
 
     // The outbound screen stays: it has no timer.
     QVERIFY(site.swipeCard("1002"));
-    QTRY_VERIFY(swipe->outbound && Site::showing() == swipe->outbound);
-    QTRY_COMPARE(swipe->outbound->printed, 2);
-    QVERIFY(!swipe->outbound->timerDisplay->isActive());
+    QTRY_VERIFY(kiosk::Flow().outbound && Site::showing() == kiosk::Flow().outbound);
+    QTRY_COMPARE(kiosk::Flow().outbound->printed, 2);
+    QVERIFY(!kiosk::Flow().outbound->timerDisplay->isActive());
 
     // A new run of the kiosk: the licence screen has no timer, and the
     // inbound instructions are an empty text that stays.
@@ -376,14 +378,14 @@ void TestKioskSwipe::withoutSetupIni()
     swipe = site.startKiosk();
     QVERIFY(site.weigh("11000"));
     QVERIFY(site.swipeCard("1001"));
-    QTRY_VERIFY(swipe->license && Site::showing() == swipe->license);
-    QVERIFY(!swipe->license->timerBack->isActive());
-    typePlate(swipe->license, "X1");
-    QTest::mouseClick(swipe->material->cmdMat[1], Qt::LeftButton);
-    QVERIFY(swipe->instructions);
-    QCOMPARE(Site::showing(), swipe->instructions);
-    QCOMPARE(swipe->instructions->memoInst->toPlainText(), QString());
-    QVERIFY(!swipe->instructions->timerDisplay->isActive());
+    QTRY_VERIFY(kiosk::Flow().license && Site::showing() == kiosk::Flow().license);
+    QVERIFY(!kiosk::Flow().license->timerBack->isActive());
+    typePlate(kiosk::Flow().license, "X1");
+    QTest::mouseClick(kiosk::Flow().material->cmdMat[1], Qt::LeftButton);
+    QVERIFY(kiosk::Flow().instructions);
+    QCOMPARE(Site::showing(), kiosk::Flow().instructions);
+    QCOMPARE(kiosk::Flow().instructions->memoInst->toPlainText(), QString());
+    QVERIFY(!kiosk::Flow().instructions->timerDisplay->isActive());
     QVERIFY(shown.shown.empty());
 }
 

@@ -9,6 +9,8 @@
 
 #include <QLabel>
 #include <QPlainTextEdit>
+#include "kiosk/KioskFlow.h"
+
 #include <QtTest>
 
 using namespace kiosktest;
@@ -31,26 +33,26 @@ void TestKioskTimeouts::licenceTimesOutWhileTyping()
     dialogs::RecordingMessages shown;
     TfrmSwipe* swipe = site.startKiosk();
     QVERIFY(site.swipeCard("1001"));
-    QTRY_VERIFY(swipe->license && Site::showing() == swipe->license);
-    QVERIFY(swipe->license->timerBack->isActive());
-    typePlate(swipe->license, "BC1", false);
+    QTRY_VERIFY(kiosk::Flow().license && Site::showing() == kiosk::Flow().license);
+    QVERIFY(kiosk::Flow().license->timerBack->isActive());
+    typePlate(kiosk::Flow().license, "BC1", false);
 
     QTRY_COMPARE_WITH_TIMEOUT(Site::showing(), static_cast<KioskScreen*>(swipe), 5000);
-    QVERIFY(!swipe->license->timerBack->isActive());
+    QVERIFY(!kiosk::Flow().license->timerBack->isActive());
     QCOMPARE(kiosk::CurrentTicket().customer, std::string());
     QCOMPARE(kiosk::CurrentTicket().truck, std::string());
     QCOMPARE(swipe->txtSwipe->text(), QString());
-    QVERIFY(!swipe->material);
+    QVERIFY(!kiosk::Flow().material);
     QVERIFY(!QFile::exists(site.db("ticket.dbf")) || Site::rows(site.db("ticket.dbf")).empty());
     QCOMPARE(site.counter(), 500LL);
     QVERIFY(shown.shown.empty());
 
     // The next visit's licence screen has its own time, from its showing.
     QVERIFY(site.swipeCard("1002"));
-    QTRY_VERIFY(swipe->license && Site::showing() == swipe->license);
-    QCOMPARE(swipe->license->txtCust->text(), QString("BLUE RIVER AGGREGATES"));
-    QCOMPARE(swipe->license->txtLicense->text(), QString());
-    QVERIFY(swipe->license->timerBack->isActive());
+    QTRY_VERIFY(kiosk::Flow().license && Site::showing() == kiosk::Flow().license);
+    QCOMPARE(kiosk::Flow().license->txtCust->text(), QString("BLUE RIVER AGGREGATES"));
+    QCOMPARE(kiosk::Flow().license->txtLicense->text(), QString());
+    QVERIFY(kiosk::Flow().license->timerBack->isActive());
 }
 
 void TestKioskTimeouts::backToMainScreenWithoutTimeOut()
@@ -60,11 +62,11 @@ void TestKioskTimeouts::backToMainScreenWithoutTimeOut()
     dialogs::RecordingMessages shown;
     TfrmSwipe* swipe = site.startKiosk();
     QVERIFY(site.swipeCard("1001"));
-    QTRY_VERIFY(swipe->license && Site::showing() == swipe->license);
-    QVERIFY(!swipe->license->timerBack->isActive());
-    typePlate(swipe->license, "BC1", false);
+    QTRY_VERIFY(kiosk::Flow().license && Site::showing() == kiosk::Flow().license);
+    QVERIFY(!kiosk::Flow().license->timerBack->isActive());
+    typePlate(kiosk::Flow().license, "BC1", false);
 
-    QTest::mouseClick(swipe->license->cmdHome, Qt::LeftButton);
+    QTest::mouseClick(kiosk::Flow().license->cmdHome, Qt::LeftButton);
     QCOMPARE(Site::showing(), swipe);
     QCOMPARE(kiosk::CurrentTicket().customer, std::string());
     QCOMPARE(swipe->txtSwipe->text(), QString());
@@ -82,21 +84,21 @@ void TestKioskTimeouts::zeroTimeOutsKeepTheScreens()
 
     // Inbound: the instructions have no timer.
     QVERIFY(site.swipeCard("1001"));
-    QTRY_VERIFY(swipe->license && Site::showing() == swipe->license);
-    typePlate(swipe->license, "BC1");
-    QTest::mouseClick(swipe->material->cmdMat[0], Qt::LeftButton);
-    QCOMPARE(Site::showing(), swipe->instructions);
-    QVERIFY(!swipe->instructions->timerDisplay->isActive());
+    QTRY_VERIFY(kiosk::Flow().license && Site::showing() == kiosk::Flow().license);
+    typePlate(kiosk::Flow().license, "BC1");
+    QTest::mouseClick(kiosk::Flow().material->cmdMat[0], Qt::LeftButton);
+    QCOMPARE(Site::showing(), kiosk::Flow().instructions);
+    QVERIFY(!kiosk::Flow().instructions->timerDisplay->isActive());
 
     // Outbound, in a new run: the outbound screen has no timer.
     site.closeSwipe();
     swipe = site.startKiosk();
     QVERIFY(site.weigh("15000"));
     QVERIFY(site.swipeCard("1002"));
-    QTRY_VERIFY(swipe->outbound && Site::showing() == swipe->outbound);
-    QTRY_COMPARE(swipe->outbound->printed, 2);
-    QVERIFY(!swipe->outbound->timerDisplay->isActive());
-    QCOMPARE(swipe->outbound->txtNet->text(), QString("6000"));
+    QTRY_VERIFY(kiosk::Flow().outbound && Site::showing() == kiosk::Flow().outbound);
+    QTRY_COMPARE(kiosk::Flow().outbound->printed, 2);
+    QVERIFY(!kiosk::Flow().outbound->timerDisplay->isActive());
+    QCOMPARE(kiosk::Flow().outbound->txtNet->text(), QString("6000"));
     QVERIFY(shown.shown.empty());
 }
 
@@ -131,21 +133,21 @@ void TestKioskTimeouts::longTimeOutsHoldToADay()
     QVERIFY(site.weigh("15000"));
 
     QVERIFY(site.swipeCard("1001"));
-    QTRY_VERIFY(swipe->license && Site::showing() == swipe->license);
-    QVERIFY(swipe->license->timerBack->isActive());
-    QCOMPARE(swipe->license->timerBack->interval(), interval);
-    QTest::mouseClick(swipe->license->cmdHome, Qt::LeftButton);
+    QTRY_VERIFY(kiosk::Flow().license && Site::showing() == kiosk::Flow().license);
+    QVERIFY(kiosk::Flow().license->timerBack->isActive());
+    QCOMPARE(kiosk::Flow().license->timerBack->interval(), interval);
+    QTest::mouseClick(kiosk::Flow().license->cmdHome, Qt::LeftButton);
 
     QVERIFY(site.swipeCard("1002"));
-    QTRY_VERIFY(swipe->outbound && Site::showing() == swipe->outbound);
-    QVERIFY(swipe->outbound->timerDisplay->isActive());
-    QCOMPARE(swipe->outbound->timerDisplay->interval(), interval);
-    QTRY_COMPARE(swipe->outbound->printed, 2);
+    QTRY_VERIFY(kiosk::Flow().outbound && Site::showing() == kiosk::Flow().outbound);
+    QVERIFY(kiosk::Flow().outbound->timerDisplay->isActive());
+    QCOMPARE(kiosk::Flow().outbound->timerDisplay->interval(), interval);
+    QTRY_COMPARE(kiosk::Flow().outbound->printed, 2);
 
-    ShowDriverInstructions(swipe->outbound, false);
-    QCOMPARE(Site::showing(), swipe->instructions);
-    QVERIFY(swipe->instructions->timerDisplay->isActive());
-    QCOMPARE(swipe->instructions->timerDisplay->interval(), interval);
+    kiosk::Flow().showInstructions(false, kiosk::Flow().outbound);
+    QCOMPARE(Site::showing(), kiosk::Flow().instructions);
+    QVERIFY(kiosk::Flow().instructions->timerDisplay->isActive());
+    QCOMPARE(kiosk::Flow().instructions->timerDisplay->interval(), interval);
     QVERIFY(shown.shown.empty());
 }
 

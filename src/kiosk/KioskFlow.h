@@ -1,0 +1,56 @@
+#pragma once
+// The kiosk's visit in one place. Each screen reports what happened on it
+// (a card without an open ticket, a plate entered, a material touched and
+// stored, a ticket completed or not, a time-out, the way back touched); the
+// flow decides which screen shows next and when the visit ends. No screen
+// shows another.
+//
+// A visit (the swipe screen is always there beneath):
+//   card, no open ticket -> licence plate -> material -> inbound instructions
+//   card, open ticket    -> outbound (completed, printed) -> outbound instructions
+// and back to the swipe screen when the instructions time out, when the
+// driver touches the way back or the plate screen times out, when no
+// material can be offered, or when the outbound ticket cannot be stored.
+
+#include <QObject>
+#include <QPointer>
+
+class QWidget;
+class TfrmSwipe;
+class TfrmLicense;
+class TfrmMaterial;
+class TfrmOutbound;
+class TfrmDriverInst;
+
+namespace kiosk {
+
+class KioskFlow : public QObject {
+    Q_OBJECT
+public:
+    // Takes the swipe screen's reports and shows it.
+    void start(TfrmSwipe* swipe);
+
+    // The screens of the visit in progress (null when none).
+    QPointer<TfrmLicense> license;
+    QPointer<TfrmMaterial> material;
+    QPointer<TfrmOutbound> outbound;
+    QPointer<TfrmDriverInst> instructions;
+
+    // The steps, in the order of a visit.
+    void askPlate();
+    void askMaterial();
+    void weighOut();
+    void showInstructions(bool inbound, QWidget* from);
+    void endVisit(QWidget* from);
+
+    // Closes every screen of the visit (the kiosk is ending).
+    void closeScreens();
+
+private:
+    QPointer<TfrmSwipe> swipe_;
+};
+
+// The program's one flow.
+KioskFlow& Flow();
+
+}  // namespace kiosk
