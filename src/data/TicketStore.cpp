@@ -1,5 +1,7 @@
 #include "data/TicketStore.h"
 
+#include "data/StepRecord.h"
+
 #include "data/Catalogue.h"
 #include "data/Paths.h"
 #include "data/TicketValues.h"
@@ -221,93 +223,39 @@ struct Pending {
     Key copy;            // the copy written for it (its recno: the target's count before + 1)
 };
 
-std::string escape(const std::string& s)
-{
-    std::string out;
-    for (char c : s) {
-        if (c == '\\')
-            out += "\\\\";
-        else if (c == '\n')
-            out += "\\n";
-        else
-            out += c;
-    }
-    return out;
-}
-
-std::string unescape(const std::string& s)
-{
-    std::string out;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '\\' && i + 1 < s.size()) {
-            ++i;
-            out += s[i] == 'n' ? '\n' : s[i];
-        } else {
-            out += s[i];
-        }
-    }
-    return out;
-}
-
 std::string textOf(const Pending& p)
 {
-    std::ostringstream o;
-    auto key = [&](const char* prefix, const Key& k) {
-        o << prefix << "recno=" << k.recno << '\n'
-          << prefix << "ticket=" << k.ticket << '\n'
-          << prefix << "customer=" << escape(k.customer) << '\n'
-          << prefix << "in_date=" << escape(k.inDate) << '\n'
-          << prefix << "in_time=" << escape(k.inTime) << '\n';
-    };
-    o << "# a ticket being moved between the tables of this directory\n";
-    o << "source=" << escape(p.source) << '\n' << "target=" << escape(p.target) << '\n';
-    key("from.", p.from);
-    key("copy.", p.copy);
-    o << "end\n";
-    return o.str();
+    xb::StepRecord r;
+    r.add("source", p.source);
+    r.add("target", p.target);
+    for (auto [prefix, k] : {std::pair<std::string, const Key*> {"from.", &p.from}, {"copy.", &p.copy}}) {
+        r.add(prefix + "recno", k->recno);
+        r.add(prefix + "ticket", k->ticket);
+        r.add(prefix + "customer", k->customer);
+        r.add(prefix + "in_date", k->inDate);
+        r.add(prefix + "in_time", k->inTime);
+    }
+    return r.text("a ticket being moved between the tables of this directory");
 }
 
 std::optional<Pending> parsePending(const std::string& text)
 {
-    std::map<std::string, std::string> v;
-    std::istringstream in(text);
-    std::string line;
-    bool ended = false;
-    while (std::getline(in, line)) {
-        if (line == "end") {
-            ended = true;
-            break;
-        }
-        auto eq = line.find('=');
-        if (line.empty() || line[0] == '#' || eq == std::string::npos)
-            continue;
-        v[line.substr(0, eq)] = unescape(line.substr(eq + 1));
-    }
-    if (!ended)
+    const auto r = xb::StepRecord::parse(text);
+    if (!r)
         return std::nullopt;  // cut short while it was written: no move began
-    auto number = [&](const std::string& k) -> std::optional<long long> {
-        auto it = v.find(k);
-        if (it == v.end() || it->second.empty())
-            return std::nullopt;
-        char* end = nullptr;
-        long long n = std::strtoll(it->second.c_str(), &end, 10);
-        if (!end || *end != '\0')
-            return std::nullopt;
-        return n;
-    };
     Pending p;
-    p.source = v["source"];
-    p.target = v["target"];
+    p.source = r->value("source");
+    p.target = r->value("target");
     for (auto [prefix, k] : {std::pair<std::string, Key*> {"from.", &p.from}, {"copy.", &p.copy}}) {
-        auto rec = number(prefix + "recno");
-        auto ticket = number(prefix + "ticket");
+        const auto rec = r->number(prefix + "recno");
+        const auto ticket = r->number(prefix + "ticket");
         if (!rec || !ticket || *rec < 1)
             return std::nullopt;
         k->recno = uint32_t(*rec);
         k->ticket = long(*ticket);
-        k->customer = v[prefix + "customer"];
-        k->inDate = v[prefix + "in_date"];
-        k->inTime = v[prefix + "in_time"];
+        k->customer = r->value(prefix + "customer");
+        k->inDate = r->value(prefix + "in_date");
+        k->inTime = r->value(prefix + "in_time");
     }
     if (p.source.empty() || p.target.empty() || p.source.find('/') != std::string::npos ||
         p.target.find('/') != std::string::npos)

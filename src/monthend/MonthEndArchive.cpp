@@ -3,13 +3,11 @@
 #include "data/Catalogue.h"
 #include "data/CodeBase.h"
 #include "data/Paths.h"
+#include "data/StepRecord.h"
 #include "data/TicketValues.h"
 #include "data/Util.h"
 
 #include <cstdio>
-#include <fstream>
-#include <iterator>
-#include <map>
 #include <sstream>
 
 namespace monthend {
@@ -71,51 +69,38 @@ struct Plan {
 
 std::string textOf(const Plan& p)
 {
-    std::ostringstream o;
-    o << "# a month end in progress: finish it by running the month end of this month again\n";
-    o << "month=" << p.year << "-" << twoDigits(p.month) << "\n";
-    o << "archive_before=" << p.archiveBefore << "\narchive_after=" << p.archiveAfter << "\n";
+    xb::StepRecord r;
+    r.add("month", std::to_string(p.year) + "-" + twoDigits(p.month));
+    r.add("archive_before", p.archiveBefore);
+    r.add("archive_after", p.archiveAfter);
     for (const DayStep& d : p.days)
-        o << "day=" << d.name << " " << d.tickets << " " << d.before << "\n";
-    o << "end\n";
-    return o.str();
+        r.add("day", d.name + " " + std::to_string(d.tickets) + " " + std::to_string(d.before));
+    return r.text("a month end in progress: finish it by running the month end of this month again");
 }
 
 std::optional<Plan> parsePlan(const std::string& text, int year, int month)
 {
+    const auto r = xb::StepRecord::parse(text);
+    if (!r || r->value("month") != std::to_string(year) + "-" + twoDigits(month))
+        return std::nullopt;
     Plan p;
     p.year = year;
     p.month = month;
-    std::istringstream in(text);
-    std::string line;
-    bool ended = false, sawMonth = false, sawBefore = false, sawAfter = false;
-    while (std::getline(in, line)) {
-        if (line == "end") {
-            ended = true;
-            break;
-        }
-        if (line.empty() || line[0] == '#')
-            continue;
-        const auto eq = line.find('=');
-        if (eq == std::string::npos)
-            return std::nullopt;
-        const std::string key = line.substr(0, eq);
-        std::istringstream v(line.substr(eq + 1));
-        if (key == "month") {
-            sawMonth = v.str() == std::to_string(year) + "-" + twoDigits(month);
-        } else if (key == "archive_before") {
-            sawBefore = bool(v >> p.archiveBefore);
-        } else if (key == "archive_after") {
-            sawAfter = bool(v >> p.archiveAfter);
-        } else if (key == "day") {
-            DayStep d;
-            if (!(v >> d.name >> d.tickets >> d.before) || d.name.find('/') != std::string::npos)
-                return std::nullopt;
-            p.days.push_back(d);
-        }
-    }
-    if (!ended || !sawMonth || !sawBefore || !sawAfter)
+    const auto before = r->number("archive_before");
+    const auto after = r->number("archive_after");
+    if (!before || !after)
         return std::nullopt;
+    p.archiveBefore = long(*before);
+    p.archiveAfter = long(*after);
+    for (const auto& [key, value] : r->entries()) {
+        if (key != "day")
+            continue;
+        DayStep d;
+        std::istringstream v(value);
+        if (!(v >> d.name >> d.tickets >> d.before) || d.name.find('/') != std::string::npos)
+            return std::nullopt;
+        p.days.push_back(d);
+    }
     return p;
 }
 
@@ -228,12 +213,6 @@ Result applyPlan(const std::string& dataDir, const Plan& p)
     return r;
 }
 
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 }  // namespace
 
 std::string dayTablePath(const std::string& dataDir, int year, int month, int day)
@@ -320,7 +299,7 @@ Result closeMonth(const std::string& dataDir, int year, int month)
         return failed("No data directory is set up.");
     const std::string pending = pendingPath(dataDir, year, month);
     if (xb::fileExists(pending)) {
-        if (auto p = parsePlan(readFile(xb::resolvePath(pending)), year, month))
+        if (auto p = parsePlan(xb::readSmallFile(xb::resolvePath(pending)).value_or(""), year, month))
             return applyPlan(dataDir, *p);
         // Cut short while it was written: the month end it was to record
         // never began (it is on the disk before any table changes).

@@ -3,14 +3,13 @@
 #include "data/Catalogue.h"
 #include "data/CodeBase.h"
 #include "data/Paths.h"
+#include "data/StepRecord.h"
 #include "data/TicketValues.h"
 #include "data/Util.h"
 
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -80,43 +79,32 @@ struct Pending {
 
 std::string textOf(const Pending& p)
 {
-    std::ostringstream o;
-    o << "# tables being moved to another data directory: the next move finishes it\n";
-    o << "old=" << p.oldDir << "\nnew=" << p.newDir << "\ndatapath=" << p.datapath << "\n";
-    for (const Entry& e : p.entries)
-        o << "file=" << e.from << "\nto=" << e.to << "\n";
-    o << "end\n";
-    return o.str();
+    xb::StepRecord r;
+    r.add("old", p.oldDir);
+    r.add("new", p.newDir);
+    r.add("datapath", p.datapath);
+    for (const Entry& e : p.entries) {
+        r.add("file", e.from);
+        r.add("to", e.to);
+    }
+    return r.text("tables being moved to another data directory: the next move finishes it");
 }
 
 std::optional<Pending> parse(const std::string& text)
 {
+    const auto r = xb::StepRecord::parse(text);
+    if (!r || r->value("new").empty())
+        return std::nullopt;
     Pending p;
-    std::istringstream in(text);
-    std::string line;
-    bool ended = false;
-    while (std::getline(in, line)) {
-        if (line == "end") {
-            ended = true;
-            break;
-        }
-        const auto eq = line.find('=');
-        if (line.empty() || line[0] == '#' || eq == std::string::npos)
-            continue;
-        const std::string key = line.substr(0, eq), value = line.substr(eq + 1);
-        if (key == "old")
-            p.oldDir = value;
-        else if (key == "new")
-            p.newDir = value;
-        else if (key == "datapath")
-            p.datapath = value;
-        else if (key == "file")
+    p.oldDir = r->value("old");
+    p.newDir = r->value("new");
+    p.datapath = r->value("datapath");
+    for (const auto& [key, value] : r->entries()) {
+        if (key == "file")
             p.entries.push_back({value, {}});
         else if (key == "to" && !p.entries.empty())
             p.entries.back().to = value;
     }
-    if (!ended || p.newDir.empty())
-        return std::nullopt;
     return p;
 }
 
@@ -195,12 +183,6 @@ bool complete(const Pending& p, std::string& error)
     return true;
 }
 
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 }  // namespace
 
 std::string currentDataDir()
@@ -232,7 +214,7 @@ bool finishInterruptedMove(std::string& error)
     const std::string file = pendingPath();
     if (::access(file.c_str(), F_OK) != 0)
         return true;
-    const auto p = parse(readFile(file));
+    const auto p = parse(xb::readSmallFile(file).value_or(""));
     if (!p) {
         // Cut short while it was written: nothing was renamed yet.
         ::unlink(file.c_str());
