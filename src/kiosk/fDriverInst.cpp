@@ -37,6 +37,7 @@ TfrmDriverInst::TfrmDriverInst(QWidget* parent) : KioskScreen(1012, 726, parent)
 
     memoInst = new QPlainTextEdit(this);
     memoInst->setObjectName("memoInst");
+    memoInst->setAccessibleName("Driver instructions");
     memoInst->installEventFilter(this);
     memoInst->setContextMenuPolicy(Qt::NoContextMenu);
     // Only to be read: no text cursor blinking in it.

@@ -32,6 +32,7 @@ TfrmLicense::TfrmLicense(QWidget* parent) : KioskScreen(1012, 726, parent)
 
     txtLicense = new QLineEdit(this);
     txtLicense->setObjectName("txtLicense");
+    txtLicense->setAccessibleName("License plate");
     txtLicense->setMaxLength(kPlateWidth);
     txtLicense->setAlignment(Qt::AlignCenter);
     place(txtLicense, 306, 172, 400, 60, 40);
@@ -39,6 +40,7 @@ TfrmLicense::TfrmLicense(QWidget* parent) : KioskScreen(1012, 726, parent)
 
     Keyboard1 = new OnScreenKeyboard(this);
     Keyboard1->setEdit(txtLicense);
+    Keyboard1->setAccessibleName("On-screen keyboard");
     place(Keyboard1, 0, 256, 1012, 465);
 
     cmdHome = new QPushButton("Back to Main Screen", Keyboard1);

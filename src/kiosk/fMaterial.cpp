@@ -23,6 +23,7 @@ MaterialButton::MaterialButton(QWidget* parent) : QPushButton(parent)
 void MaterialButton::setCaption(const QString& caption)
 {
     caption_ = caption;
+    setAccessibleName(caption);
     label_->setText(caption);
     fitCaption();
 }

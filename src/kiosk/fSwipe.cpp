@@ -86,6 +86,7 @@ TfrmSwipe::TfrmSwipe(QWidget* parent) : KioskScreen(1012, 734, parent)
 
     txtSwipe = new QLineEdit(this);
     txtSwipe->setObjectName("txtSwipe");
+    txtSwipe->setAccessibleName("Card number");
     // A keyboard-type reader types here; it is kept small and out of the way.
     place(txtSwipe, 356, 640, 300, 30, 18);
     txtSwipe->setFocus();

@@ -176,6 +176,8 @@ void TestKioskInbound::materialButtons()
     TfrmSwipe* swipe = site.startKiosk();
     TfrmLicense* license = toLicence(site, swipe);
     QVERIFY(license);
+    QCOMPARE(license->txtLicense->accessibleName(), QString("License plate"));
+    QCOMPARE(swipe->txtSwipe->accessibleName(), QString("Card number"));
     typePlate(license, "P1");
     TfrmMaterial* material = kiosk::Flow().material;
     QVERIFY(material);
@@ -185,6 +187,7 @@ void TestKioskInbound::materialButtons()
         QVERIFY(b);
         QCOMPARE(b, material->cmdMat[i]);
         QCOMPARE(b->caption(), i < products ? QString("MATERIAL %1").arg(i + 1) : QString());
+        QCOMPARE(b->accessibleName(), b->caption());  // screen readers read the material
         QVERIFY(b->isVisible());
     }
     // Row by row, four to a row.
