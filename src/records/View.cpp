@@ -161,8 +161,12 @@ TfrmView::TfrmView(Mode mode, QWidget* parent) : QDialog(parent), mode_(mode)
     cmdPrint = button(this, "cmdPrint", "&Print");
     cmdNext = button(this, "cmdNext", "&Next >>");
     cmdExit = button(this, "cmdExit", "&Exit");
-    for (QPushButton* b : {cmdEdit, cmdAdd, cmdDelete, cmdPrint, cmdNext, cmdExit})
+    buttons->addStretch();
+    for (QPushButton* b : {cmdEdit, cmdAdd, cmdDelete, cmdPrint, cmdNext, cmdExit}) {
+        b->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
         buttons->addWidget(b);
+    }
+    buttons->addStretch();
     root->addLayout(buttons);
     QWidget* order[] = {cmdEdit, cmdAdd, cmdDelete, cmdPrint, cmdNext, cmdExit};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i)
@@ -180,6 +184,7 @@ TfrmView::TfrmView(Mode mode, QWidget* parent) : QDialog(parent), mode_(mode)
     connect(StringGrid1, &QTableWidget::cellDoubleClicked, this, &TfrmView::StringGrid1DblClick);
     for (QLineEdit* e : {txtCodeNo, txtName, txtContact})
         e->installEventFilter(this);
+    StringGrid1->installEventFilter(this);
 
     // Usable at 1024x768 and up: the grid grows with the window.
     resize(QSize(660, 470).expandedTo(sizeHint()));
@@ -548,6 +553,14 @@ bool TfrmView::eventFilter(QObject* watched, QEvent* e)
     auto* k = static_cast<QKeyEvent*>(e);
     const int key = k->key();
     const bool enter = key == Qt::Key_Return || key == Qt::Key_Enter;
+    if (watched == StringGrid1) {
+        // Enter on a row is the keyboard's double-click.
+        if (enter) {
+            StringGrid1DblClick();
+            return true;
+        }
+        return QDialog::eventFilter(watched, e);
+    }
     if (enter) {
         if (watched == txtCodeNo)
             txtName->setFocus();

@@ -181,6 +181,7 @@ QLabel* panel(QWidget* parent, const char* name, const char* colour, const QStri
     l->setStyleSheet(QString("QLabel { background: black; color: %1; font-weight: bold; padding: 3px; }").arg(colour));
     l->setFrameShape(QFrame::Panel);
     l->setFrameShadow(QFrame::Sunken);
+    l->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     return l;
 }
 
@@ -257,7 +258,7 @@ void TfrmMain::buildEntry()
     txtNetWeight = new QLCDNumber(10, weights);
     txtNetWeight->setObjectName("txtNetWeight");
     txtNetWeight->setSegmentStyle(QLCDNumber::Flat);
-    txtNetWeight->setMinimumHeight(48);
+    txtNetWeight->setMinimumHeight(64);
     txtNetWeight->setAccessibleName("Net Weight");
     lblNetWeight->setBuddy(txtNetWeight);
     txtInWeight->setEnabled(false);
@@ -278,7 +279,7 @@ void TfrmMain::buildEntry()
     w->addWidget(txtNetWeight, 2, 2, 1, 4);
     w->setColumnStretch(2, 1);
     w->setColumnStretch(5, 1);
-    root->addWidget(weights);
+    root->addWidget(weights, 1);
 
     auto* buttons = new QHBoxLayout;
     cmdClear = new QPushButton("&Clear/Reset", this);

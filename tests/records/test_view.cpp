@@ -324,6 +324,15 @@ private slots:
         QCOMPARE(station.cboCustomerName->currentText(), QString("ARDWICK HAULAGE"));
         QCOMPARE(station.txtInWeight->text(), QString("1500"));
         QVERIFY(!station.inboundMode());
+        // Enter on the row chooses it as a double-click does.
+        station.ClearScreen();
+        QTimer::singleShot(0, [] {
+            auto* v = qobject_cast<TfrmView*>(QApplication::activeModalWidget());
+            v->StringGrid1->setCurrentCell(1, 0);
+            QTest::keyClick(v->StringGrid1, Qt::Key_Return);
+        });
+        station.mnuViewPartial->trigger();
+        QCOMPARE(station.txtTicketNo->text(), QString("43"));
         // Exit chooses nothing.
         station.ClearScreen();
         QTimer::singleShot(0, [] { qobject_cast<TfrmView*>(QApplication::activeModalWidget())->cmdExit->click(); });
