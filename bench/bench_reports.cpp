@@ -8,6 +8,7 @@
 // whole year, writing them as CSV, and drawing the report of all of them
 // into a PDF file, per page. The directory is removed at the end.
 
+#include "RunFigures.h"
 #include "data/Catalogue.h"
 #include "data/CodeBase.h"
 #include "reports/ReportData.h"
@@ -76,16 +77,6 @@ void makeDay(const std::string& dataDir, const xb::Date& day, long firstTicket)
         die("cannot close " + path);
 }
 
-void show(const char* what, std::vector<double> ms)
-{
-    std::sort(ms.begin(), ms.end());
-    double total = 0;
-    for (double m : ms)
-        total += m;
-    std::printf("%-52s %3zu runs  mean %9.1f ms  median %9.1f ms  max %9.1f ms\n", what, ms.size(),
-                total / double(ms.size()), ms[ms.size() / 2], ms.back());
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
@@ -119,8 +110,8 @@ int main(int argc, char** argv)
         if (!t.ok() || t.rows.size() != std::size_t(kDays) * kPerDay)
             die("gathered " + std::to_string(t.rows.size()) + " rows: " + t.error);
     }
-    show("gather the rows of 365 days (73,000 tickets), wall", gather);
-    show("gather the rows of 365 days (73,000 tickets), cpu", gatherCpu);
+    printRuns("gather the rows of 365 days (73,000 tickets), wall", gather);
+    printRuns("gather the rows of 365 days (73,000 tickets), cpu", gatherCpu);
 
     std::vector<double> csv;
     for (int run = 0; run < 3; ++run) {
@@ -130,7 +121,7 @@ int main(int argc, char** argv)
             die(error);
         csv.push_back(msSince(start));
     }
-    show("the CSV of all of them", csv);
+    printRuns("the CSV of all of them", csv);
 
     TrptTransactionRpt report;
     report.setRange(kFirst, last, last);

@@ -11,6 +11,7 @@
 // (the append, the delete and the pack of today's table), each on another
 // ticket of the middle of the table. The directory is removed at the end.
 
+#include "RunFigures.h"
 #include "data/Catalogue.h"
 #include "data/CodeBase.h"
 #include "station/StationStore.h"
@@ -69,16 +70,6 @@ void fill(const std::string& path, long first, int count, bool complete)
 
 double msSince(Clock::time_point start) { return std::chrono::duration<double, std::milli>(Clock::now() - start).count(); }
 
-void show(const char* what, std::vector<double> ms)
-{
-    std::sort(ms.begin(), ms.end());
-    double total = 0;
-    for (double m : ms)
-        total += m;
-    std::printf("%-56s %4zu runs  mean %8.3f ms  median %8.3f ms  max %8.3f ms\n", what, ms.size(),
-                total / double(ms.size()), ms[ms.size() / 2], ms.back());
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
@@ -108,7 +99,7 @@ int main(int argc, char** argv)
             if (found != (number != 99999L))
                 die(std::string("unexpected result: ") + what);
         }
-        show(what, ms);
+        printRuns(what, ms);
     }
 
     // Outbound: the middle open ticket completed, then put back.
@@ -135,8 +126,8 @@ int main(int argc, char** argv)
         if (outcome != station::SaveOutcome::kStored)
             die("the reprint was not stored");
     }
-    show("UpdateTables, outbound (append, delete, pack)", outbound);
-    show("UpdateTables, reprint (append, delete, pack)", renumber);
+    printRuns("UpdateTables, outbound (append, delete, pack)", outbound);
+    printRuns("UpdateTables, reprint (append, delete, pack)", renumber);
     std::filesystem::remove_all(dir);
     return 0;
 }

@@ -36,19 +36,6 @@ namespace {
 
 constexpr const char* kStaged = ".moving";
 
-std::string datapathOfSetup()
-{
-    const std::string path = catalogue::setupTablePath();
-    if (!xb::fileExists(path))
-        return {};
-    xb::Connection c;
-    c.setReadOnly(true);
-    xb::Table* t = c.open(xb::resolvePath(path));
-    if (!t || t->top() != xb::kSuccess)
-        return {};
-    return util::fetch(t, "datapath");
-}
-
 // The directory as the file system knows it, to tell two names of one
 // directory from two directories.
 std::string realDirectory(const std::string& dir)
@@ -168,7 +155,7 @@ bool complete(const Pending& p, std::string& error)
             return false;
         }
     }
-    if (realDirectory(catalogue::AddBackslash(datapathOfSetup())) != realDirectory(p.newDir) &&
+    if (realDirectory(catalogue::dataDir()) != realDirectory(p.newDir) &&
         !storeDatapath(p.datapath, error))
         return false;
     for (const Entry& e : p.entries)
@@ -187,8 +174,8 @@ bool complete(const Pending& p, std::string& error)
 
 std::string currentDataDir()
 {
-    const std::string d = values::trimmed(datapathOfSetup());
-    return d.empty() ? catalogue::programDir() : catalogue::AddBackslash(d);
+    const std::string d = catalogue::dataDir();
+    return d.empty() ? catalogue::programDir() : d;
 }
 
 PathCheck checkPath(const std::string& text)

@@ -341,21 +341,11 @@ void TfrmMain::connectEvents()
     connect(mnuReprintTicket, &QAction::triggered, this, &TfrmMain::mnuReprintTicketClick);
     connect(mnuEditCustomer, &QAction::triggered, this, [this] {
         openRecordWindow(mnuEditCustomer, Windows().editCustomers, "Edit Customer Records");
-        std::vector<std::string> names;
-        catalogue::LoadList(catalogue::kCustomerLayout, names, dataDir());
-        cboCustomerName->clear();
-        for (const auto& n : names)
-            cboCustomerName->addItem(qs(n));
-        cboCustomerName->setCurrentIndex(-1);
+        loadList(cboCustomerName, catalogue::kCustomerLayout);
     });
     connect(mnuEditProduct, &QAction::triggered, this, [this] {
         openRecordWindow(mnuEditProduct, Windows().editProducts, "Edit Product Records");
-        std::vector<std::string> names;
-        catalogue::LoadList(catalogue::kProductLayout, names, dataDir());
-        cboProductName->clear();
-        for (const auto& n : names)
-            cboProductName->addItem(qs(n));
-        cboProductName->setCurrentIndex(-1);
+        loadList(cboProductName, catalogue::kProductLayout);
     });
     connect(mnuViewTicket, &QAction::triggered, this,
             [this] { openRecordWindow(mnuViewTicket, Windows().viewTickets, "View Ticket Records"); });
@@ -506,20 +496,25 @@ void TfrmMain::FormShow()
     cboCustomerName->setFocus();
 }
 
+void TfrmMain::loadList(QComboBox* box, int layout)
+{
+    // Without a data directory the loader would make tables in the working
+    // directory: the list stays empty.
+    std::vector<std::string> names;
+    if (!dataDir().empty())
+        catalogue::LoadList(layout, names, dataDir());
+    const QString text = box->currentText();
+    box->clear();
+    for (const auto& n : names)
+        box->addItem(qs(n));
+    box->setCurrentIndex(-1);
+    box->setEditText(text);
+}
+
 void TfrmMain::UpdateComboBox()
 {
-    for (auto [box, layout] : {std::pair<QComboBox*, int> {cboCustomerName, catalogue::kCustomerLayout},
-                               {cboProductName, catalogue::kProductLayout}}) {
-        std::vector<std::string> names;
-        if (!dataDir().empty())
-            catalogue::LoadList(layout, names, dataDir());
-        const QString text = box->currentText();
-        box->clear();
-        for (const auto& n : names)
-            box->addItem(qs(n));
-        box->setCurrentIndex(-1);
-        box->setEditText(text);
-    }
+    loadList(cboCustomerName, catalogue::kCustomerLayout);
+    loadList(cboProductName, catalogue::kProductLayout);
 }
 
 void TfrmMain::showPanel(QLabel* panel, const QString& text)

@@ -161,6 +161,7 @@ private:
     bool askForMissingTables();
     void requestTerminate();
     void showPanel(QLabel* panel, const QString& text);
+    void loadList(QComboBox* box, int layout);
     void setNetWeight(long long net);
     void showNet();
     void setInTime(const std::string& digits);
