@@ -21,8 +21,12 @@ packages=(
   # test: an independent reader of the reports' PDF files (pdftotext -bbox)
   poppler-utils
   # test: the screenshots of the kiosk screens on an X server of their own,
-  # and real key presses sent to the program there
-  xvfb xauth xdotool
+  # real key presses sent to the program there, and the server's screen
+  # saver read back
+  xvfb xauth xdotool x11-xserver-utils
+  # the Debian package: its library dependencies (dpkg-shlibdeps) and its
+  # check (lintian)
+  dpkg-dev lintian
 )
 if [ "${1:-}" = "demo" ]; then
   packages+=(xserver-xephyr x11vnc)

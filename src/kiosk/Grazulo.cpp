@@ -1,9 +1,10 @@
 // The program entry: the kiosk's swipe screen is the main window, and the
-// program ends when it closes.
+// program ends when it closes, with a status that says how (KioskExit.h).
 
 #include "data/Catalogue.h"
 #include "devices/SerialPort.h"
 #include "dialogs/ProgramMessages.h"
+#include "kiosk/KioskExit.h"
 #include "kiosk/KioskSettings.h"
 #include "kiosk/KioskFlow.h"
 #include "kiosk/fSwipe.h"
@@ -18,21 +19,25 @@
 #include <QSocketNotifier>
 
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace {
 
-// SIGTERM, SIGINT and SIGHUP (a service stopping, Ctrl+C in the terminal
-// that started it) end the kiosk as Ctrl+F1 does: the data connection
-// closed, the ports closed, the screens closed. The handler only writes a
-// byte; the work is done on the user-interface thread.
+// SIGTERM, SIGINT and SIGHUP (a service stopping, a kill, Ctrl+C in the
+// terminal that started it) close the kiosk as Ctrl+F1 does: the data
+// connection closed, the ports closed, the screens closed; but the program
+// ends with 128 plus the signal's number, so that the site's session starts
+// the kiosk again unless it is stopping itself. The handler only writes a
+// byte, the signal's number; the work is done on the user-interface thread.
 int g_signalPipe[2] = {-1, -1};
 bool g_ending = false;  // a signal came: the kiosk has been closed
+int g_endingSignal = 0;  // the first signal that came
 
-void onSignal(int)
+void onSignal(int sig)
 {
-    const char byte = 1;
+    const char byte = char(sig);
     (void)!::write(g_signalPipe[1], &byte, 1);
 }
 
@@ -43,8 +48,10 @@ void endOnSignals(QApplication& app)
     auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
     QObject::connect(notifier, &QSocketNotifier::activated, &app, [] {
         char buf[16];
-        while (::read(g_signalPipe[0], buf, sizeof buf) > 0) {
-        }
+        ssize_t n = 0;
+        while ((n = ::read(g_signalPipe[0], buf, sizeof buf)) > 0)
+            if (!g_endingSignal)
+                g_endingSignal = buf[0];
         if (g_ending)
             return;
         g_ending = true;
@@ -95,6 +102,17 @@ int main(int argc, char** argv)
         r = app.exec();
     }
     delete swipe;
+    // Ctrl+F1 has a status of its own; a signal says which one ended the
+    // kiosk; any other end (the station's start-up ending the program) is 0.
+    if (kiosk::exitStatus() == kiosk::kExitCtrlF1) {
+        dialogs::logLine("kiosk ended by Ctrl+F1");
+        return kiosk::kExitCtrlF1;
+    }
+    if (g_endingSignal) {
+        const char* name = ::sigabbrev_np(g_endingSignal);
+        dialogs::logLine(std::string("kiosk ended by the signal SIG") + (name ? name : "?"));
+        return 128 + g_endingSignal;
+    }
     dialogs::logLine("kiosk ended");
-    return r;
+    return r != 0 ? r : kiosk::exitStatus();
 }

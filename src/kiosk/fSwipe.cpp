@@ -7,6 +7,7 @@
 #include "dialogs/WindowFocus.h"
 #include "kiosk/CardLookup.h"
 #include "kiosk/CurrentTicket.h"
+#include "kiosk/KioskExit.h"
 #include "kiosk/KioskSettings.h"
 #include "kiosk/ScaleCheck.h"
 #include "kiosk/uDB.h"
@@ -219,9 +220,10 @@ void TfrmSwipe::txtSwipeKeyUp(int key, Qt::KeyboardModifiers mods)
     if ((mods & (Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier | Qt::MetaModifier)) !=
         Qt::ControlModifier)
         return;
-    if (key == Qt::Key_F1)
+    if (key == Qt::Key_F1) {
+        kiosk::exitStatus() = kiosk::kExitCtrlF1;
         CloseKiosk();
-    else if (key == Qt::Key_F10)
+    } else if (key == Qt::Key_F10)
         OpenStation();
 }
 

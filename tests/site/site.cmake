@@ -1,8 +1,11 @@
 # The Debian package and the kiosk session at a site. Included from
 # tests/CMakeLists.txt.
-add_test(NAME site/package COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/package_test.sh ${CMAKE_BINARY_DIR})
-set_tests_properties(site/package PROPERTIES TIMEOUT 300)
+add_test(NAME site/package
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/package_test.sh ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR}
+                 ${PROJECT_VERSION})
+set_tests_properties(site/package PROPERTIES TIMEOUT 600 SKIP_RETURN_CODE 77)
 add_test(NAME site/session
          COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/session_test.sh $<TARGET_FILE:grazulo-admin> $<TARGET_FILE:grazulo>
-                 $<TARGET_FILE:devsim> ${CMAKE_SOURCE_DIR}/tools/site/grazulo-session)
-set_tests_properties(site/session PROPERTIES TIMEOUT 120 SKIP_RETURN_CODE 77)
+                 $<TARGET_FILE:devsim> ${CMAKE_SOURCE_DIR}/tools/site/grazulo-session
+                 ${CMAKE_SOURCE_DIR}/tools/site/grazulo-kiosk.service)
+set_tests_properties(site/session PROPERTIES TIMEOUT 600 SKIP_RETURN_CODE 77)

@@ -13,6 +13,7 @@
 // setup.dbf already is refused, unless --keep-setup keeps that table.
 
 #include "AdminCommands.h"
+#include "SiteOwner.h"
 
 #include "data/Catalogue.h"
 #include "data/Cdx.h"
@@ -155,6 +156,8 @@ int newSite(const Args& args)
         return fail("the data directory " + dataDir + " is longer than the 50 characters setup.dbf holds; "
                     "choose a shorter one with --data-dir",
                     2);
+    if (int status = workAsSiteOwner(dir))
+        return status;
     const bool hasSetup = xb::fileExists(dir + "setup.dbf");
     if (hasSetup && !keep)
         return fail(dir + " holds a setup.dbf already; --keep-setup keeps it and makes the rest");

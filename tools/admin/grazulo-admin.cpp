@@ -7,6 +7,7 @@
 // standard error with exit status 1 (the job failed) or 2 (wrong use).
 
 #include "AdminCommands.h"
+#include "SiteOwner.h"
 
 #include "data/Catalogue.h"
 
@@ -73,9 +74,20 @@ int main(int argc, char** argv)
     }
     if (args.empty())
         return usage(std::cerr);
-    for (const admin::Command& c : kCommands)
-        if (args[0] == c.name)
-            return c.run(admin::Args(args.begin() + 1, args.end()));
+    for (const admin::Command& c : kCommands) {
+        if (args[0] != c.name)
+            continue;
+        // The commands on a site's program directory work as its owner when
+        // run as root; new-site asks for the directory it makes itself.
+        const std::string name = c.name;
+        if (name != "new-site" && name != "version")
+            if (int status = admin::workAsSiteOwner(admin::programDir()))
+                return status;
+        const int status = c.run(admin::Args(args.begin() + 1, args.end()));
+        if (status != 0 && !admin::siteOwnerNote().empty())
+            admin::fail(admin::siteOwnerNote(), status);
+        return status;
+    }
     admin::fail("unknown command " + args[0], 2);
     return usage(std::cerr);
 }
