@@ -15,7 +15,10 @@
 //
 // The pages read are kept decoded in memory for as long as the index is
 // open. The caller owns the locking: nothing else may change the file while
-// it is open here.
+// it is open here; changedOnDisk() says whether something did, and the
+// caller then opens the index again. Every change raises the version
+// counter of the file header (bytes 8 to 11), as other programs that keep
+// pages in memory expect.
 
 #include "data/FieldDesc.h"
 #include "data/FileLayer.h"
@@ -119,6 +122,10 @@ public:
     bool markInterrupted(std::string& fault);
     // Releases the file without flushing: a marker that is set stays set.
     void abandon();
+    // Whether another program changed the file since it was opened or last
+    // written here (or removed or replaced it): its modification time, or
+    // the first bytes of its header.
+    bool changedOnDisk();
 
     // Full check of the file and of every tag against the table (records
     // 1..count): page offsets, file length, node attributes and key counts,
