@@ -182,7 +182,7 @@ struct CdxIndex::Impl {
     std::vector<uint32_t> dirty;
     bool interrupted = false;
     bool marked = false;
-    bool wroteHeader = false;      // pages written since the version counter was last raised
+    bool counterDue = false;       // pages written since the version counter was last raised
     struct timespec seen {};       // the file's changes up to this moment are in memory
     std::string fault;
     std::vector<std::string> dirFaults;   // found while opening, reported by check()
@@ -848,19 +848,17 @@ bool CdxIndex::Impl::writeDirty(std::string& f)
         else
             failWith("cannot write the index: " + sysError());
     }
-    // The file header's version counter goes up with every change, so that
-    // another program keeping the index's pages in memory sees that they
-    // changed; the free list is written with it.
-    if (wrote || headerDirty) {
+    if (headerDirty) {
         wr32(header + 4, freeHead == kNone ? 0 : freeHead);
-        wr32(header + 8, rd32(header + 8) + 1);
-        if (pwriteAll(*files, fd, header + 4, 8, 4))
+        if (pwriteAll(*files, fd, header + 4, 4, 4))
             headerDirty = false;
         else
             failWith("cannot write the index: " + sysError());
     }
-    if (wrote)
+    if (wrote) {
+        counterDue = true;
         noteOwnWrite();
+    }
     return ok;
 }
 
@@ -1294,12 +1292,35 @@ bool CdxIndex::remove(int t, const std::string& key, uint32_t recno, std::string
 
 bool CdxIndex::foundInterrupted() const { return d->interrupted; }
 
+bool CdxIndex::publish(std::string& fault)
+{
+    Impl& m = *d;
+    if (m.fd < 0 || !m.counterDue || m.readOnly)
+        return true;
+    // The file header's version counter goes up once a change is whole, so
+    // that another program keeping the index's pages in memory sees that
+    // they changed.
+    wr32(m.header + 8, rd32(m.header + 8) + 1);
+    if (!pwriteAll(*m.files, m.fd, m.header + 8, 4, 8)) {
+        fault = "cannot write the index: " + sysError();
+        return false;
+    }
+    m.counterDue = false;
+    m.noteOwnWrite();
+    return true;
+}
+
 bool CdxIndex::flush(std::string& fault)
 {
     Impl& m = *d;
     if (m.fd < 0)
         return true;
     bool ok = m.writeDirty(fault);
+    std::string pf;
+    if (!publish(pf) && ok) {
+        fault = pf;
+        ok = false;
+    }
     if (m.marked && !m.readOnly) {
         if (m.files->sync(m.fd) != 0) {
             if (ok)

@@ -788,7 +788,7 @@ Field* Table::fieldAt(int position)
 
 int Table::top()
 {
-    if (leaveRecord() != kSuccess || !catchUp())
+    if (leaveRecord() != kSuccess || !catchUp(true))
         return kError;
     if (tag_ >= 0)
         return navigateTag(0, 0);
@@ -804,7 +804,7 @@ int Table::top()
 
 int Table::bottom()
 {
-    if (leaveRecord() != kSuccess || !catchUp())
+    if (leaveRecord() != kSuccess || !catchUp(true))
         return kError;
     if (tag_ >= 0)
         return navigateTag(1, 0);
@@ -855,7 +855,7 @@ int Table::go(uint32_t record)
 {
     if (leaveRecord() != kSuccess)
         return kError;
-    if (record > f_->count && !catchUp())  // another program may have appended it
+    if (record > f_->count && !catchUp(true))  // another program may have appended it
         return kError;
     if (record < 1 || record > f_->count)
         return fail("there is no record " + std::to_string(record) + " (the table holds " +
@@ -927,8 +927,11 @@ int Table::flushRecord()
     Held held(*this);
     if (!held.record(recno_, why) || ((f_->index || f_->indexFileExists) && !held.record(0, why)))
         return refuse(why);
-    if (!catchUp())
-        return refuse("the table cannot be examined");
+    if (!catchUp()) {
+        std::memcpy(rec_.data(), orig_.data(), rec_.size());
+        changed_ = false;
+        return kError;
+    }
     if (!f_->lost.empty())
         return refuse(f_->lost);
     if (recno_ > f_->count)
@@ -1285,10 +1288,7 @@ int Table::packOnce(bool& changedMeanwhile)
         return fail(std::string("the table was not packed: ") + std::strerror(errno));
     }
     // The file is replaced only when it still holds what was packed.
-    if (f_->exclusiveHolders == 0 &&
-        (::fstat(f_->fd, &st) != 0 || st.st_nlink == 0 || uint64_t(st.st_size) != f_->fileSize ||
-         st.st_mtim.tv_sec > f_->seenTime.tv_sec ||
-         (st.st_mtim.tv_sec == f_->seenTime.tv_sec && st.st_mtim.tv_nsec > f_->seenTime.tv_nsec))) {
+    if (f_->exclusiveHolders == 0 && changedByOthers()) {
         files.remove(tmp);
         changedMeanwhile = true;
         return kError;
@@ -1430,7 +1430,7 @@ Table* Connection::open(std::string_view path)
     if (auto open = findOpenTable(resolvePath(p), *files_)) {
         t->attach(open, readOnly_);
         tables_.push_back(std::move(t));
-        if (!raw->catchUp()) {
+        if (!raw->catchUp(true)) {
             raw->close();
             return nullptr;
         }

@@ -227,7 +227,8 @@ private:
     int fail(const std::string& fault);
     // Sharing with other programs (TableShare.cpp).
     class Held;
-    bool catchUp();
+    bool catchUp(bool reading = false);
+    bool changedByOthers();
     bool followReplacement();
     void noteOwnWrite();
     bool holdRecordLock(uint32_t record, std::string& why);

@@ -340,7 +340,7 @@ std::string Table::selectedTag() const { return f_->index && tag_ >= 0 ? f_->ind
 bool Table::loadEntry(const IndexEntry& e, bool& live)
 {
     entryFault_.clear();
-    if (e.recno >= 1 && e.recno > f_->count && !catchUp())
+    if (e.recno >= 1 && e.recno > f_->count && !catchUp(true))
         return false;
     if (!f_->index || e.recno < 1 || e.recno > f_->count) {
         entryFault_ = "an entry names record " + std::to_string(e.recno) + ", but the table holds " +
@@ -465,7 +465,7 @@ int Table::navigateTagOnce(int how, long n)
 
 int Table::seek(std::string_view text)
 {
-    if (leaveRecord() != kSuccess || !catchUp())
+    if (leaveRecord() != kSuccess || !catchUp(true))
         return kError;
     if (!f_->index || tag_ < 0)
         return fail("seek without an index tag selected");

@@ -40,6 +40,12 @@ bool later(const timespec& a, const timespec& b)
     return a.tv_sec > b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec > b.tv_nsec);
 }
 
+// The file as `st` shows it is not as this process last knew it.
+bool changedBetween(const TableFile& f, const struct stat& st)
+{
+    return uint64_t(st.st_size) != f.fileSize || later(st.st_mtim, f.seenTime);
+}
+
 uint16_t le16(const unsigned char* p) { return uint16_t(p[0] | (p[1] << 8)); }
 uint32_t le32(const unsigned char* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24); }
 
@@ -183,8 +189,15 @@ void Table::unlockTable() { releaseTableLock(); }
 
 // ---------------------------------------------------------------- other programs' writes
 
+// After each write: other programs that keep the index's pages learn that
+// they changed, and the file's changes up to now are this process's own.
 void Table::noteOwnWrite()
 {
+    if (f_->index) {
+        std::string fault;
+        if (!f_->index->publish(fault))
+            reportError(f_->indexPath, fault);
+    }
     if (f_->exclusiveHolders == 0)
         ::clock_gettime(CLOCK_REALTIME, &f_->seenTime);
 }
@@ -250,8 +263,11 @@ bool Table::followReplacement()
 // holds, the index opened again when another program changed it, and
 // rebuilt when another program changed the number of records without it.
 // False (reported) only when the file cannot be examined; a file that is no
-// longer the table is noted in `lost`, and every write refuses it.
-bool Table::catchUp()
+// longer the table is noted in `lost`, and every write refuses it. A read
+// looks at the table file only (the index is looked at when the table
+// changed): an index another program changed alone is read as it was
+// when opened until the next write.
+bool Table::catchUp(bool reading)
 {
     TableFile& f = *f_;
     if (f.exclusiveHolders > 0 || f.fd < 0 || !f.lost.empty())
@@ -262,10 +278,11 @@ bool Table::catchUp()
         return false;
     }
     const bool replaced = st.st_nlink == 0;
-    const bool resized = uint64_t(st.st_size) != f.fileSize;
-    const bool touched = later(st.st_mtim, f.seenTime);
+    const bool tableChanged = replaced || changedBetween(f, st);
+    if (reading && !tableChanged)
+        return true;
     const bool indexChanged = f.index && f.index->changedOnDisk();
-    if (!replaced && !resized && !touched && !indexChanged)
+    if (!tableChanged && !indexChanged)
         return true;
 
     const uint32_t before = f.count;
@@ -316,6 +333,14 @@ bool Table::catchUp()
         rebuildIndex("another program changed the table without its index");
     }
     return true;
+}
+
+// Whether another program wrote the file since this process last looked
+// (or removed it): what a pack asks before it puts its new file in place.
+bool Table::changedByOthers()
+{
+    struct stat st;
+    return ::fstat(f_->fd, &st) != 0 || st.st_nlink == 0 || changedBetween(*f_, st);
 }
 
 void Table::reopenIndex()
