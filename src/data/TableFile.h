@@ -77,14 +77,15 @@ struct TableFile {
     std::vector<Table*> handles;  // every handle open on it
 };
 
-// Locks taken for one operation, released when it ends.
+// Locks taken for one operation (a record's and the header's at most, or
+// the table's), released when it ends.
 class Table::Held {
 public:
     explicit Held(Table& t) : t_(t) {}
     ~Held()
     {
-        for (uint32_t r : records_)
-            t_.releaseRecordLock(r);
+        for (int i = 0; i < count_; ++i)
+            t_.releaseRecordLock(records_[i]);
         if (table_)
             t_.releaseTableLock();
     }
@@ -92,14 +93,14 @@ public:
     Held& operator=(const Held&) = delete;
     bool record(uint32_t n, std::string& why)
     {
-        if (!t_.holdRecordLock(n, why))
+        if (count_ == 2 || !t_.holdRecordLock(n, why))
             return false;
-        records_.push_back(n);
+        records_[count_++] = n;
         return true;
     }
     bool table(std::string& why)
     {
-        if (!t_.holdTableLock(why))
+        if (table_ || !t_.holdTableLock(why))
             return false;
         table_ = true;
         return true;
@@ -107,7 +108,8 @@ public:
 
 private:
     Table& t_;
-    std::vector<uint32_t> records_;
+    uint32_t records_[2] = {};
+    int count_ = 0;
     bool table_ = false;
 };
 
