@@ -74,8 +74,9 @@ bool CreateTable(int type, std::string_view path)
         xb::reportError(std::string(path), "the table was not created: there is no layout " + std::to_string(type));
         return false;
     }
+    // Never over an existing file: one another program made since the
+    // caller looked is kept, and the create refused.
     xb::Connection conn;
-    conn.setSafety(false);
     xb::Table* t = conn.create(path, layoutFields(type), layoutTags(type));
     bool ok = t != nullptr && conn.errorCode() == 0;
     conn.closeAll();

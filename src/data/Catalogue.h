@@ -28,8 +28,9 @@ bool layoutHasNameTag(int type);
 std::vector<xb::TagSpec> layoutTags(int type);
 bool isLayout(int type);
 
-// Creates the table at `path` with the layout, overwriting a file of that
-// name; callers check that it is missing first. False (reported) on failure.
+// Creates the table at `path` with the layout. A file of that name is never
+// replaced: false (reported) when one exists, also one another program made
+// after the caller looked, and on any other failure.
 bool CreateTable(int type, std::string_view path);
 
 // Empties `names`, then fills it with the trimmed n_ame of every record of

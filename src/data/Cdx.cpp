@@ -182,6 +182,8 @@ struct CdxIndex::Impl {
     std::vector<uint32_t> dirty;
     bool interrupted = false;
     bool marked = false;
+    bool counterDue = false;       // pages written since the version counter was last raised
+    struct timespec seen {};       // the file's changes up to this moment are in memory
     std::string fault;
     std::vector<std::string> dirFaults;   // found while opening, reported by check()
 
@@ -245,6 +247,9 @@ struct CdxIndex::Impl {
         s.resize(size_t(keyLenOf(t)), padOf(t));
         return s;
     }
+
+    // Another program's changes: the file's own writes are known up to now.
+    void noteOwnWrite() { ::clock_gettime(CLOCK_REALTIME, &seen); }
 
     // changes
     bool beginChange(std::string& f);
@@ -550,6 +555,7 @@ bool CdxIndex::Impl::beginChange(std::string& f)
             return false;
         }
         marked = true;
+        noteOwnWrite();
     }
     return true;
 }
@@ -830,6 +836,7 @@ bool CdxIndex::Impl::writeDirty(std::string& f)
         n.dirty = false;
         n.notes.clear();
     }
+    const bool wrote = !dirty.empty() || headerDirty;
     dirty.swap(keep);
     for (TagInfo& tg : tags) {
         if (!tg.rootDirty)
@@ -847,6 +854,10 @@ bool CdxIndex::Impl::writeDirty(std::string& f)
             headerDirty = false;
         else
             failWith("cannot write the index: " + sysError());
+    }
+    if (wrote) {
+        counterDue = true;
+        noteOwnWrite();
     }
     return ok;
 }
@@ -977,6 +988,7 @@ std::unique_ptr<CdxIndex> CdxIndex::open(const std::string& path, const FieldLis
         return nullptr;
     }
     m.size = uint64_t(st.st_size);
+    m.seen = st.st_mtim;
     if (m.size < kHeaderSize || !preadAll(*m.files, m.fd, m.header, kHeaderSize, 0)) {
         fault = "the file header cannot be read (the file is too short)";
         return nullptr;
@@ -1280,12 +1292,35 @@ bool CdxIndex::remove(int t, const std::string& key, uint32_t recno, std::string
 
 bool CdxIndex::foundInterrupted() const { return d->interrupted; }
 
+bool CdxIndex::publish(std::string& fault)
+{
+    Impl& m = *d;
+    if (m.fd < 0 || !m.counterDue || m.readOnly)
+        return true;
+    // The file header's version counter goes up once a change is whole, so
+    // that another program keeping the index's pages in memory sees that
+    // they changed.
+    wr32(m.header + 8, rd32(m.header + 8) + 1);
+    if (!pwriteAll(*m.files, m.fd, m.header + 8, 4, 8)) {
+        fault = "cannot write the index: " + sysError();
+        return false;
+    }
+    m.counterDue = false;
+    m.noteOwnWrite();
+    return true;
+}
+
 bool CdxIndex::flush(std::string& fault)
 {
     Impl& m = *d;
     if (m.fd < 0)
         return true;
     bool ok = m.writeDirty(fault);
+    std::string pf;
+    if (!publish(pf) && ok) {
+        fault = pf;
+        ok = false;
+    }
     if (m.marked && !m.readOnly) {
         if (m.files->sync(m.fd) != 0) {
             if (ok)
@@ -1299,12 +1334,29 @@ bool CdxIndex::flush(std::string& fault)
                 return false;
             }
             m.marked = false;
+            m.noteOwnWrite();
         }
     }
     return ok;
 }
 
 bool CdxIndex::markInterrupted(std::string& fault) { return d->fd >= 0 && d->beginChange(fault); }
+
+bool CdxIndex::changedOnDisk()
+{
+    Impl& m = *d;
+    if (m.fd < 0)
+        return false;
+    struct stat st;
+    if (::fstat(m.fd, &st) != 0 || st.st_nlink == 0)
+        return true;
+    if (st.st_mtim.tv_sec > m.seen.tv_sec || (st.st_mtim.tv_sec == m.seen.tv_sec && st.st_mtim.tv_nsec > m.seen.tv_nsec))
+        return true;
+    // A change within the clock's last tick shows in the header: the root
+    // of the tag directory, the free list and the version counter.
+    uint8_t head[16];
+    return !preadAll(*m.files, m.fd, head, sizeof head, 0) || std::memcmp(head, m.header, sizeof head) != 0;
+}
 
 void CdxIndex::abandon()
 {

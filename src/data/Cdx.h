@@ -15,7 +15,10 @@
 //
 // The pages read are kept decoded in memory for as long as the index is
 // open. The caller owns the locking: nothing else may change the file while
-// it is open here.
+// it is open here; changedOnDisk() says whether something did, and the
+// caller then opens the index again. publish() raises the version counter
+// of the file header (bytes 8 to 11) after a change, as other programs that
+// keep pages in memory expect.
 
 #include "data/FieldDesc.h"
 #include "data/FileLayer.h"
@@ -109,6 +112,10 @@ public:
 
     // The interrupted-change marker was set when the file was opened.
     bool foundInterrupted() const;
+    // Raises the version counter of the file header when pages were written
+    // since it was last raised: what a caller does once a change is whole
+    // (flush() does it too).
+    bool publish(std::string& fault);
     // Writes anything pending, syncs, and clears the marker.
     bool flush(std::string& fault);
     // flush() and release the file; the object is unusable afterwards.
@@ -119,6 +126,10 @@ public:
     bool markInterrupted(std::string& fault);
     // Releases the file without flushing: a marker that is set stays set.
     void abandon();
+    // Whether another program changed the file since it was opened or last
+    // written here (or removed or replaced it): its modification time, or
+    // the first bytes of its header.
+    bool changedOnDisk();
 
     // Full check of the file and of every tag against the table (records
     // 1..count): page offsets, file length, node attributes and key counts,

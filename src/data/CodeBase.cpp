@@ -166,35 +166,41 @@ bool Field::isBlank() const
     return t.empty();
 }
 
-double Field::number() const
+std::optional<double> Field::readNumber() const
 {
     std::string_view t = trimmedView();
     if (t.empty())
-        return 0;
-    if (t[0] == '+')
-        t.remove_prefix(1);
-    double v = 0;
-    auto r = std::from_chars(t.data(), t.data() + t.size(), v);
-    if (r.ec != std::errc())
-        return 0;
-    return v;
+        return 0.0;
+    return strictNumber(t);
 }
 
-long long Field::integer() const
+std::optional<long long> Field::readInteger() const
 {
     std::string_view t = trimmedView();
     if (t.empty())
-        return 0;
-    if (t[0] == '+')
-        t.remove_prefix(1);
-    long long v = 0;
-    auto r = std::from_chars(t.data(), t.data() + t.size(), v);
-    if (r.ec == std::errc() && r.ptr == t.data() + t.size())
-        return v;
-    double d = number();
-    if (!std::isfinite(d) || std::fabs(d) > 9e18)
-        return 0;
-    return (long long)std::trunc(d);
+        return 0LL;
+    auto d = strictNumber(t);
+    if (!d)
+        return std::nullopt;
+    if (t.find('.') == std::string_view::npos) {
+        std::string_view digits = t[0] == '+' ? t.substr(1) : t;
+        long long v = 0;
+        auto r = std::from_chars(digits.data(), digits.data() + digits.size(), v);
+        if (r.ec == std::errc() && r.ptr == digits.data() + digits.size())
+            return v;
+    }
+    if (!std::isfinite(*d) || std::fabs(*d) > 9e18)
+        return std::nullopt;
+    return (long long)std::trunc(*d);
+}
+
+double Field::number() const { return readNumber().value_or(0.0); }
+
+long long Field::integer() const { return readInteger().value_or(0); }
+
+std::string Field::unreadableText() const
+{
+    return "field " + desc_.name + " holds \"" + std::string(trimmedView()) + "\", which is not a number";
 }
 
 bool Field::isTrue() const
@@ -485,15 +491,12 @@ void Table::afterRecordWritten(uint32_t recno)
 }
 
 // Before this handle writes its changed record: the fields it did not change
-// are taken as the file holds them now, so that what another handle wrote
-// to them meanwhile is kept.
-void Table::mergeOthersChanges()
+// are taken as the file holds them now, so that what another handle or
+// another program wrote to them meanwhile is kept. `now` is the record as
+// the file holds it; it becomes the record as it was (whose keys the index
+// holds).
+void Table::mergeOthersChanges(const std::vector<char>& now)
 {
-    if (f_->handles.size() < 2)
-        return;
-    std::vector<char> now(rec_.size());
-    if (!readRecordRaw(recno_, now.data()))
-        return;
     if (rec_[0] == orig_[0])
         rec_[0] = now[0];
     for (const FieldDesc& d : f_->desc) {
@@ -560,6 +563,7 @@ bool Table::openFile(const std::string& givenPath)
     if (!S_ISREG(st.st_mode))
         return bad("not a table: not a regular file");
     f_->fileSize = uint64_t(st.st_size);
+    f_->seenTime = st.st_mtim;
 
     if (f_->fileSize == 0)
         return bad("not a table: the file is empty");
@@ -712,6 +716,7 @@ bool Table::loadRecord(uint32_t n)
 {
     if (!readRecordRaw(n, rec_.data()))
         return false;
+    gen_ = f_->generation;
     recno_ = n;
     eof_ = bof_ = false;
     return true;
@@ -783,7 +788,7 @@ Field* Table::fieldAt(int position)
 
 int Table::top()
 {
-    if (leaveRecord() != kSuccess)
+    if (leaveRecord() != kSuccess || !catchUp(true))
         return kError;
     if (tag_ >= 0)
         return navigateTag(0, 0);
@@ -799,7 +804,7 @@ int Table::top()
 
 int Table::bottom()
 {
-    if (leaveRecord() != kSuccess)
+    if (leaveRecord() != kSuccess || !catchUp(true))
         return kError;
     if (tag_ >= 0)
         return navigateTag(1, 0);
@@ -850,6 +855,8 @@ int Table::go(uint32_t record)
 {
     if (leaveRecord() != kSuccess)
         return kError;
+    if (record > f_->count && !catchUp(true))  // another program may have appended it
+        return kError;
     if (record < 1 || record > f_->count)
         return fail("there is no record " + std::to_string(record) + " (the table holds " +
                     std::to_string(f_->count) + ")");
@@ -869,6 +876,9 @@ bool Table::pwriteAll(const void* data, std::size_t n, uint64_t off, std::string
 
 bool Table::writeHeaderCount(std::string& why)
 {
+    Held held(*this);
+    if (!held.record(0, why))
+        return false;
     // Bytes 1 to 7: date of the last update and the record count, in one write.
     if (!f_->updateDateTaken) {
         LocalTime t = now();
@@ -904,24 +914,42 @@ int Table::flushRecord()
         changed_ = false;  // nothing of it is carried to the record loaded next
     if (!changed_ || appending_ || !positioned())
         return kSuccess;
-    if (readOnly_) {
+    const std::string notSaved = "the change to record " + std::to_string(recno_) + " was not saved";
+    auto refuse = [&](const std::string& why) {
         std::memcpy(rec_.data(), orig_.data(), rec_.size());
         changed_ = false;
-        return fail("the table is read-only: the change to record " + std::to_string(recno_) +
-                    " was not saved");
-    }
+        return fail(why + ": " + notSaved);
+    };
+    if (readOnly_)
+        return refuse("the table is read-only");
+    // The record's lock, and the header's while the index is changed with it.
     std::string why;
-    if (!indexWritable(why)) {
+    Held held(*this);
+    if (!held.record(recno_, why) || ((f_->index || f_->indexFileExists) && !held.record(0, why)))
+        return refuse(why);
+    if (!catchUp()) {
         std::memcpy(rec_.data(), orig_.data(), rec_.size());
         changed_ = false;
-        return fail(why + ": the change to record " + std::to_string(recno_) + " was not saved");
+        return kError;
     }
-    if (!markIndexChanging(why)) {
+    if (!f_->lost.empty())
+        return refuse(f_->lost);
+    if (recno_ > f_->count)
+        return refuse("another program removed the record from the table");
+    if (!indexWritable(why) || !markIndexChanging(why))
+        return refuse(why);
+    std::vector<char> now(rec_.size());
+    if (!readRecordFromDisk(recno_, now.data())) {
         std::memcpy(rec_.data(), orig_.data(), rec_.size());
         changed_ = false;
-        return fail(why + ": the change to record " + std::to_string(recno_) + " was not saved");
+        return kError;
     }
-    mergeOthersChanges();
+    // After another program packed the table, the record under this number
+    // is the one read only when it is unchanged.
+    if (gen_ != f_->generation && std::memcmp(now.data(), orig_.data(), now.size()) != 0)
+        return refuse("another program packed the table since the record was read, and it now holds another "
+                      "record under that number");
+    mergeOthersChanges(now);
     uint64_t off = uint64_t(f_->hdrLen) + uint64_t(recno_ - 1) * uint64_t(f_->recLen);
     if (!pwriteAll(rec_.data(), rec_.size(), off, why)) {
         // Put the old bytes back so the record is as it was.
@@ -932,16 +960,19 @@ int Table::flushRecord()
         return fail("record " + std::to_string(recno_) + " cannot be written (" + why + ")");
     }
     f_->dirtyData = true;
+    gen_ = f_->generation;
     if (recno_ >= f_->cacheFirst && recno_ < f_->cacheFirst + f_->cacheCount)
         std::memcpy(f_->cache.data() + std::size_t(recno_ - f_->cacheFirst) * std::size_t(f_->recLen), rec_.data(),
                     rec_.size());
     changed_ = false;
     afterRecordWritten(recno_);
+    int r = kSuccess;
     if (f_->headerCount != f_->count && !writeHeaderCount(why))
-        return fail("the header cannot be written (" + why + ")");
-    if (!updateIndexForChange(orig_.data(), rec_.data(), recno_))
-        return kError;
-    return kSuccess;
+        r = fail("the header cannot be written (" + why + ")");
+    else if (!updateIndexForChange(orig_.data(), rec_.data(), recno_))
+        r = kError;
+    noteOwnWrite();
+    return r;
 }
 
 int Table::leaveRecord()
@@ -980,13 +1011,31 @@ int Table::append()
         appending_ = false;
         return fail("the table is read-only: the new record was not saved");
     }
+    // The header's lock for the whole append, and the file as it is now:
+    // the record goes after the last whole record the file holds, whoever
+    // wrote it.
     std::string why;
+    Held held(*this);
+    if (!held.record(0, why)) {
+        appending_ = false;
+        return fail(why + ": the new record was not saved");
+    }
+    if (!catchUp()) {
+        appending_ = false;
+        return kError;
+    }
+    if (!f_->lost.empty()) {
+        appending_ = false;
+        return fail(f_->lost + ": the new record was not saved");
+    }
     if (!indexWritable(why)) {
         appending_ = false;
         return fail(why + ": the new record was not saved");
     }
-    if (f_->count == UINT32_MAX)
+    if (f_->count >= UINT32_MAX - 1) {
+        appending_ = false;
         return fail("the table is full");
+    }
     // The index is marked as being changed before the table is: a crash
     // between the two then makes the next open rebuild it.
     if (!markIndexChanging(why)) {
@@ -1037,10 +1086,11 @@ int Table::append()
     appending_ = false;
     changed_ = false;
     recno_ = f_->count;
+    gen_ = f_->generation;
     eof_ = bof_ = false;
-    if (!insertIndexKeys(rec_.data(), recno_))
-        return kError;
-    return kSuccess;
+    const bool indexed = insertIndexKeys(rec_.data(), recno_);
+    noteOwnWrite();
+    return indexed ? kSuccess : kError;
 }
 
 int Table::discardRecordsAfter(uint32_t keep)
@@ -1051,7 +1101,18 @@ int Table::discardRecordsAfter(uint32_t keep)
         return kSuccess;
     if (readOnly_)
         return fail("the table is read-only: the records appended could not be taken back");
+    // Only while no other program wrote after them: the cut would take
+    // what it wrote as well.
     std::string why;
+    Held held(*this);
+    if (!held.table(why))
+        return fail(why + ": the records appended could not be taken back");
+    const uint32_t mine = f_->count;
+    const uint64_t generation = f_->generation;
+    if (!catchUp())
+        return kError;
+    if (!f_->lost.empty() || f_->count != mine || f_->generation != generation)
+        return fail("another program wrote to the table meanwhile: the records appended could not be taken back");
     if (!markIndexChanging(why))
         return fail(why + ": the records appended could not be taken back");
     // The file is cut first and the count written after: a crash between
@@ -1076,6 +1137,7 @@ int Table::discardRecordsAfter(uint32_t keep)
     int r = syncToDisk() ? kSuccess : kError;
     if (!rebuildIndex(""))
         r = kError;
+    noteOwnWrite();
     return r;
 }
 
@@ -1133,12 +1195,37 @@ int Table::pack()
         return kError;
     if (readOnly_)
         return fail("the table is read-only: it was not packed");
-    std::string why;
-    if (!indexWritable(why))
-        return fail(why + ": the table was not packed");
     // What other handles on the table changed is in it before it is packed.
     flushOthers();
+    // The table's lock for the whole pack, and the records the file holds
+    // then: what another program added or changed is packed with them.
+    std::string why;
+    Held held(*this);
+    if (!held.table(why))
+        return fail(why + ": the table was not packed");
+    if (!catchUp())
+        return kError;
+    if (!usableForWrites("the table was not packed"))
+        return kError;
+    // A program that writes without the locks may still write meanwhile:
+    // then the pack starts again from what the file holds.
+    for (int attempt = 0;; ++attempt) {
+        bool changedMeanwhile = false;
+        int r = packOnce(changedMeanwhile);
+        if (!changedMeanwhile)
+            return r;
+        if (attempt == 2)
+            return fail("the table was not packed: another program kept writing to it");
+        if (!catchUp())
+            return kError;
+        if (!usableForWrites("the table was not packed"))
+            return kError;
+    }
+}
 
+int Table::packOnce(bool& changedMeanwhile)
+{
+    std::string why;
     // The packed table is written beside the old one, flushed to disk and
     // renamed over it: a crash leaves one or the other, never a half table.
     FileLayer& files = *f_->files;
@@ -1200,6 +1287,12 @@ int Table::pack()
         files.remove(tmp);
         return fail(std::string("the table was not packed: ") + std::strerror(errno));
     }
+    // The file is replaced only when it still holds what was packed.
+    if (f_->exclusiveHolders == 0 && changedByOthers()) {
+        files.remove(tmp);
+        changedMeanwhile = true;
+        return kError;
+    }
     // The old index no longer matches once the packed table is in place:
     // mark it interrupted first, so a crash before the new index is in place
     // makes the next open rebuild it.
@@ -1219,6 +1312,13 @@ int Table::pack()
         return fail(std::string("the packed table cannot be opened again (") + std::strerror(errno) +
                     "); it is only read until it is opened again");
     }
+    // The locks held move to the new file (nobody else can hold them there:
+    // nobody else had the file yet).
+    if (f_->tableLocks > 0)
+        files.lock(newFd, f_->tableLockStart, f_->tableLockLength);
+    for (const auto& [at, holders] : f_->recordLocks)
+        if (f_->tableLocks == 0)
+            files.lock(newFd, at, 1);
     files.close(f_->fd);
     f_->fd = newFd;
     registerOpenTable(f_);
@@ -1241,10 +1341,11 @@ int Table::pack()
         else
             h->setEof();
     }
-    if (!rebuildIndex(""))
-        return kError;
+    noteOwnWrite();
+    const bool indexed = rebuildIndex("");
+    noteOwnWrite();
     setEof();
-    return kSuccess;
+    return indexed ? kSuccess : kError;
 }
 
 int Table::close()
@@ -1252,6 +1353,11 @@ int Table::close()
     int r = leaveRecord();
     if (flush() != kSuccess)
         r = kError;
+    if (exclusive_) {
+        exclusive_ = false;
+        --f_->exclusiveHolders;
+        releaseTableLock();
+    }
     if (!closeFileIfLast())
         r = kError;
     conn_->forget(this);  // destroys this handle (and the file's state with its last one)
@@ -1318,22 +1424,36 @@ Table* Connection::open(std::string_view path)
     std::string p(path);
     if (baseName(p).find('.') == std::string::npos)
         p += ".dbf";
-    // A table open already in the process is the same table here.
+    // A table open already in the process is the same table here, with
+    // what other programs wrote to it since taken in.
+    Table* raw = t.get();
     if (auto open = findOpenTable(resolvePath(p), *files_)) {
         t->attach(open, readOnly_);
-        Table* raw = t.get();
         tables_.push_back(std::move(t));
-        return raw;
+        if (!raw->catchUp(true)) {
+            raw->close();
+            return nullptr;
+        }
+    } else {
+        if (!t->openFile(p))
+            return nullptr;
+        if (!readOnly_)
+            registerOpenTable(t->f_);
+        if (!t->readOnly())
+            removeStaleTemporaries(t->path(), *files_);
+        tables_.push_back(std::move(t));
     }
-    if (!t->openFile(p))
-        return nullptr;
-    if (!readOnly_)
-        registerOpenTable(t->f_);
-    if (!t->readOnly())
-        removeStaleTemporaries(t->path(), *files_);
-    Table* raw = t.get();
-    tables_.push_back(std::move(t));
-    raw->openIndex();
+    if (exclusive_ && !raw->readOnly()) {
+        // Held whole from here to its close.
+        if (!raw->lockTable()) {
+            raw->close();
+            return nullptr;
+        }
+        raw->exclusive_ = true;
+        ++raw->f_->exclusiveHolders;
+    }
+    if (!raw->f_->index && !raw->f_->indexUnreadable && !raw->f_->indexStale && raw->f_->indexPath.empty())
+        raw->openIndex();
     return raw;
 }
 
@@ -1431,7 +1551,9 @@ Table* Connection::create(std::string_view pathIn, const std::vector<FieldSpec>&
     h[std::size_t(hdrLen)] = 0x1A;
 
     // Written under a temporary name and renamed into place, so that
-    // overwriting a table (safety off) never leaves half of either.
+    // overwriting a table (safety off) never leaves half of either. With
+    // safety on the rename never replaces a file: one another program made
+    // since the check above is kept, and this create refused.
     FileLayer& files = *files_;
     std::string tmp;
     int fd = files.makeTemporary(path + ".new-", tmp);
@@ -1448,14 +1570,20 @@ Table* Connection::create(std::string_view pathIn, const std::vector<FieldSpec>&
         ok = false;
         why = std::strerror(errno);
     }
-    if (ok && !tags.empty() && !Table::createIndexFor(path, tags, fields, files, why))
+    if (ok && (safety_ ? files.renameNoReplace(tmp, path) : files.rename(tmp, path)) != 0) {
         ok = false;
-    if (ok && files.rename(tmp, path) != 0) {
-        ok = false;
-        why = std::strerror(errno);
+        why = errno == EEXIST ? std::string("another program made a file of that name meanwhile, and it was kept")
+                              : std::string(std::strerror(errno));
     }
     if (!ok) {
         files.remove(tmp);
+        return bad("the table was not created (" + why + ")");
+    }
+    // The index goes in place after the table: a create refused above has
+    // touched no index of the table another program made.
+    if (!tags.empty() && !Table::createIndexFor(path, tags, fields, files, why)) {
+        files.remove(path);
+        syncDirectoryOf(path, files);
         return bad("the table was not created (" + why + ")");
     }
     syncDirectoryOf(path, files);

@@ -20,6 +20,7 @@
 #include "data/FieldDesc.h"
 #include "data/FileLayer.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -56,6 +57,12 @@ using ErrorReport = std::function<void(const EngineError&)>;
 ErrorReport setErrorReport(ErrorReport report);
 void reportError(const std::string& file, const std::string& fault);
 
+// How long a write waits for another program's lock on a table (see
+// Table::lockRecord) before it gives up with a message naming the table:
+// 5 seconds unless set otherwise. Gives the wait that was set before.
+std::chrono::milliseconds setLockWait(std::chrono::milliseconds wait);
+std::chrono::milliseconds lockWait();
+
 // A field of a table to be created.
 struct FieldSpec {
     std::string name;
@@ -79,8 +86,16 @@ public:
     std::string_view raw() const;  // blank-padded contents as stored
     std::string text() const;      // contents without leading and trailing blanks
     std::string_view trimmedView() const;
-    double number() const;         // N, F: the value; blank or unreadable: 0
+    double number() const;         // N, F: the value; blank, or not a number (see readNumber): 0
     long long integer() const;     // the value without its fraction
+    // The value, for a caller that stores or compares it: nothing when the
+    // field holds something that is not a number (another program's
+    // overflow "*****", "12,500", "1 250", "nan"). Blank reads 0.
+    std::optional<double> readNumber() const;
+    std::optional<long long> readInteger() const;  // without its fraction
+    // "field IN_WGT holds \"*****\", which is not a number": for a report
+    // that names the table and the record beside it.
+    std::string unreadableText() const;
     bool isTrue() const;           // L: T, t, Y, y
     std::optional<Date> date() const;  // D: nullopt when blank or not a date
     bool isBlank() const;
@@ -125,6 +140,8 @@ public:
     Date lastUpdate() const;
     uint32_t headerRecordCount() const;
     bool readOnly() const { return readOnly_; }
+    // Whether the two handles are on one table file.
+    bool sameFile(const Table& other) const { return f_ == other.f_; }
     Connection& connection() { return *conn_; }
 
     // Fields: by name without regard to case, or by position (1 = first).
@@ -171,6 +188,22 @@ public:
     int flush();         // the current record and the file reach the disk
     int close();         // flushes, closes and frees the table
 
+    // Sharing the table with other programs. Before every write, append
+    // and pack the engine takes in what another program wrote since it
+    // last looked (its size, header and identity), and it takes the locks
+    // of the byte-range convention the site's other xBase programs honour:
+    // record 0 is the header (what an append or a change of the record
+    // count needs), record n a record, and the table lock every record and
+    // the header. These calls take them for longer than one operation (the
+    // counter's read and write); each waits up to lockWait() for another
+    // program's lock and gives false (reported, naming the table) when it
+    // stays held. Held by the table file for every handle on it in the
+    // process, and counted: each lock wants its unlock.
+    bool lockRecord(uint32_t record);
+    void unlockRecord(uint32_t record);
+    bool lockTable();
+    void unlockTable();
+
     // True when the file on disk holds more whole records than the header
     // counts, or fewer, or lacks its end mark: what the next write repairs.
     bool needsRepair() const;
@@ -192,6 +225,21 @@ private:
     int flushRecord();
     int leaveRecord();
     int fail(const std::string& fault);
+    // Sharing with other programs (TableShare.cpp).
+    class Held;
+    bool catchUp(bool reading = false);
+    bool changedByOthers();
+    bool followReplacement();
+    void noteOwnWrite();
+    bool holdRecordLock(uint32_t record, std::string& why);
+    void releaseRecordLock(uint32_t record);
+    bool holdTableLock(std::string& why);
+    void releaseTableLock();
+    bool waitForLock(uint64_t offset, uint64_t length, const std::string& what, std::string& why);
+    bool readRecordFromDisk(uint32_t n, char* out);
+    void reopenIndex();
+    bool usableForWrites(const char* what);
+    int packOnce(bool& changedMeanwhile);
     bool pwriteAll(const void* data, std::size_t n, uint64_t offset, std::string& why);
     bool writeHeaderCount(std::string& why);
     bool syncToDisk();
@@ -214,7 +262,7 @@ private:
     void attach(std::shared_ptr<TableFile> file, bool readOnly);
     void flushOthers();
     void afterRecordWritten(uint32_t recno);
-    void mergeOthersChanges();
+    void mergeOthersChanges(const std::vector<char>& now);
     bool closeFileIfLast();
 
     // What every handle on one file shares (see TableFile below).
@@ -232,6 +280,9 @@ private:
     bool appending_ = false;
     int tag_ = -1;  // selected tag, -1 for record order
     std::string tagKey_;  // key of the current record under the selected tag
+    uint64_t gen_ = 0;    // the file's generation when the current record was read
+    std::string entryFault_;  // why the last index entry loaded was not the record's
+    bool exclusive_ = false;  // holds the table lock from its open to its close
 };
 
 class Connection {
@@ -251,6 +302,11 @@ public:
     // Tables opened while this is on are only read: nothing is written,
     // nothing repaired (what a check needs).
     void setReadOnly(bool on) { readOnly_ = on; }
+    // Tables opened while this is on are held under the table lock from
+    // their open to their close (an open waits for it as a write does), so
+    // no program that honours the locks writes them meanwhile, and nothing
+    // is checked before each write.
+    void setExclusive(bool on) { exclusive_ = on; }
 
     // Opens an existing table, found whatever the case of its name (".dbf" is
     // added to a name without an extension). Null on failure, reported.
@@ -272,6 +328,7 @@ private:
     FileLayer* files_;
     bool safety_ = true;
     bool readOnly_ = false;
+    bool exclusive_ = false;
     int error_ = 0;
     std::vector<std::unique_ptr<Table>> tables_;
 };

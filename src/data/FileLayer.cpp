@@ -1,6 +1,7 @@
 #include "data/FileLayer.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <random>
@@ -8,6 +9,42 @@
 #include <unistd.h>
 
 namespace xb {
+
+int FileLayer::renameNoReplace(const std::string& from, const std::string& to)
+{
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return -1;
+    // A file system without the flag: a hard link fails just the same when
+    // the name exists.
+    if (::link(from.c_str(), to.c_str()) != 0)
+        return -1;
+    ::unlink(from.c_str());
+    return 0;
+}
+
+namespace {
+int rangeLock(int fd, short type, uint64_t offset, uint64_t length)
+{
+    struct flock l {};
+    l.l_type = type;
+    l.l_whence = SEEK_SET;
+    l.l_start = off_t(offset);
+    l.l_len = off_t(length);
+    l.l_pid = 0;
+    for (;;) {
+        if (::fcntl(fd, F_OFD_SETLK, &l) == 0)
+            return 0;
+        if (errno != EINTR)
+            return -1;
+    }
+}
+}  // namespace
+
+int FileLayer::lock(int fd, uint64_t offset, uint64_t length) { return rangeLock(fd, F_WRLCK, offset, length); }
+
+int FileLayer::unlock(int fd, uint64_t offset, uint64_t length) { return rangeLock(fd, F_UNLCK, offset, length); }
 
 bool FileLayer::readAll(int fd, void* buf, std::size_t n, uint64_t offset, std::string* why)
 {

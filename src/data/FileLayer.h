@@ -33,6 +33,16 @@ public:
     // The directory's entries (files created, renamed, removed) reach the disk.
     virtual int syncDirectory(const std::string& directory) = 0;
 
+    // A rename that never replaces: -1 with EEXIST when `to` exists.
+    virtual int renameNoReplace(const std::string& from, const std::string& to);
+    // Advisory byte-range locks of the open file (not of the process: two
+    // opens of one file exclude each other even in one process, and closing
+    // another descriptor of the file keeps them). They exclude other
+    // programs' POSIX record locks of the same bytes. lock() does not wait:
+    // -1 with EAGAIN (or EACCES) while another holds any of the bytes.
+    virtual int lock(int fd, uint64_t offset, uint64_t length);
+    virtual int unlock(int fd, uint64_t offset, uint64_t length);
+
     // Built on the calls above.
     // Reads or writes exactly n bytes; false with `why` in plain words.
     bool readAll(int fd, void* buf, std::size_t n, uint64_t offset, std::string* why = nullptr);

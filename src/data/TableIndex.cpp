@@ -92,13 +92,17 @@ void Table::openIndex()
     f_->index = CdxIndex::open(f_->indexPath, f_->desc, fault, readOnly_, *f_->files);
     if (!f_->index) {
         // Without its tag directory the tags are not known, so the index
-        // cannot be rebuilt: the table is used in record order, and the
-        // administrator is told.
+        // cannot be rebuilt: the table is read in record order, and nothing
+        // is written to it (its index would no longer agree with it) until
+        // the index can be read. The administrator is told.
         reportError(f_->indexPath, "the index cannot be read (" + fault +
-                                    "); the table is used without it");
+                                    "); the table is read without it, and nothing is written to it until it can be");
         f_->indexUnreadable = true;
+        f_->indexFault = fault;
         return;
     }
+    f_->indexUnreadable = false;
+    f_->indexFault.clear();
     // An index left in the middle of a change is rebuilt; a read-only open
     // (a check) leaves it to be reported.
     if (f_->index->foundInterrupted() && !readOnly_)
@@ -107,64 +111,107 @@ void Table::openIndex()
 
 bool Table::rebuildIndex(const std::string& reason)
 {
-    if (!f_->index)
+    if (!f_->index && !f_->indexStale)
         return true;
-    std::vector<TagSpec> tags;
-    for (int i = 0; i < f_->index->tagCount(); ++i)
-        tags.push_back(f_->index->tag(i));
-    std::string selected = tag_ >= 0 ? f_->index->tag(tag_).name : std::string();
+    std::vector<TagSpec> tags = f_->staleTags;
+    std::vector<std::pair<Table*, std::string>> selected;
+    if (f_->index) {
+        tags.clear();
+        for (int i = 0; i < f_->index->tagCount(); ++i)
+            tags.push_back(f_->index->tag(i));
+        for (Table* h : f_->handles)
+            if (h->tag_ >= 0)
+                selected.emplace_back(h, f_->index->tag(h->tag_).name);
+    }
     if (readOnly_) {
         if (!reason.empty())
             reportError(f_->indexPath, reason + "; the table is read-only, so the index was not rebuilt");
         f_->indexBroken = true;
         return false;
     }
+    // No other program appends or changes a record while the keys are
+    // read, and what was written to the table is on the disk before an
+    // index built from it is.
     std::string fault;
-    // The old index is let go without clearing its marker: should the
-    // rebuild not finish, the next open rebuilds again.
-    f_->index->abandon();
-    f_->index.reset();
-    tag_ = -1;
+    Held held(*this);
+    bool ok = held.table(fault);
+    if (ok && !syncToDisk()) {
+        ok = false;
+        fault = "the table cannot be flushed to disk";
+    }
+    // The old index is let go with its "interrupted" mark set: should the
+    // rebuild not finish, it is not used again, here or by the next open.
+    if (f_->index) {
+        std::string ignored;
+        f_->index->markInterrupted(ignored);
+        f_->index->abandon();
+        f_->index.reset();
+    }
+    for (Table* h : f_->handles)
+        h->tag_ = -1;
 
     // The new index is written beside the old one and renamed into place.
     FileLayer& files = *f_->files;
-    std::string tmp = tempBeside(f_->indexPath, files);
-    std::vector<char> rec(static_cast<std::size_t>(f_->recLen), 0);
-    bool ok = !tmp.empty() &&
-              CdxIndex::build(tmp, tags, f_->desc, f_->count,
-                              [&](uint32_t n) -> RecordPtr {
-                                  return readRecordRaw(n, rec.data()) ? rec.data() : nullptr;
-                              },
-                              fault, files);
-    if (ok && files.rename(tmp, f_->indexPath) != 0) {
-        fault = std::strerror(errno);
-        ok = false;
+    std::string tmp;
+    if (ok) {
+        tmp = tempBeside(f_->indexPath, files);
+        std::vector<char> rec(static_cast<std::size_t>(f_->recLen), 0);
+        ok = !tmp.empty() && CdxIndex::build(tmp, tags, f_->desc, f_->count,
+                                             [&](uint32_t n) -> RecordPtr {
+                                                 return readRecordRaw(n, rec.data()) ? rec.data() : nullptr;
+                                             },
+                                             fault, files);
+        if (tmp.empty())
+            fault = std::strerror(errno);
+        if (ok && files.rename(tmp, f_->indexPath) != 0) {
+            fault = std::strerror(errno);
+            ok = false;
+        }
     }
     if (!ok) {
         if (!tmp.empty())
             files.remove(tmp);
+        f_->indexStale = true;
+        f_->staleTags = tags;
         reportError(f_->indexPath, (reason.empty() ? std::string("the index") : reason) +
-                                    ": it could not be rebuilt (" + fault + ")");
+                                    ": it could not be rebuilt (" + fault +
+                                    "); nothing is written to the table until it is");
         conn_->error_ = kError;
-    } else if (!reason.empty()) {
-        reportError(f_->indexPath, reason + "; it was rebuilt from the table");
+        return false;
     }
     syncDirectoryOf(f_->indexPath, files);
+    f_->indexStale = false;
+    f_->staleTags.clear();
+    if (!reason.empty())
+        reportError(f_->indexPath, reason + "; it was rebuilt from the table");
     f_->index = CdxIndex::open(f_->indexPath, f_->desc, fault, f_->readOnly, files);
     if (!f_->index) {
         f_->indexUnreadable = true;
-        for (Table* h : f_->handles)
-            h->tag_ = -1;
+        f_->indexFault = fault;
         return false;
     }
+    f_->indexUnreadable = false;
     f_->indexBroken = false;
-    if (!selected.empty())
-        tag_ = f_->index->findTag(selected);
-    return ok;
+    for (auto& [h, name] : selected)
+        h->tag_ = f_->index->findTag(name);
+    return true;
 }
 
 bool Table::indexWritable(std::string& why)
 {
+    if (f_->indexUnreadable) {
+        // Perhaps it can be opened now (it failed for want of a file
+        // descriptor, say).
+        reopenIndex();
+        if (f_->indexUnreadable) {
+            why = "the index " + baseName(f_->indexPath) + " cannot be read (" + f_->indexFault + ")";
+            return false;
+        }
+    }
+    if (f_->indexStale && !rebuildIndex("the index was left unfinished")) {
+        why = "the index " + baseName(f_->indexPath) + " could not be rebuilt";
+        return false;
+    }
     if (!f_->index)
         return true;
     for (int i = 0; i < f_->index->tagCount(); ++i) {
@@ -273,6 +320,8 @@ bool Table::selectTag(std::string_view name)
         tag_ = -1;
         return true;
     }
+    if (!f_->index && f_->indexStale && !readOnly_)
+        rebuildIndex("the index was left unfinished");
     if (!f_->index)
         return false;
     int t = f_->index->findTag(name);
@@ -285,13 +334,39 @@ bool Table::selectTag(std::string_view name)
 std::string Table::selectedTag() const { return f_->index && tag_ >= 0 ? f_->index->tag(tag_).name : std::string(); }
 
 // Loads the record of an index entry; false when the entry names a record
-// the table does not hold (the index is then damaged).
+// the table does not hold, or one whose key is not the entry's (the index
+// is then damaged, or another program changed the table without it):
+// entryFault_ says which.
 bool Table::loadEntry(const IndexEntry& e, bool& live)
 {
-    if (e.recno < 1 || e.recno > f_->count)
+    entryFault_.clear();
+    if (e.recno >= 1 && e.recno > f_->count && !catchUp(true))
         return false;
+    if (!f_->index || e.recno < 1 || e.recno > f_->count) {
+        entryFault_ = "an entry names record " + std::to_string(e.recno) + ", but the table holds " +
+                      std::to_string(f_->count);
+        return false;
+    }
+    const int t = tag_;
+    auto keyMatches = [&] {
+        if (!f_->index->usable(t))
+            return true;  // a key that cannot be computed cannot be compared
+        auto key = f_->index->recordKey(t, rec_.data());
+        return key && *key == e.key;
+    };
     if (!loadRecord(e.recno))
         return false;
+    if (!keyMatches()) {
+        // The read-ahead may be older than the record: read it again.
+        f_->cacheCount = 0;
+        if (!catchUp() || !f_->index || tag_ != t || !loadRecord(e.recno))
+            return false;
+        if (!keyMatches()) {
+            entryFault_ = "tag " + f_->index->tag(t).name + ": the entry of record " + std::to_string(e.recno) +
+                          " holds a key the record does not have";
+            return false;
+        }
+    }
     live = rec_[0] != '*';
     return true;
 }
@@ -300,14 +375,14 @@ bool Table::loadEntry(const IndexEntry& e, bool& live)
 // index found on the way is reported, rebuilt, and the move made again.
 int Table::navigateTag(int how, long n)
 {
+    const std::string tagName = selectedTag();
     for (int attempt = 0; attempt < 2; ++attempt) {
         int r = navigateTagOnce(how, n);
         if (r != kBroken)
             return r;
-        std::string fault = f_->index ? f_->index->lastFault() : std::string();
+        std::string fault = !entryFault_.empty() ? entryFault_ : f_->index ? f_->index->lastFault() : std::string();
         uint32_t at = recno_;
         bool wasEof = eof_;
-        std::string tagName = selectedTag();
         if (!rebuildIndex("the index is damaged (" + fault + ")") || !selectTag(tagName))
             return fail("the index cannot be used");
         // Start again from where the move began.
@@ -390,10 +465,11 @@ int Table::navigateTagOnce(int how, long n)
 
 int Table::seek(std::string_view text)
 {
-    if (leaveRecord() != kSuccess)
+    if (leaveRecord() != kSuccess || !catchUp(true))
         return kError;
     if (!f_->index || tag_ < 0)
         return fail("seek without an index tag selected");
+    const std::string tagName = selectedTag();
     for (int attempt = 0; attempt < 2; ++attempt) {
         auto key = f_->index->seekKey(tag_, text);
         if (!key) {
@@ -440,8 +516,8 @@ int Table::seek(std::string_view text)
                 return kEof;
             }
         }
-        std::string tagName = selectedTag();
-        if (!rebuildIndex("the index is damaged (" + f_->index->lastFault() + ")") || !selectTag(tagName))
+        std::string fault = !entryFault_.empty() ? entryFault_ : f_->index ? f_->index->lastFault() : std::string();
+        if (!rebuildIndex("the index is damaged (" + fault + ")") || !selectTag(tagName))
             return fail("the index cannot be used");
     }
     return fail("the index is damaged and could not be repaired");
@@ -449,9 +525,17 @@ int Table::seek(std::string_view text)
 
 bool Table::reindex()
 {
-    if (leaveRecord() != kSuccess)
+    if (leaveRecord() != kSuccess || !catchUp())
         return false;
-    if (!f_->index) {
+    // Taken here first, so that an index that cannot be rebuilt for want
+    // of the lock is left as it was.
+    std::string why;
+    Held held(*this);
+    if (!held.table(why))
+        return fail(why + ": the index was not rebuilt") == kSuccess;
+    if (f_->indexUnreadable)
+        reopenIndex();
+    if (!f_->index && !f_->indexStale) {
         if (f_->indexUnreadable)
             return fail("the index cannot be read, so its tags are not known: it was not rebuilt") == kSuccess;
         return true;

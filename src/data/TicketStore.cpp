@@ -182,6 +182,18 @@ bool putText(const Captured& from, xb::Table* to, const char* name, const std::o
     return v ? util::replace(to, name, *v) : copyField(from, to, name);
 }
 
+// The first weight of the current record that is not a number, named with
+// its record and field; empty when every weight reads. A ticket whose
+// weight cannot be read is refused, never taken as 0.
+std::string unreadableWeight(xb::Table* t)
+{
+    std::string fault;
+    for (const char* name : {"in_wgt", "out_wgt", "net_wgt"})
+        if (!util::ifetchChecked(t, name, &fault))
+            return fault;
+    return {};
+}
+
 // Takes back a record just appended: marked deleted and on the disk. False
 // when even that failed.
 bool takeBack(xb::Table* t, uint32_t recno)
@@ -418,20 +430,21 @@ bool TicketStore::recordIssued(long issued)
         xb::reportError(t->path(), "the table has no field company: the ticket number was not kept");
         return false;
     }
-    int r = t->top();
-    if (r == xb::kError)
+    // The counter's record stays locked from its read to its write, so that
+    // another program that honours the lock reads the number written.
+    if (!t->lockRecord(1))
         return false;
+    bool ok = false;
+    int r = t->top();
     if (r == xb::kSuccess) {
-        if (!util::ireplace(t.get(), "company", store))
-            return false;
-    } else {
-        if (t->appendStart() != xb::kSuccess)
-            return false;
+        ok = util::ireplace(t.get(), "company", store);
+    } else if (r != xb::kError && t->appendStart() == xb::kSuccess) {
         t->blank();
-        if (!util::ireplace(t.get(), "company", store) || t->append() != xb::kSuccess)
-            return false;
+        ok = util::ireplace(t.get(), "company", store) && t->append() == xb::kSuccess;
     }
-    return t.close() == xb::kSuccess;
+    ok = ok && t->flush() == xb::kSuccess;
+    t->unlockRecord(1);
+    return t.close() == xb::kSuccess && ok;
 }
 
 // ---- open tickets ----
@@ -669,6 +682,11 @@ MoveResult TicketStore::complete(long number, const std::optional<std::string>& 
         return result;
     }
     open->go(found);
+    if (const std::string fault = unreadableWeight(open.get()); !fault.empty()) {
+        xb::reportError(open->path(), fault + ": the ticket was not completed");
+        result.outcome = Outcome::kBadValue;
+        return result;
+    }
     const Key from = keyOf(open.get());
     const Captured source = Captured::of(open.get());
     const long long inWeight = values.inWeight ? *values.inWeight : util::ifetch(open.get(), "in_wgt");
@@ -768,6 +786,11 @@ MoveResult TicketStore::renumber(long oldNumber, long newNumber, const Completed
         return result;
     }
     day->go(found);
+    if (const std::string fault = unreadableWeight(day.get()); !fault.empty()) {
+        xb::reportError(day->path(), fault + ": the ticket was not renumbered");
+        result.outcome = Outcome::kBadValue;
+        return result;
+    }
     const Key from = keyOf(day.get());
     const Captured source = Captured::of(day.get());
     const long long inWeight = values.inWeight ? *values.inWeight : util::ifetch(day.get(), "in_wgt");

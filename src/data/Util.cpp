@@ -2,6 +2,8 @@
 
 #include "data/Paths.h"
 
+#include <sys/stat.h>
+
 namespace util {
 
 Connection* openData() { return new Connection(); }
@@ -45,6 +47,17 @@ long long ifetch(Table* table, std::string_view field)
 {
     xb::Field* f = table ? table->field(field) : nullptr;
     return f ? f->integer() : 0;
+}
+
+std::optional<long long> ifetchChecked(Table* table, std::string_view field, std::string* fault)
+{
+    xb::Field* f = table ? table->field(field) : nullptr;
+    if (!f)
+        return 0LL;
+    auto v = f->readInteger();
+    if (!v && fault)
+        *fault = "record " + std::to_string(table->recNo()) + ": " + f->unreadableText();
+    return v;
 }
 
 bool tfetch(Table* table, std::string_view field)
@@ -113,22 +126,50 @@ bool fileCopy(std::string_view source, std::string_view target)
 }
 
 namespace {
-// Puts the source record's values into the record being built in the target.
-// False (reported by the engine, naming the field) when a value does not fit.
-bool copyInto(const std::vector<std::pair<xb::Field*, xb::Field*>>& pairs)
+// Puts the source record's values into the record being built in the target:
+// the bytes as they are where both fields are alike, else the value. False
+// when a value cannot be read (`unreadable` then names the field) or does
+// not fit (reported by the engine, naming the field).
+bool copyInto(const std::vector<std::pair<xb::Field*, xb::Field*>>& pairs, std::string& unreadable)
 {
-    bool ok = true;
     for (auto [tf, sf] : pairs) {
         bool same = tf->type() == sf->type() && tf->width() == sf->width() && tf->decimals() == sf->decimals();
-        if (same)
-            ok = tf->assignRaw(sf->raw()) && ok;
-        else if ((tf->type() == 'N' || tf->type() == 'F') && (sf->type() == 'N' || sf->type() == 'F'))
-            ok = (sf->isBlank() ? tf->clear() : tf->assignNumber(sf->number())) && ok;
-        else
-            ok = tf->assign(sf->text()) && ok;
+        bool ok = true;
+        if (same) {
+            ok = tf->assignRaw(sf->raw());
+        } else if ((tf->type() == 'N' || tf->type() == 'F') && (sf->type() == 'N' || sf->type() == 'F')) {
+            auto v = sf->readNumber();
+            if (!v) {
+                unreadable = sf->unreadableText();
+                return false;
+            }
+            ok = sf->isBlank() ? tf->clear() : tf->assignNumber(*v);
+        } else {
+            ok = tf->assign(sf->text());
+        }
+        if (!ok)
+            return false;
     }
-    return ok;
+    return true;
 }
+
+bool sameFile(const std::string& a, const std::string& b)
+{
+    struct stat x, y;
+    return ::stat(a.c_str(), &x) == 0 && ::stat(b.c_str(), &y) == 0 && x.st_dev == y.st_dev && x.st_ino == y.st_ino;
+}
+
+// Holds a table's lock for as long as it lives.
+struct TableLock {
+    Table* t;
+    bool held;
+    explicit TableLock(Table* table) : t(table), held(table->lockTable()) {}
+    ~TableLock()
+    {
+        if (held)
+            t->unlockTable();
+    }
+};
 }  // namespace
 
 bool cbAppendFrom(std::string_view sourcePath, std::string_view targetPath)
@@ -140,6 +181,10 @@ bool cbAppendFrom(std::string_view sourcePath, std::string_view targetPath)
     Table* dst = conn.open(targetPath);
     if (!dst)
         return false;
+    if (src->sameFile(*dst) || sameFile(src->path(), dst->path())) {
+        xb::reportError(dst->path(), "a table cannot be appended to itself: nothing was appended");
+        return false;
+    }
     // Pairs of (target field, source field) matched by name.
     std::vector<std::pair<xb::Field*, xb::Field*>> pairs;
     for (int i = 1; i <= dst->fieldCount(); ++i) {
@@ -155,18 +200,29 @@ bool cbAppendFrom(std::string_view sourcePath, std::string_view targetPath)
         xb::reportError(dst->path(), "the table is read-only: nothing was appended from " + src->path());
         return false;
     }
+    // No program that honours the locks writes the target meanwhile: the
+    // records appended can be taken back should a write fail.
+    TableLock lock(dst);
+    if (!lock.held)
+        return false;
 
-    // Every record is tried first, so that a value the target cannot hold
-    // stops the whole append before anything is written.
+    // Every record is tried first, so that a value that cannot be read, or
+    // that the target cannot hold, stops the whole append before anything
+    // is written.
     for (int r = src->top(); r != xb::kEof; r = src->skip(1)) {
         if (r != xb::kSuccess)
             return false;
         if (dst->appendStart() != xb::kSuccess)
             return false;
         dst->blank();
-        if (!copyInto(pairs)) {
-            xb::reportError(dst->path(), "record " + std::to_string(src->recNo()) + " of " + src->path() +
-                                             " does not fit the table: nothing was appended");
+        std::string unreadable;
+        if (!copyInto(pairs, unreadable)) {
+            const std::string record = "record " + std::to_string(src->recNo());
+            if (!unreadable.empty())
+                xb::reportError(src->path(), record + ": " + unreadable + ": nothing was appended to " + dst->path());
+            else
+                xb::reportError(dst->path(), record + " of " + src->path() +
+                                                 " does not fit the table: nothing was appended");
             dst->top();  // gives up the record begun
             return false;
         }
@@ -178,11 +234,12 @@ bool cbAppendFrom(std::string_view sourcePath, std::string_view targetPath)
 
     const uint32_t before = dst->recCount();
     bool ok = true;
+    std::string ignored;
     for (int r = src->top(); ok && r != xb::kEof; r = src->skip(1)) {
         ok = r == xb::kSuccess && dst->appendStart() == xb::kSuccess;
         if (ok) {
             dst->blank();
-            ok = copyInto(pairs) && dst->append() == xb::kSuccess;
+            ok = copyInto(pairs, ignored) && dst->append() == xb::kSuccess;
         }
     }
     if (ok)

@@ -29,7 +29,12 @@ int seek(Table* table, std::string_view key);
 // Field reads of the current record; a missing field reads as blank.
 std::string fetch(Table* table, std::string_view field);  // trimmed text
 bool fetch(Table* table, std::string_view field, std::string& out);
-long long ifetch(Table* table, std::string_view field);
+long long ifetch(Table* table, std::string_view field);  // 0 when blank or not a number
+// The value for a caller that stores or compares it: nothing when the field
+// holds something that is not a number, and then `fault` names the record
+// and the field ("record 3: field IN_WGT holds \"*****\", which is not a
+// number"), for a report naming the table. A missing field reads 0.
+std::optional<long long> ifetchChecked(Table* table, std::string_view field, std::string* fault = nullptr);
 bool tfetch(Table* table, std::string_view field);
 std::optional<xb::Date> dtfetch(Table* table, std::string_view field);
 
@@ -43,11 +48,15 @@ bool makeDir(std::string_view path);
 bool fileCopy(std::string_view source, std::string_view target);
 
 // Appends every live record of the table `source` to the table `target`,
-// fields matched by name without regard to case; target fields without a
+// fields matched by name without regard to case: the bytes as they are
+// where both fields have one type, width and decimals (whatever another
+// program left in them), else the value converted. Target fields without a
 // source field stay blank, and source fields the target lacks are named in
-// a report. All or nothing: false (reported) when either table cannot be
-// opened, a value of any record does not fit, or a write fails, and then
-// the target is as it was.
+// a report. All or nothing, under the target's table lock: false
+// (reported) when either table cannot be opened, they are one table, a
+// value of any record cannot be read or does not fit (the report names the
+// table, the record and the field), or a write fails, and then the target
+// is as it was.
 bool cbAppendFrom(std::string_view source, std::string_view target);
 
 // The engine's date picture, "MM/DD/CCYY" for mm/dd/yyyy.

@@ -46,7 +46,7 @@ class TestCatalogue : public QObject {
 
 private slots:
     void layoutsExactly();
-    void createTableOverwrites();
+    void createTableNeverReplaces();
     void loadListInNameOrder();
     void loadListCreatesMissingTable();
     void tablesExist();
@@ -97,7 +97,7 @@ void TestCatalogue::layoutsExactly()
     QVERIFY(errors.contains("no layout 5"));
 }
 
-void TestCatalogue::createTableOverwrites()
+void TestCatalogue::createTableNeverReplaces()
 {
     QTemporaryDir dir;
     std::string path = (dir.path() + "/Ticket.dbf").toStdString();
@@ -106,9 +106,13 @@ void TestCatalogue::createTableOverwrites()
         Connection c;
         c.open(path)->appendBlank();
     }
-    QVERIFY(catalogue::CreateTable(1, (dir.path() + "/TICKET.DBF").toStdString()));
+    // A table made meanwhile (here under another letter case) is kept, and
+    // the create refused.
+    testsupport::EngineErrors errors;
+    QVERIFY(!catalogue::CreateTable(1, (dir.path() + "/TICKET.DBF").toStdString()));
+    QVERIFY(errors.contains("exists"));
     Connection c;
-    QCOMPARE(c.open(path)->recCount(), 0u);
+    QCOMPARE(c.open(path)->recCount(), 1u);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList {"Ticket.dbf"});
 }
 

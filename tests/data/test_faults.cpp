@@ -366,6 +366,7 @@ void TestFaults::storedTicketSurvivesPowerCut()
     }
     QVERIFY(calls > 0);
     for (int n = 1; n <= calls + 1; ++n) {
+        QFile::remove(QString::fromStdString(d + "ticket.dbf"));
         QVERIFY(catalogue::CreateTable(catalogue::kTicketLayout, d + "ticket.dbf"));
         FaultyFiles files;
         testsupport::EngineErrors errors;
@@ -416,6 +417,7 @@ void TestFaults::completedTicketInExactlyOneTable()
     auto prepare = [&] {
         QFile::remove(QString::fromStdString(d + "Mar1426.dbf"));
         QFile::remove(QString::fromStdString(d + "tickets.pending"));
+        QFile::remove(QString::fromStdString(openPath));
         QVERIFY(catalogue::CreateTable(catalogue::kTicketLayout, openPath));
         QVERIFY(catalogue::CreateTable(catalogue::kTicketLayout, d + "Mar1426.dbf"));
         store::TicketStore s(d, store::CounterMeaning::kNextToIssue);

@@ -190,6 +190,15 @@ int FaultyFiles::rename(const std::string& from, const std::string& to)
     return under_.rename(from, to);
 }
 
+int FaultyFiles::renameNoReplace(const std::string& from, const std::string& to)
+{
+    if (deadCall() || injected(Op::Rename))
+        return -1;
+    watch(directoryOf(from));
+    watch(directoryOf(to));
+    return under_.renameNoReplace(from, to);
+}
+
 int FaultyFiles::remove(const std::string& path)
 {
     if (deadCall())

@@ -49,6 +49,7 @@ public:
     int size(int fd, uint64_t& bytes) override;
     int truncate(int fd, uint64_t bytes) override;
     int rename(const std::string& from, const std::string& to) override;
+    int renameNoReplace(const std::string& from, const std::string& to) override;
     int remove(const std::string& path) override;
     int makeDirectory(const std::string& path, mode_t mode) override;
     int syncDirectory(const std::string& directory) override;

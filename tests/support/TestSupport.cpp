@@ -29,6 +29,7 @@ std::vector<Row> tableRows(const QString& path)
 
 bool writeTicketTable(const QString& path, const std::vector<HandTicket>& tickets)
 {
+    QFile::remove(path);  // made anew: a table is never created over another
     if (!catalogue::CreateTable(catalogue::kTicketLayout, path.toStdString()))
         return false;
     xb::Connection c;
