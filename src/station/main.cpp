@@ -357,7 +357,9 @@ void TfrmMain::buildEntry()
     }
     txtTicketNo->setMaxLength(5);
     txtNewTicketNo->setMaxLength(5);
-    for (QAbstractButton* b : std::initializer_list<QAbstractButton*> {cmdReadScale, chkManualEntry, cmdClear, cmdPrint})
+    // Enter presses the buttons; the Manual Weight box keeps Space to
+    // change it, so an Enter meant for Print never turns it over.
+    for (QPushButton* b : {cmdReadScale, cmdClear, cmdPrint})
         station::pressOnEnter(b);
 
     lblNewTicketNo->hide();
@@ -691,16 +693,14 @@ void TfrmMain::cmdReadScaleClick()
         return;
     }
     Status("Reading Scale. Please wait ...");
-    // Read Scale pressed from the keyboard: once it is disabled, the focus
-    // goes on to the button that saves.
-    const bool keyboard = focusWidget() == cmdReadScale;
     cmdReadScale->setEnabled(false);
     // The reading current after the status was painted.
     const std::string weight = devices::ScaleReading().weight;
     (inbound_ ? txtInWeight : txtOutWeight)->setText(qs(weight));
     Status(inbound_ ? "Inbound" : "Outbound");
-    if (keyboard)
-        cmdPrint->setFocus();
+    // The reading taken, the next step is the button that saves (Enter
+    // then presses it, wherever the focus was when Alt+R read the scale).
+    cmdPrint->setFocus();
 }
 
 void TfrmMain::focusWeightOr(QLineEdit* manualField)

@@ -183,6 +183,7 @@ class TestStation : public QObject {
     //   =net N        the net shown is N (nothing: blank)
     //   =focus NAME   the control with the focus is NAME
     //   =text NAME T  the control NAME shows T
+    //   =enabled NAME the control NAME is enabled
     void step(TfrmMain& w, const QString& line, std::string& partial)
     {
         const QString verb = line.section(' ', 0, 0);
@@ -233,6 +234,8 @@ class TestStation : public QObject {
         } else if (verb == "=focus") {
             // A mnemonic presses its button a moment later: waited for.
             QTRY_COMPARE(QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString(), arg);
+        } else if (verb == "=enabled") {
+            QTRY_VERIFY(named(arg)->isEnabled());
         } else if (verb == "=text") {
             auto* e = qobject_cast<QLineEdit*>(named(arg.section(' ', 0, 0)));
             QVERIFY(e);
@@ -487,6 +490,11 @@ private slots:
         QTest::newRow("read and print by keyboard")
             << QStringList {"partial 42", "=focus cmdReadScale", "weight 12000", "key Alt+R", "=text txtOutWeight 12000",
                             "=focus cmdPrint", "hold Return", "key Return", "key Return", "=focus cboCustomerName"}
+            << A {} << QStringList {} << with("42|1500|12000|10500|1405") << QStringList {"43"} << QStringList {};
+        QTest::newRow("read by Alt+R from the Manual Weight box")
+            << QStringList {"manual", "partial 42", "focus chkManualEntry", "key Alt+M", "=enabled cmdReadScale",
+                            "weight 12000", "key Alt+R",
+                            "=focus cmdPrint", "key Return"}
             << A {} << QStringList {} << with("42|1500|12000|10500|1405") << QStringList {"43"} << QStringList {};
         QTest::newRow("weigh in by keyboard")
             << QStringList {"type ACME", "key Tab", "type SAND", "key Tab", "type ZZ-9", "key Tab", "key Tab",
