@@ -111,7 +111,6 @@ int main(int argc, char** argv)
             die("open ticket " + std::to_string(n) + " is missing");
         station::Entry e = station::entryOf(*t);
         e.outWeight = "8760";
-        e.netWeight = "5260";
         station::SaveOutcome outcome {};
         auto start = Clock::now();
         tickets.UpdateTables(e, false, kAt, outcome);

@@ -559,12 +559,12 @@ TicketStore::AddResult TicketStore::addOpen(const TicketRecord& ticket, const xb
 
 namespace {
 
-// Writes the completed ticket into the record being appended to `to`.
+// Writes the completed ticket into the record being appended to `to`; its
+// net is that of the two weights written.
 bool writeCompleted(const Captured& from, xb::Table* to, long number, const CompletedValues& v,
                     long long inWeight, const xb::LocalTime& at)
 {
-    const long long net = v.netWeight ? *v.netWeight
-                                      : (inWeight > v.outWeight ? inWeight - v.outWeight : v.outWeight - inWeight);
+    const long long net = values::net(inWeight, v.outWeight);
     bool ok = util::ireplace(to, "ticket", number) && putText(from, to, "truck", v.truck) &&
               putText(from, to, "customer", v.customer) && putText(from, to, "product", v.product) &&
               putText(from, to, "in_time", v.inTime) && putText(from, to, "in_date", v.inDate) &&
@@ -577,13 +577,22 @@ bool writeCompleted(const Captured& from, xb::Table* to, long number, const Comp
     return ok;
 }
 
+// A copy of a completed ticket under another number, into the record being
+// appended to the same table: every field as it is, the net written again
+// from the ticket's weights.
+bool writeRenumbered(const Captured& from, xb::Table* to, long number)
+{
+    for (const auto& [desc, bytes] : from.fields)
+        if (xb::Field* f = to->field(desc.name))
+            f->assignRaw(bytes);
+    const long long in = util::ifetch(to, "in_wgt");
+    const long long out = util::ifetch(to, "out_wgt");
+    return util::ireplace(to, "ticket", number) && util::ireplace(to, "net_wgt", values::net(in, out));
+}
+
 bool weightFits(long long w) { return w >= values::kMinWeight && w <= values::kMaxWeight; }
 
-bool valuesFit(const CompletedValues& v)
-{
-    return weightFits(v.outWeight) && (!v.inWeight || weightFits(*v.inWeight)) &&
-           (!v.netWeight || weightFits(*v.netWeight));
-}
+bool valuesFit(const CompletedValues& v) { return weightFits(v.outWeight) && (!v.inWeight || weightFits(*v.inWeight)); }
 
 }  // namespace
 
@@ -690,6 +699,10 @@ MoveResult TicketStore::complete(long number, const std::optional<std::string>& 
     const Key from = keyOf(open.get());
     const Captured source = Captured::of(open.get());
     const long long inWeight = values.inWeight ? *values.inWeight : util::ifetch(open.get(), "in_wgt");
+    if (!weightFits(values::net(inWeight, values.outWeight))) {
+        result.outcome = Outcome::kBadValue;
+        return result;
+    }
 
     // The completed ticket reaches the day table, and the disk, first.
     const std::string dayPath = dayTablePath(values::dateOf(at));
@@ -744,13 +757,12 @@ MoveResult TicketStore::complete(long number, const std::optional<std::string>& 
     return result;
 }
 
-MoveResult TicketStore::renumber(long oldNumber, long newNumber, const CompletedValues& values,
-                                 const xb::LocalTime& at)
+MoveResult TicketStore::renumber(long oldNumber, long newNumber, const xb::LocalTime& at)
 {
     MoveResult result;
     if (!validTicketNo(oldNumber))
         return result;
-    if (!validTicketNo(newNumber) || !valuesFit(values)) {
+    if (!validTicketNo(newNumber)) {
         result.outcome = Outcome::kBadValue;
         return result;
     }
@@ -776,7 +788,9 @@ MoveResult TicketStore::renumber(long oldNumber, long newNumber, const Completed
     }
     if (!found)
         return result;
-    if (clash) {
+    // An open ticket's number is taken too: the truck weighed in under it
+    // would complete into a day that holds it twice.
+    if (clash || (newNumber != oldNumber && findNumber(connection_, openTablePath(), newNumber, true))) {
         result.outcome = Outcome::kNumberInUse;
         return result;
     }
@@ -793,12 +807,11 @@ MoveResult TicketStore::renumber(long oldNumber, long newNumber, const Completed
     }
     const Key from = keyOf(day.get());
     const Captured source = Captured::of(day.get());
-    const long long inWeight = values.inWeight ? *values.inWeight : util::ifetch(day.get(), "in_wgt");
     if (day->appendStart() != xb::kSuccess)
         return result;
     day->blank();
     xb::Table* d = day.get();
-    if (!writeCompleted(source, d, newNumber, values, inWeight, at))
+    if (!writeRenumbered(source, d, newNumber))
         return result;
 
     Pending p;

@@ -85,7 +85,9 @@ enum class Outcome {
 };
 
 // What a completed ticket is to hold. The open ticket's own values are
-// taken for every field left empty here.
+// taken for every field left empty here. There is no net to give: the store
+// writes net_wgt as |in_wgt - out_wgt| of the weights it stores, so no
+// ticket can carry a net that disagrees with its weights.
 struct CompletedValues {
     std::optional<std::string> truck;
     std::optional<std::string> customer;
@@ -95,7 +97,6 @@ struct CompletedValues {
     std::optional<std::string> inDate;  // yyyymmdd
     std::optional<long long> inWeight;
     long long outWeight = 0;
-    std::optional<long long> netWeight;  // |in - out| when empty
 };
 
 struct MoveResult {
@@ -169,12 +170,13 @@ public:
     MoveResult complete(long number, const std::optional<std::string>& customer, const CompletedValues& values,
                         const xb::LocalTime& at);
 
-    // Files a completed ticket of the day of `at` under another number: the
-    // copy (with `values`, out_time and out_date of `at`) is appended under
+    // Files a completed ticket of the day of `at` under another number: a
+    // copy of it, with every value and both weighings' times as they are
+    // (the net written again from its weights), is appended under
     // `newNumber`, the record under `oldNumber` removed, the day table
     // packed. `newNumber` may equal `oldNumber`; a number another ticket of
-    // the day holds is refused (kNumberInUse).
-    MoveResult renumber(long oldNumber, long newNumber, const CompletedValues& values, const xb::LocalTime& at);
+    // the day or an open ticket holds is refused (kNumberInUse).
+    MoveResult renumber(long oldNumber, long newNumber, const xb::LocalTime& at);
 
     // Finishes a move a dead process left half done (see above). Every
     // operation calls it first; false when a move is pending and could not

@@ -79,22 +79,21 @@ std::optional<Weighing> weighing(std::string_view inWeight, std::string_view out
     if (!in || !out)
         return std::nullopt;
     Weighing w;
-    if (*in > *out) {
-        w.gross = trimmed(inWeight);
-        w.tare = trimmed(outWeight);
-        w.net = *in - *out;
-    } else {
-        w.gross = trimmed(outWeight);
-        w.tare = trimmed(inWeight);
-        w.net = *out - *in;
-    }
+    const bool inHeavier = *in > *out;
+    w.gross = trimmed(inHeavier ? inWeight : outWeight);
+    w.tare = trimmed(inHeavier ? outWeight : inWeight);
+    w.net = net(*in, *out);
     return w;
+}
+
+long long net(long long inWeight, long long outWeight)
+{
+    return inWeight > outWeight ? inWeight - outWeight : outWeight - inWeight;
 }
 
 long long netOf(std::string_view inWeight, std::string_view outWeight)
 {
-    const long long d = weightOrZero(inWeight) - weightOrZero(outWeight);
-    return d < 0 ? -d : d;
+    return net(weightOrZero(inWeight), weightOrZero(outWeight));
 }
 
 int storedTime(int hour, int minute) { return hour * 100 + minute; }

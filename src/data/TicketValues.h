@@ -57,6 +57,8 @@ struct Weighing {
 // Nothing when either weight is no weight: a ticket with a made-up net must
 // not be shown, stored or printed.
 std::optional<Weighing> weighing(std::string_view inWeight, std::string_view outWeight);
+// |in - out|: the net of two weighings, whichever is the heavier.
+long long net(long long inWeight, long long outWeight);
 // |in - out| with each text taken by weightOrZero: the station's net display.
 long long netOf(std::string_view inWeight, std::string_view outWeight);
 

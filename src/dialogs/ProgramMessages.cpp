@@ -6,6 +6,7 @@
 #include "dialogs/fMsgBox.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QPointer>
 #include <QTimer>
@@ -41,6 +42,30 @@ void showWaitingEngineErrors()
             ShowMsgBox("Table Error", where + e.fault, "Please see the scale office.", kError, kOk);
     }
 }
+// Escape and the close box on a question without Cancel choose none of its
+// buttons (the caller hears kClosed), where the dialog itself would take
+// Abort or No for them.
+class StandardBox : public QMessageBox {
+public:
+    using QMessageBox::QMessageBox;
+
+protected:
+    bool withoutChoice() const { return buttons().size() > 1 && !button(QMessageBox::Cancel); }
+    void keyPressEvent(QKeyEvent* e) override
+    {
+        if (withoutChoice() && e->matches(QKeySequence::Cancel))
+            done(QDialog::Rejected);
+        else
+            QMessageBox::keyPressEvent(e);
+    }
+    void closeEvent(QCloseEvent* e) override
+    {
+        if (withoutChoice())
+            QDialog::closeEvent(e);
+        else
+            QMessageBox::closeEvent(e);
+    }
+};
 }  // namespace
 
 Answer showStandardMessage(const Message& m)
@@ -63,7 +88,7 @@ Answer showStandardMessage(const Message& m)
     QString text = QString::fromStdString(m.line1);
     text.replace("\r\n", "\n").replace('\r', '\n');
     QPointer<QWidget> parent = QApplication::activeWindow();
-    QMessageBox box(icon, QString::fromStdString(m.caption), text, buttons, parent);
+    StandardBox box(icon, QString::fromStdString(m.caption), text, buttons, parent);
     box.setObjectName("StandardMessage");
     box.exec();
     // Without a window manager nobody gives the window beneath the keyboard

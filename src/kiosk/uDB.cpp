@@ -96,7 +96,6 @@ Completion CompleteTicket()
     v.customer = cur.customer;
     v.inWeight = values::wholeWeight(cur.in_wgt);  // the open ticket's own when not a weight
     v.outWeight = *outWeight;
-    v.netWeight = values::wholeWeight(cur.net_wgt);
     store::MoveResult r = kioskStore().complete(cur.ticket, cur.customer, v, at);
     switch (r.outcome) {
     case store::Outcome::kDone:
@@ -104,6 +103,7 @@ Completion CompleteTicket()
         cur.product = r.stored.product;
         cur.in_time = r.stored.inTime;
         cur.in_date = r.stored.inDate;
+        cur.net_wgt = std::to_string(r.stored.netWeight);
         cur.out_time = at;
         cur.out_date = at;
         if (r.outcome == store::Outcome::kDone)

@@ -4,6 +4,7 @@
 #include "data/TicketValues.h"
 #include "dialogs/MessageSeam.h"
 #include "dialogs/WindowFocus.h"
+#include "station/WindowKeys.h"
 #include "station/main.h"
 
 #include <QAction>
@@ -160,11 +161,13 @@ TfrmView::TfrmView(Mode mode, QWidget* parent) : QDialog(parent), mode_(mode)
     cmdDelete = button(this, "cmdDelete", "&Delete");
     cmdPrint = button(this, "cmdPrint", "&Print");
     cmdNext = button(this, "cmdNext", "&Next >>");
-    cmdExit = button(this, "cmdExit", "&Exit");
+    // E&xit: Alt+E is Edit's.
+    cmdExit = button(this, "cmdExit", "E&xit");
     buttons->addStretch();
     for (QPushButton* b : {cmdEdit, cmdAdd, cmdDelete, cmdPrint, cmdNext, cmdExit}) {
         b->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
         buttons->addWidget(b);
+        station::pressOnEnter(b);
     }
     buttons->addStretch();
     root->addLayout(buttons);
@@ -321,12 +324,13 @@ int TfrmView::selectedRow() const
 
 void TfrmView::browsing()
 {
+    ++entryShown_;
     Notebook1->setCurrentIndex(kViewRecordScreen);
     for (QPushButton* b : {cmdEdit, cmdAdd, cmdDelete})
         b->show();
     cmdNext->hide();
     cmdNext->setText("&OK");
-    cmdExit->setText("&Exit");
+    cmdExit->setText("E&xit");
     cmdPrint->show();
     CheckStatus();
     StringGrid1->setFocus();
@@ -334,6 +338,7 @@ void TfrmView::browsing()
 
 void TfrmView::entryOpen()
 {
+    ++entryShown_;
     for (QPushButton* b : {cmdEdit, cmdAdd, cmdDelete, cmdPrint})
         b->hide();
     cmdNext->setText("&OK");
@@ -417,6 +422,7 @@ void TfrmView::UpdateTable()
     case records::Written::kStale: refreshAfterChange(); return;
     case records::Written::kCardTooLong:
         dialogs::ShowMessage(dialogs::kError, "Error", "The swipe card number is longer than a card number can be.");
+        txtContact->setFocus();
         return;
     case records::Written::kFailed:
         dialogs::ShowMessage(dialogs::kError, "Record Error", "The record could not be stored in " + table_->path() + ".");
@@ -538,12 +544,14 @@ bool TfrmView::eventFilter(QObject* watched, QEvent* e)
 {
     if (e->type() == QEvent::FocusOut && watched == txtName && mode_ == Mode::kCustomer &&
         Notebook1->currentIndex() == kInfoScreen) {
-        // Leaving the name by any means goes on to the card number, unless
-        // the window itself lost the focus (a message over it).
+        // Leaving the name by the operator's means (Tab, Shift+Tab, a click)
+        // goes on to the card number; not when the window moves the focus
+        // itself (opening an entry, a message over it, a page changing).
         const Qt::FocusReason why = static_cast<QFocusEvent*>(e)->reason();
-        if (why != Qt::ActiveWindowFocusReason && why != Qt::PopupFocusReason)
-            QTimer::singleShot(0, this, [this] {
-                if (Notebook1->currentIndex() == kInfoScreen && !cmdExit->hasFocus() && !cmdNext->hasFocus())
+        if (why == Qt::TabFocusReason || why == Qt::BacktabFocusReason || why == Qt::MouseFocusReason)
+            QTimer::singleShot(0, this, [this, entry = entryShown_] {
+                if (entry == entryShown_ && Notebook1->currentIndex() == kInfoScreen && !cmdExit->hasFocus() &&
+                    !cmdNext->hasFocus())
                     txtContact->setFocus();
             });
         return QDialog::eventFilter(watched, e);

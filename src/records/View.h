@@ -94,6 +94,9 @@ private:
     std::unique_ptr<records::MasterTable> table_;
     std::vector<records::MasterRow> shown_;
     bool editing_ = false;
+    // Counts the entries opened and closed: a focus move meant for one
+    // entry is dropped once it is gone.
+    int entryShown_ = 0;
     bool shownOnce_ = false;
 };
 

@@ -68,7 +68,6 @@ Entry entryOf(const store::TicketRecord& t)
     e.inDate = values::dateText(t.inDate);
     e.inWeight = std::to_string(t.inWeight);
     e.outWeight = std::to_string(t.outWeight);
-    e.netWeight = std::to_string(t.netWeight);
     return e;
 }
 
@@ -98,14 +97,14 @@ bool StationTickets::UpdateControlTable(long number) { return store_.recordIssue
 InboundSaved StationTickets::UpdateTempTable(const Entry& e, const xb::LocalTime& at)
 {
     InboundSaved r;
-    const auto number = ticketNumber(e.ticket);
-    if (!number) {
-        r.outcome = SaveOutcome::kBadNumber;
-        return r;
-    }
     const auto in = values::wholeWeight(e.inWeight);
     if (!in) {
         r.outcome = SaveOutcome::kBadWeight;
+        return r;
+    }
+    const std::optional<long> number = GetTicketNo();
+    if (!number || !UpdateControlTable(*number)) {
+        r.outcome = SaveOutcome::kNoCounter;
         return r;
     }
     store::TicketRecord t;
@@ -115,7 +114,7 @@ InboundSaved StationTickets::UpdateTempTable(const Entry& e, const xb::LocalTime
     t.product = e.product;
     t.remarks = e.remarks;
     t.inWeight = *in;
-    const auto added = store_.addOpen(t, at, true);
+    const auto added = store_.addOpen(t, at, false);
     switch (added.outcome) {
     case store::Outcome::kDone: r.outcome = SaveOutcome::kStored; break;
     case store::Outcome::kBadValue: r.outcome = SaveOutcome::kBadWeight; break;
@@ -140,30 +139,29 @@ store::MoveResult StationTickets::UpdateTables(const Entry& e, bool reprint, con
         outcome = SaveOutcome::kBadNumber;
         return result;
     }
-    const auto in = values::wholeWeight(e.inWeight);
-    const auto out = values::wholeWeight(e.outWeight);
-    if (!in || !out) {
-        outcome = SaveOutcome::kBadWeight;
-        return result;
+    if (reprint) {
+        result = store_.renumber(*number, *newNumber, at);
+    } else {
+        const auto out = values::wholeWeight(e.outWeight);
+        if (!out) {
+            outcome = SaveOutcome::kBadWeight;
+            return result;
+        }
+        store::CompletedValues v;
+        v.truck = e.truck;
+        v.customer = e.customer;
+        v.product = e.product;
+        v.remarks = e.remarks;
+        v.outWeight = *out;
+        result = store_.complete(*number, std::nullopt, v, at);
     }
-    store::CompletedValues v;
-    v.truck = e.truck;
-    v.customer = e.customer;
-    v.product = e.product;
-    v.remarks = e.remarks;
-    if (const auto t = values::parseStoredTime(e.inTime))
-        v.inTime = std::to_string(values::storedTime(t->hour, t->minute));
-    if (const auto d = values::parseDate(e.inDate))
-        v.inDate = d->text();
-    v.inWeight = *in;
-    v.outWeight = *out;
-    v.netWeight = values::weightOrZero(e.netWeight);
-    result = reprint ? store_.renumber(*number, *newNumber, v, at) : store_.complete(*number, std::nullopt, v, at);
     switch (result.outcome) {
     case store::Outcome::kDone: outcome = SaveOutcome::kStored; break;
     case store::Outcome::kLeftBehind: outcome = SaveOutcome::kLeftBehind; break;
     case store::Outcome::kNotFound: outcome = SaveOutcome::kNotFound; break;
-    case store::Outcome::kNumberInUse: outcome = SaveOutcome::kNumberInUse; break;
+    case store::Outcome::kNumberInUse:
+        outcome = store_.findOpen(*newNumber) ? SaveOutcome::kNumberOpen : SaveOutcome::kNumberInUse;
+        break;
     case store::Outcome::kBadValue: outcome = SaveOutcome::kBadWeight; break;
     default: outcome = SaveOutcome::kNotSaved; break;
     }

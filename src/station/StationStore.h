@@ -42,7 +42,8 @@ SettingsResult readStationSettings();
 
 // The entry area's values as the operator sees them: the weights as typed or
 // read, the in time as its stored digits ("930"), the in date as shown
-// (mm/dd/yyyy).
+// (mm/dd/yyyy). What the store takes of them is said at each operation;
+// the rest is the ticket's own.
 struct Entry {
     std::string ticket;
     std::string newTicket;  // reprint only
@@ -54,7 +55,6 @@ struct Entry {
     std::string inDate;
     std::string inWeight;
     std::string outWeight;
-    std::string netWeight;
 };
 
 // A ticket loaded back into the screen.
@@ -66,6 +66,8 @@ enum class SaveOutcome {
     kBadWeight,    // a weight is no whole number of kilograms
     kNotFound,     // the ticket to complete or renumber is not there any more
     kNumberInUse,  // reprint: the new number is another ticket's of today
+    kNumberOpen,   // reprint: the new number is an open ticket's
+    kNoCounter,    // inbound: the counter cannot be read or kept: no number issued
     kNotSaved,     // a table could not take it: nothing changed (reported)
     kLeftBehind,   // stored, but the old record could not be removed yet
 };
@@ -87,16 +89,22 @@ public:
     std::optional<long> GetTicketNo();
     // Keeps the counter after `number` was issued.
     bool UpdateControlTable(long number);
-    // Stores the inbound ticket on the screen as an open ticket, stamped
-    // with `at`. A number another open ticket holds by now is not used
-    // twice: the ticket gets the next free one, given back.
+    // Stores the inbound ticket on the screen (customer, product, plate,
+    // remarks, in weight) as an open ticket, stamped with `at`, under the
+    // number the counter issues now (GetTicketNo: the number on the screen
+    // may be out of date), given back. The counter is kept first: no number
+    // is issued that the counter does not record (kNoCounter, nothing
+    // stored).
     InboundSaved UpdateTempTable(const Entry& e, const xb::LocalTime& at);
     // The open ticket `number`, or in reprint mode the ticket of the day of
     // `at` with that number.
     std::optional<store::TicketRecord> CheckInRecord(long number, bool reprint, const xb::LocalTime& at);
-    // Completes the open ticket (outbound) or files today's completed
-    // ticket under the new number (reprint), completed at `at`. The ticket
-    // is on the disk before this returns kStored.
+    // Outbound: completes the open ticket `ticket` at `at` with the
+    // screen's customer, product, plate, remarks and out weight; its in
+    // weight, time and date are the open ticket's own. Reprint: files
+    // today's ticket `ticket` under `newTicket`, as it is. The ticket is on
+    // the disk before this returns kStored; the result's record is the
+    // ticket as stored.
     store::MoveResult UpdateTables(const Entry& e, bool reprint, const xb::LocalTime& at, SaveOutcome& outcome);
 
 private:

@@ -13,6 +13,7 @@
 #include "kiosk/KioskSettings.h"
 #include "kiosk/TicketPrintout.h"
 #include "kiosk/fSwipe.h"
+#include "station/WindowKeys.h"
 #include "station/fAbout.h"
 
 #include <QApplication>
@@ -29,6 +30,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QRegularExpressionValidator>
 #include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -72,10 +74,15 @@ TfrmMain* StationWindow() { return g_station.data(); }
 TfrmMain::TfrmMain(QWidget* parent) : QDialog(parent)
 {
     setObjectName("frmMain");
-    setWindowTitle("Ponderix ");
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+                   Qt::WindowCloseButtonHint);
     g_station = this;
+
+    lblCaption = new QLabel(this);
+    lblCaption->setObjectName("lblCaption");
+    lblCaption->setStyleSheet("QLabel { background: navy; color: white; font-weight: bold; padding: 4px 8px; }");
+    connect(this, &QWidget::windowTitleChanged, lblCaption, &QLabel::setText);
+    setWindowTitle("Ponderix ");
 
     ApdComPort2 = new devices::SerialPort(this);
     ApdComPort2->setObjectName("ApdComPort2");
@@ -130,7 +137,8 @@ void TfrmMain::buildMenu()
     QMenu* view = MainMenu1->addMenu("&View");
     mnuViewPartial = item(view, "mnuViewPartial", "&Partial Records", true);
     mnuViewTicket = item(view, "mnuViewTicket", "&Ticket Records", true);
-    QMenu* reports = MainMenu1->addMenu("&Reports");
+    // Alt+R is Read Scale's.
+    QMenu* reports = MainMenu1->addMenu("Rep&orts");
     mnuTransactionsReport = item(reports, "mnuTransactionsReport", "&Transactions Report");
     QMenu* utilities = MainMenu1->addMenu("&Utilities");
     utilities->addSeparator();
@@ -190,7 +198,18 @@ QLabel* panel(QWidget* parent, const char* name, const char* colour, const QStri
 void TfrmMain::buildEntry()
 {
     auto* root = new QVBoxLayout(this);
-    root->setMenuBar(MainMenu1);
+    // The title bar of its own and the menu above the window's contents,
+    // from edge to edge.
+    auto* header = new QWidget(this);
+    header->setObjectName("pnlHeader");
+    auto* bars = new QVBoxLayout(header);
+    bars->setContentsMargins(0, 0, 0, 0);
+    bars->setSpacing(0);
+    lblCaption->setParent(header);
+    MainMenu1->setParent(header);
+    bars->addWidget(lblCaption);
+    bars->addWidget(MainMenu1);
+    root->setMenuBar(header);
 
     QFont big = font();
     big.setPointSize(big.pointSize() + 2);
@@ -328,11 +347,24 @@ void TfrmMain::buildEntry()
     for (std::size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
 
+    // Numbers and weights take as many digits as they may be typed with and
+    // nothing else, however they arrive (typed, pasted, dropped). A reading
+    // of the scale is put in as it came.
+    for (auto [field, digits] : {std::pair {txtTicketNo, 5}, std::pair {txtNewTicketNo, 5},
+                                 std::pair {txtInWeight, 6}, std::pair {txtOutWeight, 6}}) {
+        const QString pattern = QString("[0-9]{0,%1}").arg(digits);
+        field->setValidator(new QRegularExpressionValidator(QRegularExpression(pattern), field));
+    }
+    txtTicketNo->setMaxLength(5);
+    txtNewTicketNo->setMaxLength(5);
+    // Enter presses the buttons; the Manual Weight box keeps Space to
+    // change it, so an Enter meant for Print never turns it over.
+    for (QPushButton* b : {cmdReadScale, cmdClear, cmdPrint})
+        station::pressOnEnter(b);
+
     lblNewTicketNo->hide();
     txtNewTicketNo->hide();
-    setNetWeight(0);
-    txtNetWeight->display(QString());
-    txtNetWeight->setAccessibleDescription(QString());
+    showNet();
 }
 
 void TfrmMain::connectEvents()
@@ -369,6 +401,9 @@ void TfrmMain::connectEvents()
     connect(chkManualEntry, &QCheckBox::clicked, this, &TfrmMain::SetWeightEntryPanel);
     connect(cmdPrint, &QPushButton::clicked, this, &TfrmMain::cmdPrintClick);
     connect(cmdClear, &QPushButton::clicked, this, &TfrmMain::ClearScreen);
+    // The net follows the weights' texts as they are, however they changed.
+    for (QLineEdit* w : {txtInWeight, txtOutWeight})
+        connect(w, &QLineEdit::textChanged, this, &TfrmMain::showNet);
 
     for (QObject* o : std::initializer_list<QObject*> {txtTicketNo, txtNewTicketNo, cboCustomerName->lineEdit(),
                                                        cboProductName->lineEdit(), txtTruck, txtRemarks, txtInWeight,
@@ -433,13 +468,22 @@ bool TfrmMain::GetSettings()
     ApdComPort2->close();
     const SettingsResult r = readStationSettings();
     if (!r.settings) {
+        // Nothing is stored through settings that could not be read.
+        tickets_.reset();
+        settingsRead_ = false;
         dialogs::ShowMessage(dialogs::kError, "Ponderix", r.error);
         return false;
     }
     settings_ = *r.settings;
+    settingsRead_ = true;
     ApdComPort2->setPortNumber(settings_.printerPort);
     kiosk::KioskSettings().printerPort = settings_.printerPort;
-    tickets_.emplace(settings_.dataDir);
+    // Without a data directory the tables would land in whatever directory
+    // the program was started in: no tickets then.
+    if (settings_.dataDir.empty())
+        tickets_.reset();
+    else
+        tickets_.emplace(settings_.dataDir);
     return true;
 }
 
@@ -455,10 +499,10 @@ bool TfrmMain::askForMissingTables()
                 notAvailable("The Setup Configuration");
             if (!GetSettings())
                 return false;
-        } else if (a == dialogs::Answer::kNo) {
-            break;
+        } else if (a == dialogs::Answer::kAbort) {
+            return false;  // the program ends
         } else {
-            return false;  // Abort, or the question closed: the program ends
+            break;  // No; Escape or the close box is no request to end the site
         }
     }
     return true;
@@ -470,6 +514,12 @@ void TfrmMain::FormShow()
         requestTerminate();
         return;
     }
+    // A question or message of the start-up may have come before the
+    // station had the keyboard; it takes it once they are answered.
+    struct TakeFocus {
+        TfrmMain* w;
+        ~TakeFocus() { dialogs::takeFocus(w); }
+    } takeFocus {this};
     // A setting that cannot be read stops the start-up: the operator sees
     // why, and the station shows with nothing stored through it.
     if (!GetSettings())
@@ -581,15 +631,17 @@ void TfrmMain::mnuSetupClick()
     while (!catalogue::TablesExist(dataDir())) {
         const dialogs::Answer a =
             dialogs::ShowMessage(dialogs::kError, "Ponderix", kDatabaseNotFound, dialogs::kYes | dialogs::kNo);
-        if (a != dialogs::Answer::kYes) {
+        if (a == dialogs::Answer::kNo) {
             requestTerminate();
             return;
         }
+        // Yes; Escape or the close box is no request to end the site.
         Windows().setup(*this);
         if (!GetSettings())
             return;
     }
     show();
+    dialogs::takeFocus(this);
     ClearScreen();
     UpdateComboBox();
 }
@@ -604,17 +656,20 @@ void TfrmMain::SetWeightEntryPanel()
     txtOutWeight->setEnabled(manual && !inbound_);
 }
 
-void TfrmMain::setNetWeight(long long net)
+void TfrmMain::showNet()
 {
-    const QString text = QString::number(net);
+    // The net of the weights' texts as they stand; blank until the weight
+    // of this pass is there (inbound, where there is no out weight, the net
+    // is the in weight).
+    const std::string in = ss(txtInWeight->text());
+    const std::string out = ss(txtOutWeight->text());
+    const QString text = (inbound_ ? in : out).empty() ? QString() : QString::number(values::netOf(in, out));
     txtNetWeight->display(text);
     txtNetWeight->setProperty("valueText", text);
-    txtNetWeight->setAccessibleDescription(text + " kg");
+    txtNetWeight->setAccessibleDescription(text.isEmpty() ? QString() : text + " kg");
 }
 
 QString TfrmMain::netWeightText() const { return txtNetWeight->property("valueText").toString(); }
-
-void TfrmMain::showNet() { setNetWeight(values::netOf(ss(txtInWeight->text()), ss(txtOutWeight->text()))); }
 
 void TfrmMain::setInTime(const std::string& digits)
 {
@@ -642,8 +697,10 @@ void TfrmMain::cmdReadScaleClick()
     // The reading current after the status was painted.
     const std::string weight = devices::ScaleReading().weight;
     (inbound_ ? txtInWeight : txtOutWeight)->setText(qs(weight));
-    showNet();
     Status(inbound_ ? "Inbound" : "Outbound");
+    // The reading taken, the next step is the button that saves (Enter
+    // then presses it, wherever the focus was when Alt+R read the scale).
+    cmdPrint->setFocus();
 }
 
 void TfrmMain::focusWeightOr(QLineEdit* manualField)
@@ -658,10 +715,12 @@ void TfrmMain::focusWeightOr(QLineEdit* manualField)
 
 bool TfrmMain::CheckInputData()
 {
-    if (txtTicketNo->text().isEmpty()) {
+    // Inbound, the number is the counter's (the store issues it); only a
+    // reprint's numbers are typed.
+    if (!inbound_ && txtTicketNo->text().isEmpty()) {
         dialogs::BlankWarning("Scale Ticket No.");
-        txtTicketNo->setEnabled(true);
-        txtTicketNo->setFocus();
+        if (txtTicketNo->isEnabled())
+            txtTicketNo->setFocus();
         return false;
     }
     if (txtNewTicketNo->isVisible() && txtNewTicketNo->text().isEmpty()) {
@@ -705,112 +764,166 @@ station::Entry TfrmMain::entry() const
     e.inDate = ss(txtInDate->text());
     e.inWeight = ss(txtInWeight->text());
     e.outWeight = ss(txtOutWeight->text());
-    e.netWeight = ss(netWeightText());
     return e;
+}
+
+bool TfrmMain::storeAvailable()
+{
+    if (tickets_)
+        return true;
+    dialogs::ShowMessage(dialogs::kError, "Ponderix",
+                         settingsRead_
+                             ? "No data directory is set in the Setup Configuration.\r\r"
+                               "The ticket was not stored; choose the data directory in "
+                               "Utilities, Setup Configuration."
+                             : "The station's settings could not be read.\r\rThe ticket was not stored.");
+    return false;
 }
 
 void TfrmMain::cmdPrintClick()
 {
-    if (!CheckInputData())
+    // One save at a time: a second press while the first one prints (the
+    // printer's wait lets events in) must not store again.
+    if (saving_)
         return;
-    if (!tickets_) {
-        dialogs::ShowMessage(dialogs::kError, "Ponderix", "The station's settings could not be read: nothing can be stored.");
+    saving_ = true;
+    struct Guard {
+        bool& flag;
+        ~Guard() { flag = false; }
+    } guard {saving_};
+    if (!storeAvailable() || !CheckInputData())
         return;
-    }
     const xb::LocalTime at = xb::now();
-    const station::Entry e = entry();
-    if (inbound_) {
-        const InboundSaved saved = tickets_->UpdateTempTable(e, at);
-        if (saved.outcome == SaveOutcome::kBadWeight) {
-            dialogs::ShowMessage(dialogs::kWarning, "Warning",
-                                 "The In Weight \"" + e.inWeight + "\" is not a whole number of kilograms.");
-            focusWeightOr(txtInWeight);
-            return;
-        }
-        if (saved.outcome != SaveOutcome::kStored) {
-            dialogs::ShowMessage(dialogs::kError, "Ponderix",
-                                 "The ticket could not be stored in Ticket.dbf.\rNothing was saved.");
-            return;
-        }
-        tickets_->UpdateControlTable(saved.number);
-        if (std::to_string(saved.number) != e.ticket)
-            dialogs::ShowMessage(dialogs::kInformation, "Ponderix",
-                                 "Ticket No. " + e.ticket + " is held by another open ticket.\r"
+    if (inbound_)
+        saveInbound(entry(), at);
+    else
+        saveCompleted(entry(), at);
+}
+
+void TfrmMain::saveInbound(const station::Entry& e, const xb::LocalTime& at)
+{
+    const InboundSaved saved = tickets_->UpdateTempTable(e, at);
+    switch (saved.outcome) {
+    case SaveOutcome::kStored: break;
+    case SaveOutcome::kBadWeight:
+        dialogs::ShowMessage(dialogs::kWarning, "Warning",
+                             "The In Weight \"" + e.inWeight + "\" is not a whole number of kilograms.");
+        focusWeightOr(txtInWeight);
+        return;
+    case SaveOutcome::kNoCounter:
+        dialogs::ShowMessage(dialogs::kError, "Ponderix",
+                             "The ticket counter Control.dbf cannot be read or written: no ticket number can be "
+                             "issued.\r\rThe ticket was not stored.");
+        return;
+    default:
+        dialogs::ShowMessage(dialogs::kError, "Ponderix",
+                             "The ticket could not be stored in Ticket.dbf.\rNothing was saved.");
+        return;
+    }
+    if (std::to_string(saved.number) != e.ticket)
+        dialogs::ShowMessage(dialogs::kInformation, "Ponderix",
+                             "Ticket No. " + (e.ticket.empty() ? std::string("shown") : e.ticket) +
+                                 " is taken by another ticket.\r"
                                  "The ticket was stored as Ticket No. " + std::to_string(saved.number) + ".");
-        ClearScreen();
-        return;
-    }
-
-    Status("Printing Ticket. Please wait ...");
-    kiosk::Ticket& ct = kiosk::CurrentTicket();
-    ct.customer = e.customer;
-    ct.ticket = ticketNumber(e.ticket).value_or(0);
-    ct.product = e.product;
-    ct.in_time = e.inTime;
-    ct.in_date = e.inDate;
-    ct.out_time = at;
-    ct.out_date = at;
-    ct.in_wgt = e.inWeight;
-    ct.out_wgt = e.outWeight;
-    ct.net_wgt = e.netWeight;
-    ct.truck = e.truck;
-
-    // The ticket is stored, on the disk, before it is printed: a ticket
-    // that could not be stored is never handed to a driver.
-    SaveOutcome outcome = SaveOutcome::kNotSaved;
-    tickets_->UpdateTables(e, reprint_, at, outcome);
-    if (outcome != SaveOutcome::kStored && outcome != SaveOutcome::kLeftBehind) {
-        std::string text;
-        QWidget* focus = cmdPrint;
-        switch (outcome) {
-        case SaveOutcome::kNumberInUse:
-            text = "Ticket No. " + e.newTicket + " is already in today's record.\r\rPlease enter another New Ticket No.";
-            focus = txtNewTicketNo;
-            break;
-        case SaveOutcome::kBadNumber:
-            text = "The ticket number is not a number from 1 to 99999.";
-            focus = reprint_ ? static_cast<QWidget*>(txtNewTicketNo) : cmdPrint;
-            break;
-        case SaveOutcome::kBadWeight:
-            text = "The weights must be whole numbers of kilograms.";
-            break;
-        case SaveOutcome::kNotFound:
-            text = reprint_ ? "Ticket No. " + e.ticket + " is no longer in today's record."
-                            : "Ticket No. " + e.ticket + " is no longer an open ticket.";
-            break;
-        default:
-            text = std::string("The ticket could not be stored in ") +
-                   (reprint_ ? catalogue::dayTableName(values::dateOf(at)) : std::string("the day's table")) +
-                   ".\rNothing was printed; the ticket is as it was.";
-            break;
-        }
-        dialogs::ShowMessage(outcome == SaveOutcome::kNotSaved ? dialogs::kError : dialogs::kWarning, "Ponderix", text);
-        Status(reprint_ ? "Reprint Ticket" : "Outbound");
-        focus->setFocus();
-        return;
-    }
-    kiosk::PrintKioskTicket(*ApdComPort2);
-    kiosk::ClearTicket();
     ClearScreen();
 }
 
-void TfrmMain::ClearScreen()
+void TfrmMain::saveCompleted(const station::Entry& e, const xb::LocalTime& at)
+{
+    Status("Printing Ticket. Please wait ...");
+    // The ticket is stored, on the disk, before it is printed: a ticket
+    // that could not be stored is never handed to a driver.
+    SaveOutcome outcome = SaveOutcome::kNotSaved;
+    const store::MoveResult result = tickets_->UpdateTables(e, reprint_, at, outcome);
+    if (outcome == SaveOutcome::kStored || outcome == SaveOutcome::kLeftBehind) {
+        printStored(result.stored);
+        ClearScreen();
+        return;
+    }
+    std::string text;
+    QWidget* focus = cmdPrint;
+    switch (outcome) {
+    case SaveOutcome::kNumberInUse:
+        text = "Ticket No. " + e.newTicket + " is already in today's record.\r\rPlease enter another New Ticket No.";
+        focus = txtNewTicketNo;
+        break;
+    case SaveOutcome::kNumberOpen:
+        text = "Ticket No. " + e.newTicket + " is held by an open ticket.\r\rPlease enter another New Ticket No.";
+        focus = txtNewTicketNo;
+        break;
+    case SaveOutcome::kBadNumber:
+        text = "The ticket number is not a number from 1 to 99999.";
+        focus = reprint_ ? static_cast<QWidget*>(txtNewTicketNo) : cmdPrint;
+        break;
+    case SaveOutcome::kBadWeight: text = "The weights must be whole numbers of kilograms."; break;
+    case SaveOutcome::kNotFound:
+        text = reprint_ ? "Ticket No. " + e.ticket + " is no longer in today's record."
+                        : "Ticket No. " + e.ticket + " is no longer an open ticket.";
+        break;
+    default:
+        text = std::string("The ticket could not be stored in ") +
+               (reprint_ ? catalogue::dayTableName(values::dateOf(at)) : std::string("the day's table")) +
+               ".\rNothing was printed; the ticket is as it was.";
+        break;
+    }
+    dialogs::ShowMessage(outcome == SaveOutcome::kNotSaved ? dialogs::kError : dialogs::kWarning, "Ponderix", text);
+    Status(reprint_ ? "Reprint Ticket" : "Outbound");
+    focus->setFocus();
+}
+
+void TfrmMain::printStored(const store::TicketRecord& stored)
+{
+    // The paper carries the ticket as it was stored: its number, its times,
+    // its weights.
+    kiosk::Ticket& ct = kiosk::CurrentTicket();
+    ct.ticket = stored.ticket;
+    ct.customer = stored.customer;
+    ct.product = stored.product;
+    ct.truck = stored.truck;
+    ct.in_time = stored.inTime;
+    ct.in_date = stored.inDate;
+    xb::LocalTime out {};
+    if (const auto d = values::parseDate(stored.outDate))
+        out = xb::LocalTime {d->year, d->month, d->day, 0, 0, 0};
+    if (const auto t = values::parseStoredTime(stored.outTime)) {
+        out.hour = t->hour;
+        out.minute = t->minute;
+    }
+    ct.out_time = ct.out_date = out;
+    ct.in_wgt = std::to_string(stored.inWeight);
+    ct.out_wgt = std::to_string(stored.outWeight);
+    ct.net_wgt = std::to_string(stored.netWeight);
+    // A printer that fails has said why; the ticket is stored whatever
+    // the printer does, and printing it again stores nothing.
+    while (!kiosk::PrintKioskTicket(*ApdComPort2)) {
+        const std::string number = std::to_string(stored.ticket);
+        const dialogs::Answer again = dialogs::ShowMessage(
+            dialogs::kWarning, "Ponderix",
+            "Ticket No. " + number + " is stored, but it was not printed.\r\r"
+            "Do you want to print it again?\r\r"
+            "Click \"Yes\" to print it again.\r"
+            "Click \"No\" to go on without it; Edit, Reprint Ticket prints it later under No. " + number + ".",
+            dialogs::kYes | dialogs::kNo);
+        if (again != dialogs::Answer::kYes)
+            break;
+    }
+    kiosk::ClearTicket();
+}
+
+void TfrmMain::resetEntry()
 {
     for (QLineEdit* e : {txtTicketNo, txtNewTicketNo, txtTruck, txtRemarks, txtInWeight, txtInTime, txtOutWeight,
                          txtInDate})
         e->clear();
     inTime_.clear();
-    txtTicketNo->setEnabled(true);
-    GetTicketNo();
     txtTicketNo->setEnabled(false);
-    cboCustomerName->setEnabled(true);
     lblNewTicketNo->hide();
     txtNewTicketNo->hide();
     inbound_ = true;
     reprint_ = false;
     cmdPrint->setText("&Done");
-    for (QWidget* w : std::initializer_list<QWidget*> {cboProductName, txtTruck, txtRemarks, lblProductName, lblTruck,
-                                                       lblRemark}) {
+    for (QWidget* w : std::initializer_list<QWidget*> {cboCustomerName, cboProductName, txtTruck, txtRemarks,
+                                                       lblProductName, lblTruck, lblRemark}) {
         w->setEnabled(true);
         w->show();
     }
@@ -818,14 +931,18 @@ void TfrmMain::ClearScreen()
         c->setCurrentIndex(-1);
         c->clearEditText();
     }
-    txtNetWeight->display(QString());
-    txtNetWeight->setProperty("valueText", QString());
-    txtNetWeight->setAccessibleDescription(QString());
+    showNet();
     // The weight panel follows the Manual Weight box again (a reprint
-    // disabled it), so the focus never goes to a disabled field.
+    // disabled it, a reading disabled Read Scale), so the focus never goes
+    // to a disabled field.
     chkManualEntry->setEnabled(true);
     SetWeightEntryPanel();
-    cmdReadScale->setEnabled(!chkManualEntry->isChecked());
+}
+
+void TfrmMain::ClearScreen()
+{
+    resetEntry();
+    GetTicketNo();
     cboCustomerName->setFocus();
     Status("System Ready");
 }
@@ -856,10 +973,7 @@ void TfrmMain::loadEntry(const station::Entry& e, bool withOutWeights)
     setInTime(e.inTime);
     txtInDate->setText(qs(e.inDate));
     txtInWeight->setText(qs(e.inWeight));
-    if (withOutWeights) {
-        txtOutWeight->setText(qs(e.outWeight));
-        setNetWeight(values::weightOrZero(e.netWeight));
-    }
+    txtOutWeight->setText(withOutWeights ? qs(e.outWeight) : QString());
     txtRemarks->setText(qs(e.remarks));
 }
 
@@ -883,27 +997,29 @@ void TfrmMain::mnuViewPartialClick()
         return;
     }
     std::optional<std::string> chosen = Windows().choosePartial(*this);
-    if (chosen && !chosen->empty()) {
-        txtTicketNo->setText(qs(*chosen));
-        const auto number = ticketNumber(*chosen);
-        if (!number || !CheckInRecord(*number)) {
-            dialogs::ShowMessage(dialogs::kWarning, "Warning", "Ticket No. " + *chosen + " is not an open ticket.");
-            ClearScreen();
-            mnuViewPartial->setChecked(false);
-            return;
-        }
-        inbound_ = false;
-        reprint_ = false;
-        SetWeightEntryPanel();
-        Status("Outbound");
-        cmdPrint->setText("&Print");
-        if (chkManualEntry->isChecked())
-            txtOutWeight->setFocus();
-        else
-            cmdReadScale->setFocus();
-        txtTicketNo->setEnabled(false);
-    }
     mnuViewPartial->setChecked(false);
+    if (!chosen || chosen->empty())
+        return;  // nothing chosen: the screen stays as it was
+    // A fresh outbound of the ticket chosen: nothing of the ticket or the
+    // mode before it (a reprint, another ticket's out weight, a reading
+    // taken) carries over.
+    resetEntry();
+    txtTicketNo->setText(qs(*chosen));
+    const auto number = ticketNumber(*chosen);
+    if (!number || !CheckInRecord(*number)) {
+        dialogs::ShowMessage(dialogs::kWarning, "Warning", "Ticket No. " + *chosen + " is not an open ticket.");
+        ClearScreen();
+        return;
+    }
+    inbound_ = false;
+    showNet();
+    SetWeightEntryPanel();
+    Status("Outbound");
+    cmdPrint->setText("&Print");
+    if (chkManualEntry->isChecked())
+        txtOutWeight->setFocus();
+    else
+        cmdReadScale->setFocus();
 }
 
 void TfrmMain::mnuReprintTicketClick()
@@ -928,7 +1044,9 @@ void TfrmMain::mnuReprintTicketClick()
 
 void TfrmMain::txtNewTicketNoEnter()
 {
-    if (!reprint_ || !txtTicketNo->isEnabled())
+    // Nothing typed yet is nothing to look up: the operator may pass on
+    // (Print names the blank number).
+    if (!reprint_ || !txtTicketNo->isEnabled() || txtTicketNo->text().isEmpty())
         return;
     const auto number = ticketNumber(ss(txtTicketNo->text()));
     if (number && CheckInRecord(*number)) {
@@ -970,8 +1088,11 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* e)
     const bool enterOrTab = key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Tab;
     if (enterOrTab) {
         if (watched == txtTicketNo) {
+            // On to the new number in a reprint; otherwise on as Tab goes.
             if (txtNewTicketNo->isVisible())
                 txtNewTicketNo->setFocus(Qt::TabFocusReason);
+            else
+                focusNextChild();
             return true;
         }
         if (watched == txtNewTicketNo || watched == txtInWeight || watched == txtOutWeight) {
@@ -989,21 +1110,14 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* e)
         }
         return QDialog::eventFilter(watched, e);  // the lists and the plate: as usual
     }
-    // Keys that edit nothing (arrows, Shift, Ctrl alone) move within the
-    // fields as usual.
-    if (k->text().isEmpty() && key != Qt::Key_Backspace && key != Qt::Key_Delete)
+    // Keys that type nothing (arrows, Shift, Ctrl alone) and the editing
+    // commands (Ctrl+A, Ctrl+V, Ctrl+Z) work as usual; the validators keep
+    // what they leave to digits.
+    if ((k->text().isEmpty() && key != Qt::Key_Backspace && key != Qt::Key_Delete) ||
+        (k->modifiers() & (Qt::ControlModifier | Qt::MetaModifier)))
         return QDialog::eventFilter(watched, e);
     if (!keyAllowed(watched, key, k->text()))
         return true;
-    if (watched == txtOutWeight) {
-        // The net follows each key as if it acted at the end of the text.
-        QString out = txtOutWeight->text();
-        if (key == Qt::Key_Backspace)
-            out.chop(1);
-        else
-            out += k->text();
-        setNetWeight(values::netOf(ss(txtInWeight->text()), ss(out)));
-    }
     return QDialog::eventFilter(watched, e);
 }
 
@@ -1017,6 +1131,9 @@ bool OpenStation(QWidget* kiosk)
     if (kiosk)
         kiosk->hide();
     ::showPointer();
+    // A site's X server has no window manager: the station fills the
+    // screen and shows its own title bar.
+    FitToScreen(&station);
     station.exec();
     ::hidePointer();
     return station.terminateRequested();

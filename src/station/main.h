@@ -67,6 +67,9 @@ public:
     bool terminateRequested() const { return terminate_; }
 
     // ---- frame ----
+    // The title on the window itself: without a window manager nobody
+    // draws a title bar.
+    QLabel* lblCaption;
     QMenuBar* MainMenu1;
     QAction* mnuExit;
     QAction* mnuReprintTicket;
@@ -159,11 +162,16 @@ private:
     void aboutClick();
     void notAvailable(const char* what);
     bool askForMissingTables();
+    // Ends the whole program (the kiosk included) once the station closes.
     void requestTerminate();
     void showPanel(QLabel* panel, const QString& text);
     void loadList(QComboBox* box, int layout);
-    void setNetWeight(long long net);
     void showNet();
+    void resetEntry();
+    bool storeAvailable();
+    void saveInbound(const station::Entry& e, const xb::LocalTime& at);
+    void saveCompleted(const station::Entry& e, const xb::LocalTime& at);
+    void printStored(const store::TicketRecord& stored);
     void setInTime(const std::string& digits);
     void loadEntry(const station::Entry& e, bool withOutWeights);
     station::Entry entry() const;
@@ -176,6 +184,8 @@ private:
     bool reprint_ = false;
     bool shown_ = false;
     bool terminate_ = false;
+    bool saving_ = false;        // a Done or Print is in progress
+    bool settingsRead_ = false;  // the last reading of setup.dbf succeeded
     std::string inTime_;
     xb::LocalTime lastTick_ {};
 };

@@ -180,39 +180,55 @@ void TestStore::numbersInUse()
 void TestStore::renumbering()
 {
     QVERIFY(testsupport::writeTicketTable(dayTable(), {{10, "ACME", "A-1", 12000, true}, {11, "BETA", "B-1", 9000, true}}));
+    QVERIFY(testsupport::writeTicketTable(file("Ticket.dbf"), {{14, "GAMMA"}}));
+    {
+        // Ticket 10 was weighed out at 09:35, and carries a net that
+        // disagrees with its weights.
+        xb::Connection c;
+        xb::Table* t = c.open(dayTable().toStdString());
+        t->go(1);
+        t->field("out_wgt")->assignInteger(30000);
+        t->field("net_wgt")->assignInteger(1);
+        t->field("out_time")->assign("935");
+        t->field("out_date")->assign("20261208");
+        t->field("remarks")->assign("first");
+        QCOMPARE(t->close(), xb::kSuccess);
+    }
     TicketStore s = station();
-    CompletedValues v;
-    v.outWeight = 30000;
-    v.remarks = "reprint";
 
-    // Onto another ticket's number: refused, nothing changed.
+    // Onto another ticket's number of the day, or an open ticket's: refused,
+    // nothing changed.
     const QByteArray before = [&] {
         QFile f(dayTable());
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }();
-    QCOMPARE(s.renumber(10, 11, v, kAt).outcome, Outcome::kNumberInUse);
+    for (long taken : {11L, 14L})
+        QCOMPARE(s.renumber(10, taken, kAt).outcome, Outcome::kNumberInUse);
     QFile f(dayTable());
     QVERIFY(f.open(QIODevice::ReadOnly));
     QCOMPARE(f.readAll(), before);
     f.close();
-    QCOMPARE(s.renumber(12, 13, v, kAt).outcome, Outcome::kNotFound);
-    QCOMPARE(s.renumber(10, 0, v, kAt).outcome, Outcome::kBadValue);
+    QCOMPARE(s.renumber(12, 13, kAt).outcome, Outcome::kNotFound);
+    QCOMPARE(s.renumber(10, 0, kAt).outcome, Outcome::kBadValue);
 
-    auto moved = s.renumber(10, 12, v, kAt);
+    // The copy is the ticket as it was, its weighing's times included; its
+    // net is that of its weights.
+    auto moved = s.renumber(10, 12, kAt);
     QCOMPARE(moved.outcome, Outcome::kDone);
     QCOMPARE(moved.stored.ticket, 12L);
     QCOMPARE(moved.stored.netWeight, 18000LL);
     QCOMPARE(numbersIn(dayTable()), (std::vector<long> {11, 12}));
     auto rows = tableRows(dayTable());
     QCOMPARE(rows[1]["customer"], std::string("ACME"));
-    QCOMPARE(rows[1]["remarks"], std::string("reprint"));
-    QCOMPARE(rows[1]["out_time"], std::string("1405"));
+    QCOMPARE(rows[1]["remarks"], std::string("first"));
+    QCOMPARE(rows[1]["out_wgt"], std::string("30000"));
+    QCOMPARE(rows[1]["out_time"], std::string("935"));
+    QCOMPARE(rows[1]["out_date"], std::string("20261208"));
+    QCOMPARE(rows[1]["net_wgt"], std::string("18000"));
 
-    // Under its own number: the record is rewritten, still once.
-    v.outWeight = 31000;
-    QCOMPARE(s.renumber(12, 12, v, kAt).outcome, Outcome::kDone);
+    // Under its own number: still once.
+    QCOMPARE(s.renumber(12, 12, kAt).outcome, Outcome::kDone);
     QCOMPARE(numbersIn(dayTable()), (std::vector<long> {11, 12}));
-    QCOMPARE(tableRows(dayTable())[1]["out_wgt"], std::string("31000"));
     QVERIFY(!QFile::exists(file("tickets.pending")));
 }
 

@@ -165,7 +165,7 @@ private slots:
     void operatorDialog_data()
     {
         QTest::addColumn<int>("buttons");
-        QTest::addColumn<int>("press");  // a QMessageBox::StandardButton; 0: Escape
+        QTest::addColumn<int>("press");  // a QMessageBox::StandardButton; 0: Escape; -1: the close box
         QTest::addColumn<int>("answer");
         QTest::addColumn<int>("shownButtons");
         const int yna = kYes | kNo | kAbort;
@@ -174,6 +174,10 @@ private slots:
         QTest::newRow("abort") << yna << int(QMessageBox::Abort) << int(Answer::kAbort) << 3;
         QTest::newRow("ok") << int(kOk) << int(QMessageBox::Ok) << int(Answer::kOk) << 1;
         QTest::newRow("escape on ok cancel") << (kOk | kCancel) << 0 << int(Answer::kCancel) << 2;
+        // A question without Cancel: Escape and the close box choose none of its buttons.
+        QTest::newRow("escape on yes no abort") << yna << 0 << int(Answer::kClosed) << 3;
+        QTest::newRow("escape on yes no") << (kYes | kNo) << 0 << int(Answer::kClosed) << 2;
+        QTest::newRow("close box on yes no") << (kYes | kNo) << -1 << int(Answer::kClosed) << 2;
         QTest::newRow("no buttons asked") << 0 << int(QMessageBox::Ok) << int(Answer::kOk) << 1;
     }
     void operatorDialog()
@@ -190,10 +194,12 @@ private slots:
             QCOMPARE(box->objectName(), QString("StandardMessage"));
             text = box->text();
             count = int(box->buttons().size());
-            if (press)
+            if (press > 0)
                 box->button(QMessageBox::StandardButton(press))->click();
-            else
+            else if (press == 0)
                 QTest::keyClick(box, Qt::Key_Escape);
+            else
+                box->close();
         });
         const Answer a = ShowMessage(kConfirmation, "Missing Tables", "Table Customer.dbf is missing.\rCreate it?",
                                      buttons);

@@ -177,7 +177,13 @@ private slots:
                 QCOMPARE(v->Notebook1->currentIndex(), 2);  // the entry stays open
                 QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(v->txtName));
                 v->cmdExit->click();  // Cancel
-                QCOMPARE(v->cmdExit->text(), QString("&Exit"));
+                QCOMPARE(v->cmdExit->text(), QString("E&xit"));
+                // The next entry starts in the code field, wherever the
+                // last one left the cursor.
+                v->cmdAdd->click();
+                QApplication::processEvents();
+                QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(v->txtCodeNo));
+                v->cmdExit->click();
                 continue;
             }
             QCOMPARE(v->Notebook1->currentIndex(), 0);

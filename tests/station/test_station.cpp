@@ -14,10 +14,13 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QLCDNumber>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QTemporaryDir>
 #include <QtTest>
 
 using dialogs::Answer;
@@ -79,6 +82,62 @@ struct StationData {
     }
 };
 
+
+// A ticket as the tables hold it, for tables made by hand.
+struct StoredTicket {
+    long ticket;
+    const char* customer;
+    const char* product;
+    long long in;
+    long long out;  // completed tickets only
+    const char* outTime;
+};
+
+void writeTickets(const QString& path, bool complete, const std::vector<StoredTicket>& tickets)
+{
+    QVERIFY(catalogue::CreateTable(catalogue::kTicketLayout, path.toStdString()));
+    xb::Connection c;
+    xb::Table* t = c.open(path.toStdString());
+    QVERIFY(t);
+    for (const StoredTicket& s : tickets) {
+        t->appendStart();
+        t->blank();
+        t->field("ticket")->assignInteger(s.ticket);
+        t->field("customer")->assign(s.customer);
+        t->field("product")->assign(s.product);
+        t->field("truck")->assign("T-" + std::to_string(s.ticket));
+        t->field("in_time")->assign("730");
+        t->field("in_date")->assign("20261208");
+        t->field("in_wgt")->assignInteger(s.in);
+        if (complete) {
+            t->field("out_wgt")->assignInteger(s.out);
+            t->field("net_wgt")->assignInteger(s.in > s.out ? s.in - s.out : s.out - s.in);
+            t->field("out_time")->assign(s.outTime);
+            t->field("out_date")->assign("20261208");
+        }
+        t->field("complete")->assignLogical(complete);
+        QCOMPARE(t->append(), xb::kSuccess);
+    }
+    QCOMPARE(t->close(), xb::kSuccess);
+}
+
+// A day table's rows as "ticket|in|out|net|out time", in record order.
+QStringList completedRows(const QString& path)
+{
+    QStringList out;
+    for (auto& r : testsupport::tableRows(path))
+        out << QString::fromStdString(r["ticket"] + "|" + r["in_wgt"] + "|" + r["out_wgt"] + "|" + r["net_wgt"] + "|" +
+                                      r["out_time"]);
+    return out;
+}
+
+QStringList openNumbers(const QString& path)
+{
+    QStringList out;
+    for (auto& r : testsupport::tableRows(path))
+        out << QString::fromStdString(r["ticket"]);
+    return out;
+}
 }  // namespace
 
 class TestStation : public QObject {
@@ -108,6 +167,85 @@ class TestStation : public QObject {
         w.cmdPrint->click();
     }
 
+
+    // One step of an operator's sequence, on the window as it is:
+    //   partial N     View, Partial Records, ticket N chosen
+    //   reprint       Edit, Reprint Ticket
+    //   manual        Manual Weight ticked
+    //   weight W      the scale shows W kg (nothing pressed)
+    //   type TEXT     typed into the control with the focus
+    //   key KEYS      a key ("Home", "Ctrl+Backspace", "Alt+R") to the control with the focus
+    //   hold KEY      the key's repeats while it is held down, to the control with the focus
+    //   paste TEXT    TEXT pasted (Ctrl+V) into the control with the focus
+    //   focus NAME    the control of that name takes the focus
+    //   click NAME    the button of that name clicked
+    //   printer off   no ticket printer from here on
+    //   =net N        the net shown is N (nothing: blank)
+    //   =focus NAME   the control with the focus is NAME
+    //   =text NAME T  the control NAME shows T
+    //   =enabled NAME the control NAME is enabled
+    void step(TfrmMain& w, const QString& line, std::string& partial)
+    {
+        const QString verb = line.section(' ', 0, 0);
+        const QString arg = line.section(' ', 1);
+        QWidget* focused = QApplication::focusWidget();
+        auto named = [&](const QString& name) {
+            auto* c = w.findChild<QWidget*>(name);
+            if (!c)
+                qFatal("no control %s", qPrintable(name));
+            return c;
+        };
+        if (verb == "partial") {
+            partial = arg.toStdString();
+            w.mnuViewPartial->trigger();
+        } else if (verb == "reprint") {
+            w.mnuReprintTicket->trigger();
+        } else if (verb == "manual") {
+            if (!w.chkManualEntry->isChecked())
+                w.chkManualEntry->click();
+        } else if (verb == "weight") {
+            devices::ScaleReading().unit = "K";
+            devices::ScaleReading().weight = arg.toStdString();
+        } else if (verb == "type") {
+            QVERIFY2(focused, qPrintable(line));
+            QTest::keyClicks(focused, arg);
+        } else if (verb == "key" || verb == "hold") {
+            QVERIFY2(focused, qPrintable(line));
+            const QKeyCombination k = QKeySequence::fromString(arg)[0];
+            if (verb == "key") {
+                QTest::keyClick(focused, k.key(), k.keyboardModifiers());
+            } else {
+                for (int i = 0; i < 3; ++i) {
+                    QKeyEvent repeat(QEvent::KeyPress, int(k.key()), k.keyboardModifiers(), "\r", true);
+                    QApplication::sendEvent(focused, &repeat);
+                }
+            }
+        } else if (verb == "paste") {
+            QApplication::clipboard()->setText(arg);
+            QTest::keyClick(focused, Qt::Key_V, Qt::ControlModifier);
+        } else if (verb == "focus") {
+            named(arg)->setFocus();
+        } else if (verb == "click") {
+            static_cast<QAbstractButton*>(named(arg))->click();
+        } else if (verb == "printer") {
+            kiosk::KioskSettings().PrinterType = 0;
+        } else if (verb == "=net") {
+            QTRY_COMPARE(w.netWeightText(), arg);
+        } else if (verb == "=focus") {
+            // A mnemonic presses its button a moment later: waited for.
+            QTRY_COMPARE(QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString(), arg);
+        } else if (verb == "=enabled") {
+            QTRY_VERIFY(named(arg)->isEnabled());
+        } else if (verb == "=text") {
+            auto* e = qobject_cast<QLineEdit*>(named(arg.section(' ', 0, 0)));
+            QVERIFY(e);
+            QTRY_COMPARE(e->text(), arg.section(' ', 1));
+        } else {
+            qFatal("no step %s", qPrintable(line));
+        }
+        QApplication::processEvents();
+    }
+
 private slots:
     void init() { station::Windows() = {}; }
     void cleanup() { xb::setClockSource({}); }
@@ -127,6 +265,8 @@ private slots:
         QTest::newRow("no setup table") << false << true << "3" << A {} << 0 << true << 0 << "";
         QTest::newRow("tables missing: No") << true << false << "3" << A {Answer::kNo} << 0 << false << 1 << "42";
         QTest::newRow("tables missing: Abort") << true << false << "3" << A {Answer::kAbort} << 0 << true << 1 << "";
+        QTest::newRow("tables missing: Escape") << true << false << "3" << A {Answer::kClosed} << 0 << false << 1
+                                                << "42";
         QTest::newRow("tables missing: Yes twice, No")
             << true << false << "3" << A {Answer::kYes, Answer::kYes, Answer::kNo} << 2 << false << 3 << "42";
         QTest::newRow("printer port no number") << true << true << "x" << A {} << 0 << false << 1 << "";
@@ -280,6 +420,259 @@ private slots:
         QVERIFY(w->inboundMode());
         QCOMPARE(w->txtTicketNo->text(), QString("43"));
         QCOMPARE(w->pnlStatus->text(), QString("System Ready"));
+    }
+
+    // Sequences an operator makes, through the real window, and the rows
+    // they leave. Open at the start: 42 (in 1500) and 43 (in 9000); today's
+    // table: 40 (5000/2000, out at 12:00) and an older 43 (7000/3000, out
+    // at 11:00). The clock is 14:05.
+    void operatorSequences_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<std::vector<Answer>>("answers");
+        QTest::addColumn<QStringList>("messages");  // how each message shown starts
+        QTest::addColumn<QStringList>("completed");  // today's table: ticket|in|out|net|out time
+        QTest::addColumn<QStringList>("openAfter");
+        QTest::addColumn<QStringList>("printed");  // lines the printer received
+        using A = std::vector<Answer>;
+        const QStringList before {"40|5000|2000|3000|1200", "43|7000|3000|4000|1100"};
+        auto with = [&](const QString& row) { return before + QStringList {row}; };
+        const QStringList openBoth {"42", "43"};
+
+        // A ticket chosen after another one's out weight starts afresh.
+        QTest::newRow("another ticket after an out weight")
+            << QStringList {"manual", "partial 42", "type 12", "=net 1488", "partial 43", "=text txtOutWeight ",
+                            "=net ", "click cmdPrint", "type 8000", "=net 1000", "click cmdPrint"}
+            << A {} << QStringList {"\"Out Weight\" cannot be blank."} << with("43|9000|8000|1000|1405")
+            << QStringList {"42"} << QStringList {"TICKET  : 43", "IN TIME : 07:30  12/08/2026"};
+        QTest::newRow("another ticket after a reading")
+            << QStringList {"partial 42", "weight 12000", "click cmdReadScale", "=net 10500", "partial 43",
+                            "weight 8000", "click cmdReadScale", "click cmdPrint"}
+            << A {} << QStringList {} << with("43|9000|8000|1000|1405") << QStringList {"42"} << QStringList {};
+        // The net is that of the out weight as it stands, whatever edited it.
+        QTest::newRow("a digit put in front")
+            << QStringList {"manual", "partial 42", "type 12", "key Home", "type 0", "=text txtOutWeight 012",
+                            "=net 1488", "click cmdPrint"}
+            << A {} << QStringList {} << with("42|1500|12|1488|1405") << QStringList {"43"}
+            << QStringList {"TICKET  : 42"};
+        QTest::newRow("a selection typed over")
+            << QStringList {"manual", "partial 42", "type 125", "key Ctrl+A", "type 8", "=net 1492", "click cmdPrint"}
+            << A {} << QStringList {} << with("42|1500|8|1492|1405") << QStringList {"43"} << QStringList {};
+        QTest::newRow("a word deleted before the cursor")
+            << QStringList {"manual", "partial 42", "type 125", "key Left", "key Ctrl+Backspace",
+                            "=text txtOutWeight 5", "=net 1495", "click cmdPrint"}
+            << A {} << QStringList {} << with("42|1500|5|1495|1405") << QStringList {"43"} << QStringList {};
+        QTest::newRow("digits pasted, letters refused")
+            << QStringList {"manual", "partial 42", "type 1", "paste 23", "paste 4x", "=text txtOutWeight 123",
+                            "=net 1377", "click cmdPrint"}
+            << A {} << QStringList {} << with("42|1500|123|1377|1405") << QStringList {"43"} << QStringList {};
+        // Partial Records leaves a reprint: the open ticket is weighed out.
+        QTest::newRow("partial records from a reprint")
+            << QStringList {"reprint", "partial 43", "=text txtOutWeight ", "manual", "focus txtOutWeight",
+                            "type 8000", "click cmdPrint"}
+            << A {} << QStringList {} << with("43|9000|8000|1000|1405") << QStringList {"42"} << QStringList {};
+        // A reprint is filed and printed under its new number, with its
+        // weighing's times.
+        QTest::newRow("reprint by keyboard")
+            << QStringList {"reprint", "type 40", "key Tab", "=focus txtNewTicketNo", "type 57", "key Return",
+                            "=focus cmdPrint", "key Return", "key Return"}
+            << A {} << QStringList {} << QStringList {"43|7000|3000|4000|1100", "57|5000|2000|3000|1200"} << openBoth
+            << QStringList {"TICKET  : 57", "OUT TIME: 12:00  12/08/2026"};
+        QTest::newRow("reprint onto an open ticket's number")
+            << QStringList {"reprint", "type 40", "key Tab", "type 42", "click cmdPrint", "=focus txtNewTicketNo"}
+            << A {} << QStringList {"Ticket No. 42 is held by an open ticket."} << before << openBoth
+            << QStringList {};
+        QTest::newRow("Tab leaves an empty reprint number")
+            << QStringList {"reprint", "key Tab", "=focus txtNewTicketNo", "click cmdPrint"}
+            << A {} << QStringList {"\"Scale Ticket No.\" cannot be blank."} << before << openBoth << QStringList {};
+        // The keyboard: Alt+R reads the scale, Enter presses the focused
+        // button, once however long it is held.
+        QTest::newRow("read and print by keyboard")
+            << QStringList {"partial 42", "=focus cmdReadScale", "weight 12000", "key Alt+R", "=text txtOutWeight 12000",
+                            "=focus cmdPrint", "hold Return", "key Return", "key Return", "=focus cboCustomerName"}
+            << A {} << QStringList {} << with("42|1500|12000|10500|1405") << QStringList {"43"} << QStringList {};
+        QTest::newRow("read by Alt+R from the Manual Weight box")
+            << QStringList {"manual", "partial 42", "focus chkManualEntry", "key Alt+M", "=enabled cmdReadScale",
+                            "weight 12000", "key Alt+R",
+                            "=focus cmdPrint", "key Return"}
+            << A {} << QStringList {} << with("42|1500|12000|10500|1405") << QStringList {"43"} << QStringList {};
+        QTest::newRow("weigh in by keyboard")
+            << QStringList {"type ACME", "key Tab", "type SAND", "key Tab", "type ZZ-9", "key Tab", "key Tab",
+                            "=focus cmdReadScale", "weight 14020", "key Return", "=focus cmdPrint", "key Return",
+                            "=text txtTicketNo 45"}
+            << A {} << QStringList {} << before << QStringList {"42", "43", "44"} << QStringList {};
+        // A print that fails after the store: said so, printed again on
+        // Yes, stored once.
+        QTest::newRow("printer failing")
+            << QStringList {"printer off", "manual", "partial 42", "type 12", "click cmdPrint"}
+            << A {Answer::kOk, Answer::kYes, Answer::kOk, Answer::kNo}
+            << QStringList {"No ticket printer is configured.", "Ticket No. 42 is stored, but it was not printed.",
+                            "No ticket printer is configured.", "Ticket No. 42 is stored, but it was not printed."}
+            << with("42|1500|12|1488|1405") << QStringList {"43"} << QStringList {};
+    }
+    void operatorSequences()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(std::vector<Answer>, answers);
+        QFETCH(QStringList, messages);
+        QFETCH(QStringList, completed);
+        QFETCH(QStringList, openAfter);
+        QFETCH(QStringList, printed);
+        Site site;
+        site.writeStandard();
+        kiosk::KioskSettings().PrinterType = 1;
+        StationData data {site};
+        data.write(41);
+        writeTickets(data.file("Ticket.dbf"), false,
+                     {{42, "ARDWICK HAULAGE", "TOPSOIL", 1500, 0, ""}, {43, "BLUE RIVER AGGREGATES", "PEA GRAVEL", 9000, 0, ""}});
+        writeTickets(data.file("Dec0826.dbf"), true,
+                     {{40, "ARDWICK HAULAGE", "TOPSOIL", 5000, 2000, "1200"},
+                      {43, "BLUE RIVER AGGREGATES", "PEA GRAVEL", 7000, 3000, "1100"}});
+        std::string partial;
+        station::Windows().choosePartial = [&](TfrmMain&) { return std::optional<std::string>(partial); };
+        dialogs::RecordingMessages rec;
+        rec.answers = answers;
+        setClock(kOut);
+        auto w = open();
+        QVERIFY(rec.shown.empty());
+        for (const QString& s : steps) {
+            step(*w, s, partial);
+            if (QTest::currentTestFailed())
+                QFAIL(qPrintable("at the step " + s));
+        }
+        QStringList shown;
+        for (const auto& m : rec.shown)
+            shown << QString::fromStdString(m.line1);
+        QCOMPARE(shown.size(), messages.size());
+        for (int i = 0; i < messages.size(); ++i)
+            QVERIFY2(shown[i].startsWith(messages[i]), qPrintable(shown[i]));
+        QCOMPARE(completedRows(data.file("Dec0826.dbf")), completed);
+        QCOMPARE(openNumbers(data.file("Ticket.dbf")), openAfter);
+        for (const auto& r : testsupport::tableRows(data.file("Dec0826.dbf")))
+            QCOMPARE(std::atoll(r.at("net_wgt").c_str()),
+                     std::llabs(std::atoll(r.at("in_wgt").c_str()) - std::atoll(r.at("out_wgt").c_str())));
+        const QString paper = QString::fromStdString(site.printer.received(printed.isEmpty() ? 0 : 300));
+        for (const QString& line : printed)
+            QVERIFY2(paper.contains(line), qPrintable(paper));
+        QCOMPARE(data.counter(), openAfter.contains("44") ? 44LL : 41LL);
+    }
+
+    // The setup flow of the menu: Escape or the close box on its question
+    // goes to the Setup window again; only No ends the program.
+    void setupFlow_data()
+    {
+        QTest::addColumn<bool>("confirmed");
+        QTest::addColumn<std::vector<Answer>>("answers");
+        QTest::addColumn<int>("setupShown");
+        QTest::addColumn<bool>("terminates");
+        using A = std::vector<Answer>;
+        QTest::newRow("cancelled") << false << A {Answer::kNo} << 1 << false;
+        QTest::newRow("No ends the program") << true << A {Answer::kNo, Answer::kNo} << 1 << true;
+        QTest::newRow("Yes: the Setup window again") << true << A {Answer::kNo, Answer::kYes} << 2 << false;
+        QTest::newRow("Escape: the Setup window again") << true << A {Answer::kNo, Answer::kClosed} << 2 << false;
+    }
+    void setupFlow()
+    {
+        QFETCH(bool, confirmed);
+        QFETCH(std::vector<Answer>, answers);
+        Site site;
+        kiosk::KioskSettings().PrinterType = 1;
+        site.writeSetup("1", "3", "1");
+        StationData data {site};
+        data.write(41, false);
+        int shown = 0;
+        station::Windows().setup = [&](TfrmMain&) {
+            // The second time the operator puts the missing table in place
+            // (the list loader made the customer and product tables).
+            if (++shown > 1)
+                catalogue::CreateTable(catalogue::kCompanyLayout, data.file("house.dbf").toStdString());
+            return confirmed;
+        };
+        dialogs::RecordingMessages rec;
+        rec.answers = answers;
+        auto w = open();  // No on the missing tables: the station opens
+        QVERIFY(!w->terminateRequested());
+        w->mnuSetup->trigger();
+        QTEST(shown, "setupShown");
+        QTEST(w->terminateRequested(), "terminates");
+        QCOMPARE(rec.shown.size(), answers.size());
+        if (confirmed)
+            QVERIFY(QString::fromStdString(rec.last().line1).startsWith("Database not found in the Setup Directory."));
+    }
+
+    // Without a data directory or a readable counter the station stores
+    // nothing, says why, and keeps the screen; nothing is written where the
+    // program was started.
+    void nothingStoredWithout_data()
+    {
+        QTest::addColumn<bool>("dataDirectory");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("data directory") << false << "No data directory is set in the Setup Configuration.";
+        QTest::newRow("readable counter") << true << "The ticket counter Control.dbf cannot be read or written";
+    }
+    void nothingStoredWithout()
+    {
+        QFETCH(bool, dataDirectory);
+        QFETCH(QString, message);
+        Site site;
+        kiosk::KioskSettings().PrinterType = 1;
+        site.writeStandard();
+        StationData data {site};
+        data.write(-1);
+        {
+            xb::Connection c;
+            QVERIFY(c.create(data.file("Control.dbf").toStdString(), {{"other", 'N', 10, 0}}));
+            xb::Table* t = c.open(site.path("setup.dbf").toStdString());
+            t->top();
+            if (!dataDirectory)
+                t->field("datapath")->assign("");
+            QCOMPARE(t->close(), xb::kSuccess);
+        }
+        QTemporaryDir started;
+        const QString cwd = QDir::currentPath();
+        QDir::setCurrent(started.path());
+        testsupport::EngineErrors errors;
+        dialogs::RecordingMessages rec;
+        rec.answers = {Answer::kNo};  // tables missing (no data directory): start anyway
+        auto w = open();
+        rec.shown.clear();
+        QCOMPARE(w->txtTicketNo->text(), QString());
+        weighIn(*w, "ACME", "1500");
+        QDir::setCurrent(cwd);
+        QCOMPARE(rec.shown.size(), std::size_t(1));
+        QVERIFY2(QString::fromStdString(rec.last().line1).startsWith(message), rec.last().line1.c_str());
+        QVERIFY(!w->txtTicketNo->isEnabled());
+        QCOMPARE(w->cboCustomerName->currentText(), QString("ACME"));  // the screen is kept
+        QCOMPARE(w->txtInWeight->text(), QString("1500"));
+        QCOMPARE(QDir(started.path()).entryList(QDir::Files), QStringList());
+        QVERIFY(testsupport::tableRows(data.file("Ticket.dbf")).empty());
+    }
+
+    // Opened from the kiosk, the station fills the screen, its title on a
+    // bar of its own.
+    void fillsTheScreen()
+    {
+        Site site;
+        kiosk::KioskSettings().PrinterType = 1;
+        site.writeStandard();
+        StationData data {site};
+        data.write(0);
+        dialogs::RecordingMessages rec;
+        QRect geometry;
+        QString caption;
+        bool captionShown = false;
+        QTimer::singleShot(200, [&] {
+            TfrmMain* w = station::StationWindow();
+            QVERIFY(w);
+            geometry = w->geometry();
+            caption = w->lblCaption->text();
+            captionShown = w->lblCaption->isVisible() && w->lblCaption->mapTo(w, QPoint(0, 0)).y() == 0;
+            w->mnuExit->trigger();
+        });
+        QVERIFY(!station::OpenStation(nullptr));
+        QCOMPARE(geometry, QGuiApplication::primaryScreen()->geometry());
+        QCOMPARE(caption, QString("Ponderix "));
+        QVERIFY(captionShown);
     }
 
     // Read Scale takes the reading of the kiosk's scale port.
@@ -444,9 +837,9 @@ private slots:
                 w->cmdClear->click();
             } else {
                 QVERIFY(rec.shown.empty());
-                // The ticket printed shows the number it was reprinted from.
+                // The ticket printed shows the number it is filed under.
                 const std::string printed = site.printer.received();
-                QVERIFY(printed.find(std::string("TICKET  : ") + s.old) != std::string::npos);
+                QVERIFY(printed.find(std::string("TICKET  : ") + s.fresh) != std::string::npos);
                 QVERIFY(w->inboundMode());
             }
         }

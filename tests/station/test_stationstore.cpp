@@ -128,10 +128,22 @@ private slots:
 
         e.inWeight = "12-3";
         QCOMPARE(tickets.UpdateTempTable(e, at(2026, 12, 8)).outcome, SaveOutcome::kBadWeight);
+        // The number is the counter's, whatever the screen shows.
         e.inWeight = "1500";
         e.ticket = "100000";
-        QCOMPARE(tickets.UpdateTempTable(e, at(2026, 12, 8)).outcome, SaveOutcome::kBadNumber);
-        QCOMPARE(testsupport::tableRows(data + "Ticket.dbf").size(), std::size_t(3));
+        const InboundSaved counted = tickets.UpdateTempTable(e, at(2026, 12, 8));
+        QCOMPARE(counted.outcome, SaveOutcome::kStored);
+        QCOMPARE(counted.number, 45L);
+        QCOMPARE(tickets.GetTicketNo(), std::optional<long>(46));
+        // A counter that cannot be read issues no number: nothing stored.
+        {
+            QFile::remove(data + "Control.dbf");
+            xb::Connection c;
+            QVERIFY(c.create((data + "Control.dbf").toStdString(), {{"other", 'N', 10, 0}}));
+        }
+        testsupport::EngineErrors errors;
+        QCOMPARE(tickets.UpdateTempTable(e, at(2026, 12, 8)).outcome, SaveOutcome::kNoCounter);
+        QCOMPARE(testsupport::tableRows(data + "Ticket.dbf").size(), std::size_t(4));
     }
 
     // A ticket weighed in before midnight is completed into the day of its
@@ -140,6 +152,7 @@ private slots:
     void completeAndReprint()
     {
         const QString data = dir_->path() + "/";
+        writeCounter(data + "Control.dbf", 41);
         StationTickets tickets(data.toStdString());
         Entry e;
         e.ticket = "42";
@@ -154,7 +167,11 @@ private slots:
         QCOMPARE(loaded.inDate, std::string("12/08/2026"));
         QCOMPARE(loaded.inTime, std::string("2350"));
         loaded.outWeight = "12";
-        loaded.netWeight = "1488";
+        // The open ticket's own in weight, time and date are stored, not
+        // what a screen holds.
+        loaded.inWeight = "9";
+        loaded.inTime = "1200";
+        loaded.inDate = "01/01/2026";
         SaveOutcome outcome {};
         tickets.UpdateTables(loaded, false, at(2026, 12, 9, 0, 10), outcome);
         QCOMPARE(outcome, SaveOutcome::kStored);
@@ -164,6 +181,7 @@ private slots:
         QCOMPARE(rows[0]["in_date"], std::string("20261208"));
         QCOMPARE(rows[0]["out_date"], std::string("20261209"));
         QCOMPARE(rows[0]["out_time"], std::string("10"));
+        QCOMPARE(rows[0]["in_wgt"], std::string("1500"));
         QCOMPARE(rows[0]["net_wgt"], std::string("1488"));
         QCOMPARE(rows[0]["complete"], std::string("T"));
         QVERIFY(testsupport::tableRows(data + "Ticket.dbf").empty());
@@ -184,6 +202,7 @@ private slots:
         QCOMPARE(rows[0]["ticket"], std::string("57"));
         QCOMPARE(rows[0]["in_wgt"], std::string("1500"));
         QCOMPARE(rows[0]["in_time"], std::string("2350"));
+        QCOMPARE(rows[0]["out_time"], std::string("10"));  // the weighing's, not the reprint's
 
         again.ticket = again.newTicket = "57";
         tickets.UpdateTables(again, true, at(2026, 12, 9, 8), outcome);
