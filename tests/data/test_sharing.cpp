@@ -706,7 +706,7 @@ void TestSharing::weightsThatAreNotNumbersRefused()
     if (weightGiven)
         v.inWeight = 0;  // what the screens show for a weight that does not read
     testsupport::EngineErrors errors;
-    const auto r = completing ? s.complete(5, std::string("ACME"), v, at) : s.renumber(5, 6, v, at);
+    const auto r = completing ? s.complete(5, std::string("ACME"), v, at) : s.renumber(5, 6, at);
     QCOMPARE(int(r.outcome), int(store::Outcome::kBadValue));
     QVERIFY2(errors.contains(xb::baseName(table)) && errors.contains("record 2") && errors.contains("IN_WGT"),
              errors.messages.empty() ? "no report" : errors.messages.back().c_str());
