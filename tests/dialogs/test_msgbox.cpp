@@ -203,8 +203,9 @@ private slots:
         QCOMPARE(count, shownButtons);
     }
 
-    // The engine's reports wait for the event loop, show once however often
-    // they come, and take the face set for them.
+    // The engine's reports wait for the event loop and show once however
+    // often they come, on the operator's face; on the kiosk's they go to the
+    // log only (the driver is told in the kiosk's own words).
     void engineErrorsShownLater()
     {
         RecordingMessages rec;
@@ -216,15 +217,15 @@ private slots:
             xb::reportError("/site/database/Customer.dbf", "the index is damaged");
             xb::reportError("/site/database/Ticket.dbf", "the disk is full");
             QVERIFY(rec.shown.empty());
+            if (face == Face::kKiosk) {
+                QTest::qWait(50);
+                QVERIFY(rec.shown.empty());
+                continue;
+            }
             QTRY_COMPARE(rec.shown.size(), std::size_t(2));
             QCOMPARE(rec.shown[0].caption, std::string("Table Error"));
             QCOMPARE(rec.shown[0].face, face);
-            if (face == Face::kKiosk) {
-                QCOMPARE(rec.shown[0].line1, std::string("Customer.dbf: the index is damaged"));
-                QCOMPARE(rec.shown[0].line2, std::string("Please see the scale office."));
-            } else {
-                QVERIFY(QString::fromStdString(rec.shown[1].line1).contains("the disk is full"));
-            }
+            QVERIFY(QString::fromStdString(rec.shown[1].line1).contains("the disk is full"));
         }
         setReportFace(Face::kKiosk);
         xb::setErrorReport(nullptr);
