@@ -399,7 +399,6 @@ void showPosted(const Message& m)
     q.watch();
     q.beneath = windowBeneath();
     auto* box = new TfrmMsgBox;
-    box->setAttribute(Qt::WA_DeleteOnClose);
     box->setMessage(m);
     placeOver(*box, q.beneath);
     q.showing = box;

@@ -141,6 +141,7 @@ void KioskFlow::leaveVisit(QWidget* from)
 
 void KioskFlow::closeScreens()
 {
+    dialogs::dismissMsgBoxes("the kiosk is ending");
     for (KioskScreen* w : std::initializer_list<KioskScreen*> {license.data(), material.data(), outbound.data(),
                                                               instructions.data()})
         if (w)
