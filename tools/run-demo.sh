@@ -55,6 +55,8 @@ msg2=Cover your load before you leave. Drive safely!
 license=60
 outbound=8
 instructions=8
+[Scale]
+steady=1
 [Ports]
 com1=$dev/scale
 com2=$dev/card

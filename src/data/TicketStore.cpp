@@ -385,13 +385,20 @@ long TicketStore::firstFreeNumber(long from)
 {
     if (!validTicketNo(from))
         from = kFirstTicketNo;
+    return freeNumber(from).value_or(from);
+}
+
+std::optional<long> TicketStore::freeNumber(long from)
+{
+    if (!validTicketNo(from))
+        from = kFirstTicketNo;
     const std::string openPath = openTablePath();
     if (!xb::fileExists(openPath))
         return from;
     OperationConnection conn(connection_);
     ScopedTable t(util::mOpen(conn.get(), openPath));
     if (!t)
-        return from;
+        return std::nullopt;
     std::vector<bool> used(std::size_t(kLastTicketNo) + 1, false);
     int r = t->top();
     for (; r == xb::kSuccess; r = t->skip(1)) {
@@ -400,7 +407,7 @@ long TicketStore::firstFreeNumber(long from)
             used[std::size_t(n)] = true;
     }
     if (r == xb::kError)
-        return from;
+        return std::nullopt;
     long n = from;
     for (long tries = 0; tries < kLastTicketNo; ++tries, n = following(n))
         if (!used[std::size_t(n)])
@@ -451,21 +458,44 @@ bool TicketStore::recordIssued(long issued)
 
 std::optional<TicketRecord> TicketStore::findOpenFor(const std::string& customer)
 {
-    recoverPending();
+    return lookUpOpenFor(customer).ticket;
+}
+
+TicketStore::OpenLookup TicketStore::lookUpOpenFor(const std::string& customer)
+{
+    OpenLookup found;
+    found.readable = false;
+    if (!recoverPending())
+        return found;
     const std::string openPath = openTablePath();
     if (!ensureTicketTable(openPath))
-        return std::nullopt;
+        return found;
     OperationConnection conn(connection_);
     ScopedTable t(util::mOpen(conn.get(), openPath));
     if (!t)
-        return std::nullopt;
+        return found;
     xb::Field* name = t->field("customer");
     if (!name)
-        return std::nullopt;
-    for (int r = t->top(); r == xb::kSuccess; r = t->skip(1))
-        if (holdsName(name, customer) && !isComplete(t.get()))
-            return recordOf(t.get());
-    return std::nullopt;
+        return found;
+    // A record the header counts but the file holds only in part was stored
+    // once: its ticket cannot be told, and writing on would lose it.
+    if (t->headerRecordCount() > t->recCount()) {
+        xb::reportError(t->path(), "the table is cut short inside record " + std::to_string(t->recCount() + 1) +
+                                       ": the header counts " + std::to_string(t->headerRecordCount()) +
+                                       " records, the file holds " + std::to_string(t->recCount()) +
+                                       " whole ones; it is left as it is");
+        return found;
+    }
+    int r = t->top();
+    for (; r == xb::kSuccess; r = t->skip(1))
+        if (holdsName(name, customer) && !isComplete(t.get())) {
+            found.ticket = recordOf(t.get());
+            break;
+        }
+    found.readable = r != xb::kError;
+    if (!found.readable)
+        found.ticket.reset();
+    return found;
 }
 
 namespace {

@@ -127,6 +127,8 @@ public:
     // The first number from `from` on, wrapping after 99999, that no open
     // ticket holds; `from` itself when the open table cannot be read.
     long firstFreeNumber(long from);
+    // The same, but nothing when the open table cannot be read.
+    std::optional<long> freeNumber(long from);
     // Keeps the counter after `issued` was given out (stores issued, or the
     // number following it); creates the table or its record when missing.
     // False, with nothing stored, for a number that is no ticket number or a
@@ -140,6 +142,16 @@ public:
     // without blanks around it, letter case counting), complete false. The
     // open table is created when missing.
     std::optional<TicketRecord> findOpenFor(const std::string& customer);
+    // The same, telling a table that could not be read from one without the
+    // customer's ticket: `readable` is false when a move left half done
+    // cannot be settled, the open table cannot be created, opened or read to
+    // its end, or the table is cut short inside a record its header counts
+    // (reported; the table is left as it is, for dbftool check to show).
+    struct OpenLookup {
+        bool readable = true;
+        std::optional<TicketRecord> ticket;
+    };
+    OpenLookup lookUpOpenFor(const std::string& customer);
     // Every open ticket in record order; none when the open table is missing.
     std::vector<TicketRecord> openTickets();
     // The first open ticket with this number; nothing when the open table is

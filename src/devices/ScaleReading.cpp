@@ -2,6 +2,8 @@
 
 #include "devices/SerialPort.h"
 
+#include <chrono>
+
 namespace devices {
 
 namespace {
@@ -11,7 +13,26 @@ constexpr char kCr = 0x0D;
 
 bool isOverload(const std::string& frame) { return frame.find("---") != std::string::npos; }
 
+void endRun(ScaleReadingState& r)
+{
+    r.runSinceMs = -1;
+    r.lastFrameMs = -1;
+}
+
 }  // namespace
+
+long long monotonicMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+long long steadyForMs(const ScaleReadingState& r, long long nowMs)
+{
+    if (r.runSinceMs < 0 || r.lastFrameMs < r.runSinceMs || nowMs - r.lastFrameMs > kStaleFrameMs)
+        return -1;
+    return r.lastFrameMs - r.runSinceMs;
+}
 
 ScaleReadingState& ScaleReading()
 {
@@ -27,6 +48,7 @@ void ResetScaleReading(ScaleReadingState& reading)
     reading.frameBuffer.clear();
     reading.inFrame = false;
     reading.frameUnit = 0;
+    endRun(reading);
 }
 
 void configureScalePort(SerialPort& port, int portNumber)
@@ -55,7 +77,7 @@ void ParseScaleData(SerialPort& port, int count)
     }
 }
 
-void ParseScaleBytes(std::string_view bytes, ScaleReadingState& r)
+void ParseScaleBytes(std::string_view bytes, ScaleReadingState& r, long long atMs)
 {
     if (r.frameBuffer.capacity() < kMaxScaleFrame)
         r.frameBuffer.reserve(kMaxScaleFrame);
@@ -86,7 +108,16 @@ void ParseScaleBytes(std::string_view bytes, ScaleReadingState& r)
             if (isOverload(r.frameBuffer)) {
                 r.unit = "X";
                 r.frameUnit = 0;
+                endRun(r);
                 break;
+            }
+            {
+                if (atMs < 0)
+                    atMs = monotonicMs();
+                const std::string unit = r.frameUnit ? std::string(1, r.frameUnit) : r.unit;
+                if (r.runSinceMs < 0 || r.weight != r.frameBuffer || r.unit != unit)
+                    r.runSinceMs = atMs;
+                r.lastFrameMs = atMs;
             }
             r.weight = r.frameBuffer;
             if (r.frameUnit)
@@ -100,10 +131,13 @@ void ParseScaleBytes(std::string_view bytes, ScaleReadingState& r)
         case 'L':
         case 'l': {
             const char letter = (c == 'k' || c == 'K') ? 'K' : 'L';
-            if (r.inFrame)
+            if (r.inFrame) {
                 r.frameUnit = letter;
-            else
+            } else {
+                if (r.unit.size() != 1 || r.unit[0] != letter)
+                    endRun(r);  // the weight now means another unit
                 r.unit.assign(1, letter);
+            }
             break;
         }
         default:
@@ -117,6 +151,7 @@ void CheckScaleFreshness(ScaleReadingState& r)
     if (!r.fresh) {
         r.unit = "X";
         r.weight.clear();
+        endRun(r);
     }
     r.fresh = false;
 }

@@ -32,7 +32,26 @@ struct ScaleReadingState {
     // effect with the frame's weight at its CR, so a reading never pairs one
     // frame's unit with another frame's weight.
     char frameUnit = 0;
+    // How steady the reading is, in milliseconds of monotonicMs(): when the
+    // run of frames that all carried the present weight (in the present
+    // unit) began, and when its latest frame came. -1 while there is no
+    // valid reading.
+    long long runSinceMs = -1;
+    long long lastFrameMs = -1;
 };
+
+// A clock for the steadiness of the reading: milliseconds that only go on
+// (not the time of day).
+long long monotonicMs();
+
+// A run whose latest frame is older than this is no longer steady: the
+// indicator has stopped sending, and the freshness check has not yet come.
+constexpr long long kStaleFrameMs = 2000;
+
+// For how long the frames have agreed on the present weight at `nowMs`: the
+// time from the first frame of the run to its latest; -1 when there is no
+// valid reading or its latest frame is stale.
+long long steadyForMs(const ScaleReadingState& reading, long long nowMs);
 
 // The frame bound: a frame that collects more weight characters than this
 // is abandoned (the frame buffer emptied, its unit letter dropped, in frame
@@ -66,11 +85,14 @@ void ParseScaleData(SerialPort& port, int count);
 //              the next STX); otherwise weight := frame buffer, fresh set.
 //              A CR outside a frame ends nothing and changes nothing.
 //   anything else (blanks, "+", ".", other letters, LF) is ignored.
-void ParseScaleBytes(std::string_view bytes, ScaleReadingState& reading = ScaleReading());
+// Each frame's weight is timed at `atMs` (now when -1): a frame carrying
+// the weight and unit of the one before continues its run, any other frame
+// starts a new one, an overload ends it.
+void ParseScaleBytes(std::string_view bytes, ScaleReadingState& reading = ScaleReading(), long long atMs = -1);
 
 // The freshness check of the swipe screen's 5-second timer: when no complete
 // frame arrived since the previous check the reading becomes invalid (unit
-// "X", weight empty); then fresh is cleared.
+// "X", weight empty, no run); then fresh is cleared.
 void CheckScaleFreshness(ScaleReadingState& reading = ScaleReading());
 
 // ---- the scale check every consumer makes before it uses the weight ----

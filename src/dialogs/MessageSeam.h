@@ -59,7 +59,11 @@ using MessageHandler = std::function<Answer(const Message&)>;
 
 // The kiosk's large-print box. False when it was closed with its first
 // button (OK or Yes), true otherwise. Without a handler installed it writes
-// the message to standard error and gives false.
+// the message to standard error and gives false. The program's handler
+// shows a box with OK only without waiting for it (false at once; the box
+// stays on top until the driver answers it, one box at a time), so a caller
+// goes on as if OK had been pressed and must not rely on the driver having
+// read it.
 bool ShowMsgBox(const std::string& caption, const std::string& line1, const std::string& line2 = {},
                 int kind = kError, int buttons = kOk);
 

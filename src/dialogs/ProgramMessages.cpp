@@ -34,13 +34,12 @@ void showWaitingEngineErrors()
     q.scheduled = false;
     std::vector<xb::EngineError> errors;
     errors.swap(q.waiting);
-    for (const xb::EngineError& e : errors) {
-        const std::string where = e.file.empty() ? std::string() : xb::baseName(e.file) + ": ";
-        if (g_reportFace == Face::kOperator)
-            ShowMessage(kError, "Table Error", e.text(), kOk);
-        else
-            ShowMsgBox("Table Error", where + e.fault, "Please see the scale office.", kError, kOk);
-    }
+    // The kiosk's drivers see the kiosk's own words, from the operation
+    // that failed; the engine's (file names, offsets) are in the log only.
+    if (g_reportFace != Face::kOperator)
+        return;
+    for (const xb::EngineError& e : errors)
+        ShowMessage(kError, "Table Error", e.text(), kOk);
 }
 // Escape and the close box on a question without Cancel choose none of its
 // buttons (the caller hears kClosed), where the dialog itself would take
@@ -107,7 +106,15 @@ Answer showStandardMessage(const Message& m)
 Answer programMessage(const Message& m)
 {
     logLine("message: " + messageText(m));
-    return m.face == Face::kOperator ? showStandardMessage(m) : answerInMsgBox(m);
+    if (m.face == Face::kOperator)
+        return showStandardMessage(m);
+    // A kiosk box without a choice holds up nothing: it waits on the screen
+    // for the driver while the kiosk goes on.
+    if ((m.buttons & ~kOk) == 0) {
+        postMsgBox(m);
+        return Answer::kOk;
+    }
+    return answerInMsgBox(m);
 }
 
 void installProgramMessages() { setMessageHandler(programMessage); }
@@ -116,6 +123,8 @@ void routeEngineErrors()
 {
     xb::setErrorReport([](const xb::EngineError& e) {
         logLine("table engine: " + e.text());
+        if (g_reportFace != Face::kOperator)
+            return;
         EngineQueue& q = engineQueue();
         for (const auto& w : q.waiting)
             if (w.file == e.file && w.fault == e.fault)

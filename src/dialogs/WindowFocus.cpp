@@ -1,5 +1,7 @@
 #include "dialogs/WindowFocus.h"
 
+#include "dialogs/fMsgBox.h"
+
 #include <QWidget>
 
 namespace dialogs {
@@ -13,6 +15,8 @@ void takeFocus(QWidget* window)
         return;
     window->raise();
     window->activateWindow();
+    // A kiosk box waiting for its answer stays above it.
+    keepMsgBoxOnTop();
 }
 
 }  // namespace dialogs

@@ -15,8 +15,10 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTextLayout>
+#include <QTimer>
 
 #include <algorithm>
+#include <deque>
 
 namespace {
 // The box is designed at 992 by 209 for a 1024-pixel-wide screen; on larger
@@ -186,6 +188,7 @@ void TfrmMsgBox::setMessage(const dialogs::Message& m)
     const QString caption = QString::fromStdString(m.caption);
     const QString line1 = QString::fromStdString(m.line1);
     const QString line2 = QString::fromStdString(m.line2);
+    message_ = m;
     setWindowTitle(caption);
     setAccessibleName(caption);
     lblCaption->setText(caption);
@@ -281,25 +284,162 @@ void TfrmMsgBox::arrange(int designWidth)
 
 namespace dialogs {
 
+namespace {
+
+bool isKioskBox(const QObject* o) { return qobject_cast<const TfrmMsgBox*>(o) != nullptr; }
+
+// Centred over the window beneath, or the screen, and on the screen.
+void placeOver(TfrmMsgBox& box, const QWidget* over)
+{
+    const QRect area = screenArea();
+    const QRect beneath = over ? over->frameGeometry() : area;
+    QPoint at = beneath.center() - QPoint(box.width() / 2, box.height() / 2);
+    at.setX(std::clamp(at.x(), area.left(), std::max(area.left(), area.right() + 1 - box.width())));
+    at.setY(std::clamp(at.y(), area.top(), std::max(area.top(), area.bottom() + 1 - box.height())));
+    box.move(at);
+}
+
+// The window a box is shown over: the active one, unless it is a box.
+QWidget* windowBeneath()
+{
+    QWidget* w = QApplication::activeWindow();
+    return w && !isKioskBox(w) ? w : nullptr;
+}
+
+bool sameMessage(const Message& a, const Message& b)
+{
+    return a.caption == b.caption && a.line1 == b.line1 && a.line2 == b.line2 && a.kind == b.kind &&
+           a.buttons == b.buttons;
+}
+
+// The kiosk's boxes: the one showing without waiting for it, those waiting
+// their turn, and the watch that keeps the box taking input on top.
+class Boxes : public QObject {
+public:
+    QPointer<TfrmMsgBox> showing;
+    std::deque<Message> waiting;
+    QPointer<QWidget> beneath;
+    int answering = 0;  // boxes of answerInMsgBox showing
+    bool raiseScheduled = false;
+
+    void watch()
+    {
+        if (!watching_ && QCoreApplication::instance()) {
+            QCoreApplication::instance()->installEventFilter(this);
+            watching_ = true;
+        }
+    }
+
+protected:
+    // Any other window shown or activated while a box takes input would
+    // cover it (no window manager keeps a dialog above its window): the box
+    // goes back on top once that window is up.
+    bool eventFilter(QObject* o, QEvent* e) override
+    {
+        if ((e->type() == QEvent::Show || e->type() == QEvent::WindowActivate) && o->isWidgetType() &&
+            static_cast<QWidget*>(o)->isWindow() && !isKioskBox(o) && !raiseScheduled &&
+            (showing || answering > 0)) {
+            raiseScheduled = true;
+            QTimer::singleShot(0, this, [this] {
+                raiseScheduled = false;
+                keepMsgBoxOnTop();
+            });
+        }
+        return false;
+    }
+
+private:
+    bool watching_ = false;
+};
+
+Boxes& boxes()
+{
+    static Boxes* b = new Boxes;
+    return *b;
+}
+
+bool boxBusy() { return boxes().showing || boxes().answering > 0; }
+
+// The window that takes the keyboard back once no box shows: a modal window
+// (the station, a window of it), else the window the box was shown over if
+// it still shows, else any window of the program that shows.
+QWidget* windowToFocus()
+{
+    if (QWidget* modal = QApplication::activeModalWidget(); modal && !isKioskBox(modal) && modal->isVisible())
+        return modal;
+    if (boxes().beneath && boxes().beneath->isVisible())
+        return boxes().beneath;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible() && !isKioskBox(w) && (w->windowType() == Qt::Window || w->windowType() == Qt::Dialog))
+            return w;
+    return nullptr;
+}
+
+void showPosted(const Message& m);
+
+// The box showing closed: the next one waiting shows, or the window beneath
+// takes the keyboard back.
+void nextOrFocus()
+{
+    Boxes& q = boxes();
+    if (boxBusy())
+        return;
+    if (!q.waiting.empty()) {
+        const Message next = q.waiting.front();
+        q.waiting.pop_front();
+        showPosted(next);
+        return;
+    }
+    takeFocus(windowToFocus());
+}
+
+void showPosted(const Message& m)
+{
+    Boxes& q = boxes();
+    q.watch();
+    q.beneath = windowBeneath();
+    auto* box = new TfrmMsgBox;
+    box->setMessage(m);
+    placeOver(*box, q.beneath);
+    q.showing = box;
+    QObject::connect(box, &QDialog::finished, box, [box] {
+        Boxes& q = boxes();
+        if (q.showing == box)
+            q.showing = nullptr;
+        box->deleteLater();
+        nextOrFocus();
+    });
+    box->show();
+    box->raise();
+    box->activateWindow();
+}
+
+}  // namespace
+
 Answer answerInMsgBox(const Message& m)
 {
-    QPointer<QWidget> parent = QApplication::activeWindow();
+    Boxes& q = boxes();
+    q.watch();
+    QPointer<QWidget> parent = windowBeneath();
     int result = 0;
     {
-        TfrmMsgBox box(parent);
+        // A window of its own: whatever happens to the window beneath while
+        // the box waits for its answer, the box is not taken with it.
+        TfrmMsgBox box;
         box.setMessage(m);
-        // Centred over the window beneath, or the screen, and on the screen.
-        const QRect area = screenArea();
-        const QRect over = parent ? parent->frameGeometry() : area;
-        QPoint at = over.center() - QPoint(box.width() / 2, box.height() / 2);
-        at.setX(std::clamp(at.x(), area.left(), std::max(area.left(), area.right() + 1 - box.width())));
-        at.setY(std::clamp(at.y(), area.top(), std::max(area.top(), area.bottom() + 1 - box.height())));
-        box.move(at);
+        placeOver(box, parent);
+        ++q.answering;
         result = box.exec();
+        --q.answering;
     }
     // Without a window manager nobody gives the window beneath the keyboard
-    // focus again: it takes it back itself.
-    takeFocus(parent);
+    // focus again: it takes it back itself (or the next box shows).
+    if (boxBusy())
+        keepMsgBoxOnTop();
+    else if (!q.waiting.empty())
+        nextOrFocus();
+    else
+        takeFocus(parent && parent->isVisible() ? parent.data() : windowToFocus());
     if (result == 1)
         return firstButton(m.buttons);
     if (result == 2)
@@ -308,5 +448,46 @@ Answer answerInMsgBox(const Message& m)
 }
 
 bool showInMsgBox(const Message& m) { return answerInMsgBox(m) != firstButton(m.buttons); }
+
+void postMsgBox(const Message& m)
+{
+    Boxes& q = boxes();
+    if (q.showing && sameMessage(q.showing->message(), m))
+        return;
+    for (const Message& w : q.waiting)
+        if (sameMessage(w, m))
+            return;
+    if (boxBusy()) {
+        q.waiting.push_back(m);
+        return;
+    }
+    showPosted(m);
+}
+
+TfrmMsgBox* showingMsgBox() { return boxes().showing; }
+
+int waitingMsgBoxes() { return int(boxes().waiting.size()); }
+
+void dismissMsgBoxes(const std::string& why)
+{
+    Boxes& q = boxes();
+    for (const Message& w : q.waiting)
+        logLine("message dismissed unanswered (" + why + "): " + messageText(w));
+    q.waiting.clear();
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<TfrmMsgBox*>(w); box && box->isVisible()) {
+            logLine("message dismissed unanswered (" + why + "): " + messageText(box->message()));
+            box->reject();
+        }
+}
+
+void keepMsgBoxOnTop()
+{
+    auto* top = qobject_cast<TfrmMsgBox*>(QApplication::activeModalWidget());
+    if (!top || !top->isVisible())
+        return;
+    top->raise();
+    top->activateWindow();
+}
 
 }  // namespace dialogs

@@ -10,32 +10,39 @@ namespace kiosk {
 
 std::string kioskCustomerTablePath() { return catalogue::kioskDatabaseDir() + "customer.dbf"; }
 
-std::string LookupCustomer(const std::string& cardNumber)
+std::string LookupCustomer(const std::string& cardNumber) { return FindCardHolder(cardNumber).value_or(""); }
+
+std::optional<std::string> FindCardHolder(const std::string& cardNumber)
 {
     const std::string_view card = values::trim(cardNumber);
     if (card.empty())
-        return {};
+        return std::string();
     const std::string path = kioskCustomerTablePath();
     if (!xb::fileExists(path))
-        return {};
+        return std::string();
     KioskConnection conn;
     ScopedTable t(util::mOpen(conn.get(), path));
     if (!t)
-        return {};
+        return std::nullopt;
     xb::Field* fax = t->field("fax_no");
     xb::Field* name = t->field("n_ame");
-    if (!fax || !name || card.size() > std::size_t(fax->width()))
-        return {};
+    if (!fax || !name)
+        return std::nullopt;
+    if (card.size() > std::size_t(fax->width()))
+        return std::string();
 
     if (t->selectTag("fax_no")) {
         if (util::seek(t.get(), std::string(card)) == xb::kSuccess && fax->trimmedView() == card)
             return name->text();
         t->selectTag({});
     }
-    for (int r = t->top(); r == xb::kSuccess; r = t->skip(1))
+    int r = t->top();
+    for (; r == xb::kSuccess; r = t->skip(1))
         if (fax->trimmedView() == card)
             return name->text();
-    return {};
+    if (r == xb::kError)
+        return std::nullopt;
+    return std::string();
 }
 
 }  // namespace kiosk

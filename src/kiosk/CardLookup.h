@@ -2,6 +2,7 @@
 // From a swipe card to the customer: the kiosk database directory's
 // customer.dbf, whose fax_no field holds each customer's card number.
 
+#include <optional>
 #include <string>
 
 namespace kiosk {
@@ -19,6 +20,10 @@ namespace kiosk {
 // looked for in record order too, so an index another program left behind
 // its table can not turn a valid card away.
 std::string LookupCustomer(const std::string& cardNumber);
+
+// The same, telling a customer table that cannot be read (nothing) from a
+// card nobody holds (empty text). A missing customer.dbf holds nobody.
+std::optional<std::string> FindCardHolder(const std::string& cardNumber);
 
 // The kiosk's customer table.
 std::string kioskCustomerTablePath();

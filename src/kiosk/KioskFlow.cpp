@@ -1,6 +1,7 @@
 #include "kiosk/KioskFlow.h"
 
 #include "dialogs/MessageSeam.h"
+#include "dialogs/fMsgBox.h"
 #include "kiosk/CurrentTicket.h"
 #include "kiosk/KioskSettings.h"
 #include "kiosk/fDriverInst.h"
@@ -56,7 +57,7 @@ void KioskFlow::askPlate()
     auto* screen = new TfrmLicense;
     replace(license, screen);
     connect(screen, &TfrmLicense::plateEntered, this, &KioskFlow::askMaterial);
-    connect(screen, &TfrmLicense::visitAbandoned, this, [this, screen] { endVisit(screen); });
+    connect(screen, &TfrmLicense::visitAbandoned, this, [this, screen] { leaveVisit(screen); });
     if (swipe_)
         swipe_->hide();
     screen->txtCust->setText(QString::fromStdString(CurrentTicket().customer));
@@ -77,6 +78,14 @@ void KioskFlow::askMaterial()
     }
     replace(material, screen);
     connect(screen, &TfrmMaterial::ticketStored, this, [this, screen] { showInstructions(true, screen); });
+    connect(screen, &TfrmMaterial::ticketNotStored, this, [this, screen] {
+        ClearTicket();
+        endVisit(screen);
+    });
+    connect(screen, &TfrmMaterial::visitAbandoned, this, [this, screen] {
+        ClearTicket();
+        leaveVisit(screen);
+    });
     if (license)
         license->hide();
     FitToScreen(screen);
@@ -107,7 +116,7 @@ void KioskFlow::showInstructions(bool inbound, QWidget* from)
     if (!screen) {
         screen = new TfrmDriverInst;
         instructions = screen;
-        connect(screen, &TfrmDriverInst::timedOut, this, [this, screen] { endVisit(screen); });
+        connect(screen, &TfrmDriverInst::timedOut, this, [this, screen] { leaveVisit(screen); });
     }
     if (from)
         from->hide();
@@ -123,8 +132,16 @@ void KioskFlow::showInstructions(bool inbound, QWidget* from)
 
 void KioskFlow::endVisit(QWidget* from) { ShowSwipeScreen(from); }
 
+void KioskFlow::leaveVisit(QWidget* from)
+{
+    // Nobody is left to answer a message of this visit.
+    dialogs::dismissMsgBoxes("the visit ended");
+    endVisit(from);
+}
+
 void KioskFlow::closeScreens()
 {
+    dialogs::dismissMsgBoxes("the kiosk is ending");
     for (KioskScreen* w : std::initializer_list<KioskScreen*> {license.data(), material.data(), outbound.data(),
                                                               instructions.data()})
         if (w)

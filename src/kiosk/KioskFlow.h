@@ -9,8 +9,11 @@
 //   card, no open ticket -> licence plate -> material -> inbound instructions
 //   card, open ticket    -> outbound (completed, printed) -> outbound instructions
 // and back to the swipe screen when the instructions time out, when the
-// driver touches the way back or the plate screen times out, when no
-// material can be offered, or when the outbound ticket cannot be stored.
+// driver touches the way back or the plate or material screen times out,
+// when no material can be offered, or when the ticket cannot be numbered or
+// stored. A message left unanswered goes with its visit when the visit's
+// time runs out; one that ends a visit early stays over the swipe screen
+// until it is answered.
 
 #include <QObject>
 #include <QPointer>
@@ -41,7 +44,11 @@ public:
     void askMaterial();
     void weighOut();
     void showInstructions(bool inbound, QWidget* from);
+    // Back to the swipe screen; a message of the visit stays until answered.
     void endVisit(QWidget* from);
+    // The driver has gone (a screen's time ran out, the way back touched):
+    // the visit's messages go with it, and the swipe screen shows.
+    void leaveVisit(QWidget* from);
 
     // Closes every screen of the visit (the kiosk is ending).
     void closeScreens();

@@ -113,7 +113,40 @@ KioskTimeouts ReadKioskIni(std::vector<std::string>& inbound, std::vector<std::s
     t.license = ini->getInt("Timer", "license");
     t.outbound = ini->getInt("Timer", "outbound");
     t.instructions = ini->getInt("Timer", "instructions");
+    t.steadyMs = steadyMsOf(ini->value("Scale", "steady"), ini->hasKey("Scale", "steady"));
     return t;
+}
+
+int steadyMsOf(const std::string& value, bool present)
+{
+    if (!present)
+        return kDefaultSteadyMs;
+    std::string_view v = value;
+    while (!v.empty() && (v.front() == ' ' || v.front() == '\t'))
+        v.remove_prefix(1);
+    while (!v.empty() && (v.back() == ' ' || v.back() == '\t'))
+        v.remove_suffix(1);
+    long long whole = 0, fraction = 0, scale = 1;
+    bool digits = false, point = false;
+    for (char c : v) {
+        if (c >= '0' && c <= '9') {
+            digits = true;
+            if (!point) {
+                whole = std::min<long long>(whole * 10 + (c - '0'), kMaxSteadyMs);
+            } else if (scale < 1000) {
+                fraction = fraction * 10 + (c - '0');
+                scale *= 10;
+            }
+        } else if ((c == '.' || c == ',') && !point) {
+            point = true;
+        } else {
+            return kDefaultSteadyMs;
+        }
+    }
+    if (!digits)
+        return kDefaultSteadyMs;
+    const long long ms = whole * 1000 + fraction * 1000 / scale;
+    return int(std::min<long long>(ms, kMaxSteadyMs));
 }
 
 void LoadKioskSettings()
@@ -127,6 +160,7 @@ void LoadKioskSettings()
     s.licenseTimeout = t.license;
     s.outboundTimeout = t.outbound;
     s.instructionsTimeout = t.instructions;
+    s.steadyMs = t.steadyMs;
 }
 
 std::string portNameFromIni(const std::string& key)

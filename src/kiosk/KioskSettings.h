@@ -20,6 +20,7 @@ struct Settings {
     int licenseTimeout = 0;       // seconds; 0 = no timer
     int outboundTimeout = 0;
     int instructionsTimeout = 0;
+    int steadyMs = 1000;  // how long the scale's frames must agree before a weight is taken; 0 = at once
     xb::Connection* connection = nullptr;  // the kiosk's data connection
 };
 
@@ -62,12 +63,23 @@ struct Ports {
 };
 Ports ReadPorts();
 
-// The three time-outs of setup.ini [Timer], in seconds.
+// The three time-outs of setup.ini [Timer], in seconds, and the scale's
+// steadiness of [Scale] steady, in milliseconds.
+constexpr int kDefaultSteadyMs = 1000;
+constexpr int kMaxSteadyMs = 60 * 1000;
 struct KioskTimeouts {
     int license = 0;
     int outbound = 0;
     int instructions = 0;
+    int steadyMs = kDefaultSteadyMs;
 };
+
+// [Scale] steady: seconds, whole or with a decimal point ("1", "0.5",
+// "1,5" as a Windows editor in some languages writes it), as milliseconds;
+// 0 turns the check off. Blanks around the number are allowed. Anything
+// else (a missing key, text, a negative number) gives the default of a
+// second; more than a minute is held to a minute.
+int steadyMsOf(const std::string& value, bool present);
 // The longest a kiosk screen waits before it moves on: a day. setup.ini
 // takes any number of seconds; a longer time-out is held to a day, so the
 // timer's interval in milliseconds always fits an int.
@@ -80,8 +92,9 @@ int TimeoutMs(int seconds);
 // Empties both lists; when setup.ini exists in the program directory fills
 // them with [Inbound] and [Outbound] msg1 and msg2 (always two lines each,
 // empty for a missing key or section) and gives [Timer] license, outbound
-// and instructions (0 for a missing or non-numeric value). Without the file
-// the lists stay empty and every time-out is 0.
+// and instructions (0 for a missing or non-numeric value) and [Scale]
+// steady. Without the file the lists stay empty, every time-out is 0 and
+// the steadiness is the default.
 KioskTimeouts ReadKioskIni(std::vector<std::string>& inbound, std::vector<std::string>& outbound);
 
 // The start-up reads into KioskSettings: ReadPorts, then ReadKioskIni.

@@ -53,12 +53,18 @@ std::string firstChars(std::string_view s, std::size_t n)
     return std::string(s.substr(0, i));
 }
 
-void report(const std::string& line1, const std::string& line2 = {})
-{
-    dialogs::ShowMsgBox(kPrinterCaption, line1, line2, dialogs::kError, dialogs::kOk);
-}
+// What went wrong, for the caller to word; `printed` stays false.
+struct Fault {
+    PrintOutcome& out;
+    bool operator()(const std::string& line1, const std::string& line2 = {}) const
+    {
+        out.fault = line1;
+        out.detail = line2;
+        return false;
+    }
+};
 
-bool sendSerial(devices::SerialPort& port, int printerPort, const std::string& bytes)
+bool sendSerial(devices::SerialPort& port, int printerPort, const std::string& bytes, const Fault& report)
 {
     port.close();
     port.setKeepOpen(false);  // opened for each ticket only
@@ -71,8 +77,7 @@ bool sendSerial(devices::SerialPort& port, int printerPort, const std::string& b
     flow.xoff = kPrinterXOff;
     port.setFlowControl(flow);
     if (!port.open()) {
-        report("The ticket printer cannot be opened.", port.lastError());
-        return false;
+        return report("The ticket printer cannot be opened.", port.lastError());
     }
     port.discardOutput();
     const bool taken = port.writeText(bytes) && port.flush(g_printerTimeoutMs);
@@ -82,22 +87,20 @@ bool sendSerial(devices::SerialPort& port, int printerPort, const std::string& b
         // start of a torn ticket.
         port.discardOutput();
         port.close();
-        report("The ticket printer is not taking the ticket.", "Check its paper and its cable.");
-        return false;
+        return report("The ticket printer is not taking the ticket.", "Check its paper and its cable.");
     }
     port.close();  // nothing is left to cut off: the flush saw every byte leave
     return true;
 }
 
-bool sendParallel(const std::string& bytes)
+bool sendParallel(const std::string& bytes, const Fault& report)
 {
     const std::string device = devices::parallelDeviceName();
     // Not created when missing: a printer that is not there must not turn
     // into a file of that name that nobody reads.
     const int fd = ::open(device.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_TRUNC | O_CLOEXEC);
     if (fd < 0) {
-        report("The ticket printer cannot be opened.", device + ": " + std::strerror(errno));
-        return false;
+        return report("The ticket printer cannot be opened.", device + ": " + std::strerror(errno));
     }
     QElapsedTimer idle;
     idle.start();
@@ -126,10 +129,8 @@ bool sendParallel(const std::string& bytes)
         ::usleep(5000);
     }
     const bool closed = ::close(fd) == 0;
-    if (failed || !closed) {
-        report("The ticket printer is not taking the ticket.", "Check its paper and its cable.");
-        return false;
-    }
+    if (failed || !closed)
+        return report("The ticket printer is not taking the ticket.", "Check its paper and its cable.");
     return true;
 }
 
@@ -240,22 +241,32 @@ std::optional<std::string> KioskTicketBytes(const Ticket& t, int printerType, co
     return std::move(out.bytes);
 }
 
-bool PrintKioskTicket(devices::SerialPort& port)
+PrintOutcome SendKioskTicket(devices::SerialPort& port)
 {
+    PrintOutcome out;
+    const Fault report {out};
     const Settings& settings = KioskSettings();
     const PrinterPath path = printerPathFor(settings.PrinterType);
     if (path.output == PrinterOutput::kNone) {
         report("No ticket printer is configured.");
-        return false;
+        return out;
     }
     const auto bytes = KioskTicketBytes(CurrentTicket(), settings.PrinterType, xb::now());
     if (!bytes) {
         report("The ticket cannot be printed:", "its weights are not whole numbers.");
-        return false;
+        return out;
     }
-    if (path.output == PrinterOutput::kSerial)
-        return sendSerial(port, settings.printerPort, *bytes);
-    return sendParallel(*bytes);
+    out.printed = path.output == PrinterOutput::kSerial ? sendSerial(port, settings.printerPort, *bytes, report)
+                                                        : sendParallel(*bytes, report);
+    return out;
+}
+
+bool PrintKioskTicket(devices::SerialPort& port)
+{
+    const PrintOutcome out = SendKioskTicket(port);
+    if (!out.printed)
+        dialogs::ShowMsgBox(kPrinterCaption, out.fault, out.detail, dialogs::kError, dialogs::kOk);
+    return out.printed;
 }
 
 int setPrinterTimeout(int ms)

@@ -74,6 +74,15 @@ std::optional<std::string> KioskTicketBytes(const Ticket& ticket, int printerTyp
 // gives false; the ticket is not retried.
 bool PrintKioskTicket(devices::SerialPort& port);
 
+// The same without a message: what went wrong is in `fault` (the lines
+// PrintKioskTicket would show), for a caller that words it itself.
+struct PrintOutcome {
+    bool printed = false;
+    std::string fault;   // the first line of the fault
+    std::string detail;  // the second (a device and its error)
+};
+PrintOutcome SendKioskTicket(devices::SerialPort& port);
+
 // How long the printer may take no byte before the ticket is given up, in
 // milliseconds; gives the previous value. 5000 unless set.
 int setPrinterTimeout(int ms);

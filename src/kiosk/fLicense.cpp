@@ -80,11 +80,24 @@ void TfrmLicense::hideEvent(QHideEvent* e)
 
 bool TfrmLicense::eventFilter(QObject* watched, QEvent* e)
 {
-    if (watched == txtLicense && e->type() == QEvent::KeyPress) {
-        auto* k = static_cast<QKeyEvent*>(e);
-        if (k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) {
-            txtLicenseKeyPress();
+    if (watched == txtLicense && (e->type() == QEvent::KeyPress || e->type() == QEvent::KeyRelease)) {
+        // The plate is typed on the on-screen keyboard. Keys from the window
+        // system come from a keyboard-type card reader (a card presented
+        // again): its line is a card number, not a plate, and is dropped.
+        if (e->spontaneous()) {
+            if (e->type() == QEvent::KeyPress) {
+                auto* k = static_cast<QKeyEvent*>(e);
+                if (k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter)
+                    dialogs::logLine("a card line typed on the licence plate screen was not taken as a plate");
+            }
             return true;
+        }
+        if (e->type() == QEvent::KeyPress) {
+            auto* k = static_cast<QKeyEvent*>(e);
+            if (k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) {
+                txtLicenseKeyPress();
+                return true;
+            }
         }
     }
     return KioskScreen::eventFilter(watched, e);

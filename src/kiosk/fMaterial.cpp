@@ -3,12 +3,14 @@
 #include "devices/ScaleReading.h"
 #include "dialogs/MessageSeam.h"
 #include "kiosk/CurrentTicket.h"
+#include "kiosk/KioskSettings.h"
 #include "kiosk/ScaleCheck.h"
 #include "kiosk/uDB.h"
 
 #include <QFontMetrics>
 #include <QLabel>
 #include <QResizeEvent>
+#include <QTimer>
 #include <QVBoxLayout>
 
 MaterialButton::MaterialButton(QWidget* parent) : QPushButton(parent)
@@ -100,6 +102,45 @@ TfrmMaterial::TfrmMaterial(QWidget* parent) : KioskScreen(1012, 726, parent)
     Label6->setObjectName("Label6");
     Label6->setAlignment(Qt::AlignCenter);
     place(Label6, 0, 572, 1012, 60, 40);
+
+    lblWait = new QLabel("PLEASE WAIT: READING THE WEIGHT...", this);
+    lblWait->setObjectName("lblWait");
+    lblWait->setAlignment(Qt::AlignCenter);
+    lblWait->setForegroundRole(QPalette::Highlight);
+    place(lblWait, 0, 640, 1012, 60, 32);
+    lblWait->hide();
+
+    reader_ = new kiosk::WeightReader(devices::ScaleCheckScreen::kMaterial, this);
+    connect(reader_, &kiosk::WeightReader::waiting, lblWait, &QWidget::show);
+    connect(reader_, &kiosk::WeightReader::weighed, this, &TfrmMaterial::storeTicket);
+    // Refused (its message shown) or without digits: the driver touches
+    // again once the scale reads.
+    connect(reader_, &kiosk::WeightReader::empty, lblWait, &QWidget::hide);
+    connect(reader_, &kiosk::WeightReader::refused, lblWait, &QWidget::hide);
+
+    timerBack = new QTimer(this);
+    timerBack->setObjectName("timerBack");
+    timerBack->setSingleShot(true);
+    connect(timerBack, &QTimer::timeout, this, [this] {
+        reader_->cancel();
+        lblWait->hide();
+        emit visitAbandoned();
+    });
+}
+
+void TfrmMaterial::showEvent(QShowEvent* e)
+{
+    KioskScreen::showEvent(e);
+    if (const int ms = kiosk::TimeoutMs(kiosk::KioskSettings().licenseTimeout); ms && !timerBack->isActive())
+        timerBack->start(ms);
+}
+
+void TfrmMaterial::hideEvent(QHideEvent* e)
+{
+    timerBack->stop();
+    reader_->cancel();
+    lblWait->hide();
+    KioskScreen::hideEvent(e);
 }
 
 bool TfrmMaterial::FormCreate()
@@ -120,22 +161,31 @@ bool TfrmMaterial::FormCreate()
 
 void TfrmMaterial::cmdMat1Click(MaterialButton* button)
 {
-    if (button->caption().isEmpty())
+    if (button->caption().isEmpty() || taken_ || reader_->busy())
         return;
+    chosen_ = button->caption();
+    reader_->start();
+}
+
+void TfrmMaterial::storeTicket(const QString& weight)
+{
+    lblWait->hide();
+    if (taken_ || !isVisible())
+        return;
+    taken_ = true;
+    timerBack->stop();
     kiosk::Ticket& ct = kiosk::CurrentTicket();
-    ct.ticket = kiosk::NextTicketNo();
-    std::string weight;
-    if (!kiosk::CheckScaleReading(weight, devices::ScaleCheckScreen::kMaterial))
+    ct.in_wgt = weight.toStdString();
+    ct.product = chosen_.toStdString();
+    // The number is kept in the counter before the ticket is stored under
+    // it: a counter that cannot be written never issues a number twice.
+    ct.ticket = kiosk::IssueTicketNo();
+    if (ct.ticket < 0 || !kiosk::AddInboundTicket()) {
+        dialogs::ShowMsgBox("Ticket Error", "The ticket could not be stored.", "Please see the scale office.",
+                            dialogs::kError, dialogs::kOk);
+        emit ticketNotStored();
         return;
-    ct.in_wgt = weight;
-    ct.product = button->caption().toStdString();
-    // An empty weight, or one that is not a whole number (a garbled frame),
-    // is ignored: the driver touches again once the scale reads.
-    if (ct.in_wgt.empty() || !kiosk::IsWholeWeight(ct.in_wgt))
-        return;
-    if (!kiosk::AddInboundTicket())
-        return;  // reported where it failed; nothing stored, the counter not advanced
-    kiosk::SaveNextTicketNo();
+    }
     emit ticketStored();
     kiosk::ClearTicket();
 }

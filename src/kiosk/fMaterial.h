@@ -7,6 +7,8 @@
 #include <QPushButton>
 
 class QLabel;
+class QTimer;
+namespace kiosk { class WeightReader; }
 
 // A material button: its caption wraps over several lines.
 class MaterialButton : public QPushButton {
@@ -43,11 +45,32 @@ public:
     QLabel* Label4;
     QLabel* txtCust;
     QLabel* Label6;
+    QLabel* lblWait;  // shown while the weight settles
     MaterialButton* cmdMat[16];
+    // The licence time-out of setup.ini, counted from the showing: a driver
+    // who walks away does not leave the visit to the next one.
+    QTimer* timerBack;
 
+    // A touch on a material: its weight is taken once the scale has settled,
+    // then the ticket is numbered and stored. One material per visit: once
+    // one is touched, touches wait for its weight and after it are ignored.
     void cmdMat1Click(MaterialButton* button);
 
 signals:
     // The open ticket of the visit is stored.
     void ticketStored();
+    // It could not be numbered or stored (the driver has been told).
+    void ticketNotStored();
+    // The time ran out.
+    void visitAbandoned();
+
+protected:
+    void showEvent(QShowEvent* e) override;
+    void hideEvent(QHideEvent* e) override;
+
+private:
+    void storeTicket(const QString& weight);
+    kiosk::WeightReader* reader_;
+    QString chosen_;     // the material whose weight is being read
+    bool taken_ = false; // a material was taken: the visit stores no other
 };

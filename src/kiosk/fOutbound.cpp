@@ -12,6 +12,11 @@
 #include <QLabel>
 #include <QTimer>
 
+namespace {
+constexpr const char* kNotPrinted =
+    "THE TICKET COULD NOT BE PRINTED.  Your weighing is stored; please see the scale office.";
+}  // namespace
+
 TfrmOutbound::TfrmOutbound(QWidget* parent) : KioskScreen(1012, 726, parent)
 {
     setObjectName("frmOutbound");
@@ -91,9 +96,20 @@ void TfrmOutbound::completeAndPrint()
     // has no record of could not be billed or traced.
     stored = c == kiosk::Completion::Completed || c == kiosk::Completion::LeftOpen;
     if (stored) {
-        for (int copy = 0; copy < 2; ++copy)
-            if (kiosk::PrintKioskTicket(*comPrinter))
-                ++printed;
+        // Two copies; a printer that fails the first is not tried again (it
+        // would hold the screen as long once more for the same answer).
+        for (int copy = 0; copy < 2; ++copy) {
+            const kiosk::PrintOutcome out = kiosk::SendKioskTicket(*comPrinter);
+            if (!out.printed) {
+                dialogs::logLine("ticket " + std::to_string(kiosk::CurrentTicket().ticket) + " stored but not printed: " +
+                                 out.fault + (out.detail.empty() ? "" : " " + out.detail));
+                Label12->setText(kNotPrinted);
+                dialogs::ShowMsgBox("Printer Error", "Your weighing is stored, but the ticket could not be printed.",
+                                    "Please see the scale office.", dialogs::kError, dialogs::kOk);
+                break;
+            }
+            ++printed;
+        }
     } else {
         // Nothing to take from the printer: the driver is not told to.
         timerDisplay->stop();

@@ -57,6 +57,11 @@ StationOpener setStationOpener(StationOpener opener)
 
 using namespace kiosk;
 
+namespace {
+constexpr const char* kSeeOffice = "Please see the scale office.";
+constexpr const char* kWaitText = "PLEASE WAIT: READING THE WEIGHT...";
+}  // namespace
+
 TfrmSwipe::TfrmSwipe(QWidget* parent) : KioskScreen(1012, 734, parent)
 {
     setObjectName("frmSwipe");
@@ -93,6 +98,19 @@ TfrmSwipe::TfrmSwipe(QWidget* parent) : KioskScreen(1012, 734, parent)
     txtSwipe->setFocus();
     connect(txtSwipe, &QLineEdit::textChanged, this, &TfrmSwipe::txtSwipeChange);
     txtSwipe->installEventFilter(this);
+
+    lblWait = new QLabel(kWaitText, this);
+    lblWait->setObjectName("lblWait");
+    lblWait->setAlignment(Qt::AlignCenter);
+    lblWait->setWordWrap(true);
+    place(lblWait, 40, 570, 932, 60, 32);
+    lblWait->hide();
+
+    reader_ = new WeightReader(devices::ScaleCheckScreen::kStandard, this);
+    connect(reader_, &WeightReader::waiting, lblWait, &QWidget::show);
+    connect(reader_, &WeightReader::weighed, this, &TfrmSwipe::weighedOut);
+    connect(reader_, &WeightReader::empty, this, [this] { refusedOut(true); });
+    connect(reader_, &WeightReader::refused, this, [this] { refusedOut(false); });
 
     comOutWeigh = new devices::SerialPort(this);
     comOutWeigh->setObjectName("comOutWeigh");
@@ -143,6 +161,7 @@ void TfrmSwipe::FormCreate()
     s.licenseTimeout = t.license;
     s.outboundTimeout = t.outbound;
     s.instructionsTimeout = t.instructions;
+    s.steadyMs = t.steadyMs;
 }
 
 void TfrmSwipe::showEvent(QShowEvent* e)
@@ -229,41 +248,62 @@ void TfrmSwipe::txtSwipeKeyUp(int key, Qt::KeyboardModifiers mods)
 
 void TfrmSwipe::Dispatch(const std::string& cardNumber, const std::string& retryMessage)
 {
+    // The weight of the card before is still being read: this visit is not
+    // mixed into that one.
+    if (reader_->busy()) {
+        dialogs::logLine("card " + cardNumber + " not taken: the weight of the card before is being read");
+        txtSwipe->clear();
+        return;
+    }
     Ticket& ct = CurrentTicket();
-    ct.customer = LookupCustomer(cardNumber);
+    const std::optional<std::string> customer = FindCardHolder(cardNumber);
+    ct.customer = customer.value_or("");
+    if (!customer) {
+        dialogs::ShowMsgBox("Card Error", "The card cannot be checked.", kSeeOffice, dialogs::kError, dialogs::kOk);
+        txtSwipe->clear();
+        return;
+    }
     if (ct.customer.empty()) {
         dialogs::ShowMsgBox("Card Error", "Invalid Swipe Card!", {}, dialogs::kError, dialogs::kOk);
         txtSwipe->clear();
         return;
     }
-    if (!FindOpenTicket(ct.customer)) {
-        emit customerWithoutTicket();
-        return;
-    }
-    // Every refusal below empties the swipe text, so that the same card
-    // swiped again once the scale reads is a new line and is dispatched.
-    std::string weight;
-    if (!CheckScaleReading(weight)) {
+    switch (LookUpOpenTicket(ct.customer)) {
+    case OpenTicket::kNone: emit customerWithoutTicket(); return;
+    case OpenTicket::kUnreadable:
+        // Taken for none, the truck would be weighed in again and its first
+        // weighing passed over.
+        dialogs::ShowMsgBox("Ticket Error", "The open tickets cannot be read.", kSeeOffice, dialogs::kError,
+                            dialogs::kOk);
         txtSwipe->clear();
         return;
+    case OpenTicket::kFound: break;
     }
-    ct.out_wgt = weight;
-    if (ct.out_wgt.empty()) {
-        dialogs::ShowMsgBox("Weight Error", retryMessage, {}, dialogs::kError, dialogs::kOk);
-        txtSwipe->clear();
-        return;
-    }
-    // A garbled frame is no reading: the outbound screen would show a visit
-    // that cannot be completed.
-    if (!CheckWholeWeight(ct.out_wgt)) {
-        txtSwipe->clear();
-        return;
-    }
+    // The weight is taken once the scale has settled; every refusal empties
+    // the swipe text, so that the same card swiped again is a new line and
+    // is dispatched.
+    retryMessage_ = retryMessage;
+    reader_->start();
+}
+
+void TfrmSwipe::weighedOut(const QString& weight)
+{
+    lblWait->hide();
+    CurrentTicket().out_wgt = weight.toStdString();
     emit customerWithTicket();
+}
+
+void TfrmSwipe::refusedOut(bool empty)
+{
+    lblWait->hide();
+    if (empty)
+        dialogs::ShowMsgBox("Weight Error", retryMessage_, {}, dialogs::kError, dialogs::kOk);
+    txtSwipe->clear();
 }
 
 void TfrmSwipe::CloseKiosk()
 {
+    reader_->cancel();
     CloseKioskData();
     Settings& s = KioskSettings();
     s.inboundLines.clear();
@@ -277,6 +317,10 @@ void TfrmSwipe::CloseKiosk()
 
 void TfrmSwipe::OpenStation()
 {
+    // A weight being read for a visit is given up: the visit would go on
+    // behind the station.
+    reader_->cancel();
+    lblWait->hide();
     if (auto& opener = stationOpener()) {
         // The operator works the station with the normal pointer.
         showPointer();

@@ -14,6 +14,7 @@ class QLineEdit;
 class QTimer;
 
 namespace devices { class SerialPort; }
+namespace kiosk { class WeightReader; }
 
 class TfrmSwipe : public KioskScreen, public devices::CardTarget {
     Q_OBJECT
@@ -31,6 +32,7 @@ public:
     QLabel* Image1;
     QLabel* Image2;
     QLineEdit* txtSwipe;
+    QLabel* lblWait;  // shown while the weight of an outbound visit settles
     devices::SerialPort* comOutWeigh;
     devices::SerialPort* comCard;
     QTimer* Timer1;
@@ -64,7 +66,11 @@ private:
     void txtSwipeChange(const QString& text);
     void txtSwipeKeyUp(int key, Qt::KeyboardModifiers mods);
     void Dispatch(const std::string& cardNumber, const std::string& retryMessage);
+    void weighedOut(const QString& weight);
+    void refusedOut(bool empty);
 
+    kiosk::WeightReader* reader_;
+    std::string retryMessage_;
     int pressedKey_ = 0;
     Qt::KeyboardModifiers pressedMods_;
 };

@@ -49,23 +49,38 @@ long NextTicketNo() { return kioskStore().nextNumber().value_or(-1); }
 
 bool SaveNextTicketNo() { return kioskStore().recordIssued(CurrentTicket().ticket); }
 
-bool FindOpenTicket(const std::string& customer)
+long IssueTicketNo()
 {
-    std::optional<store::TicketRecord> open = kioskStore().findOpenFor(customer);
-    if (!open)
-        return false;
+    store::TicketStore s = kioskStore();
+    const std::optional<long> next = s.nextNumber();
+    if (!next)
+        return -1;
+    const std::optional<long> number = s.freeNumber(*next);
+    return number && s.recordIssued(*number) ? *number : -1;
+}
+
+bool FindOpenTicket(const std::string& customer) { return LookUpOpenTicket(customer) == OpenTicket::kFound; }
+
+OpenTicket LookUpOpenTicket(const std::string& customer)
+{
+    const store::TicketStore::OpenLookup open = kioskStore().lookUpOpenFor(customer);
+    if (!open.readable)
+        return OpenTicket::kUnreadable;
+    if (!open.ticket)
+        return OpenTicket::kNone;
     Ticket& cur = CurrentTicket();
-    cur.truck = open->truck;
-    cur.ticket = open->ticket;
-    cur.in_wgt = std::to_string(open->inWeight);
-    return true;
+    cur.truck = open.ticket->truck;
+    cur.ticket = open.ticket->ticket;
+    cur.in_wgt = std::to_string(open.ticket->inWeight);
+    return OpenTicket::kFound;
 }
 
 bool AddInboundTicket()
 {
     Ticket& cur = CurrentTicket();
     std::optional<long long> inWeight = values::wholeWeight(cur.in_wgt);
-    if (!inWeight || !store::validTicketNo(cur.ticket))
+    if (!inWeight || !store::validTicketNo(cur.ticket) || values::trim(cur.customer).empty() ||
+        values::trim(cur.truck).empty())
         return false;
     store::TicketRecord t;
     t.ticket = cur.ticket;
@@ -73,10 +88,7 @@ bool AddInboundTicket()
     t.customer = cur.customer;
     t.product = cur.product;
     t.inWeight = *inWeight;
-    if (kioskStore().addOpen(t, xb::now(), false).outcome == store::Outcome::kDone)
-        return true;
-    dialogs::ShowMsgBox(kErrorCaption, "The ticket could not be stored.", kSeeOffice, dialogs::kError, dialogs::kOk);
-    return false;
+    return kioskStore().addOpen(t, xb::now(), false).outcome == store::Outcome::kDone;
 }
 
 Completion CompleteTicket()

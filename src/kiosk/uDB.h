@@ -25,9 +25,11 @@
 // record, starts numbering at 1; SaveNextTicketNo creates the file or its
 // first record.
 //
-// An inbound visit calls NextTicketNo, AddInboundTicket and, only when that
-// succeeded, SaveNextTicketNo; an outbound visit FindOpenTicket, then
-// CompleteTicket.
+// An inbound visit calls IssueTicketNo, which keeps the number in the
+// counter before anything is stored under it, then AddInboundTicket; an
+// outbound visit LookUpOpenTicket, then CompleteTicket. (NextTicketNo and
+// SaveNextTicketNo are the two halves of IssueTicketNo without the skip of
+// numbers in use.)
 
 #include "data/TicketStore.h"
 
@@ -51,6 +53,15 @@ long NextTicketNo();
 // counter cannot be written (reported).
 bool SaveNextTicketNo();
 
+// The number of the inbound ticket about to be stored, kept in the counter
+// first: the first number from NextTicketNo on that no open ticket holds
+// (the station numbers from the same counter when the directories are one),
+// stored as issued. -1 when the counter cannot be read or written, or the
+// open tickets cannot be read (reported in the log): no ticket is then
+// stored under a number the counter did not keep. A number is used up even
+// when the ticket then cannot be stored.
+long IssueTicketNo();
+
 // True when the kiosk database directory and the station's data directory
 // (datapath of setup.dbf) are one directory, so control.dbf is the station's
 // counter.
@@ -62,6 +73,14 @@ bool SharesStationCounter();
 // in_wgt (as a whole number: "001234" is stored and given as "1234").
 bool FindOpenTicket(const std::string& customer);
 
+// The same look-up, telling an open-ticket table that cannot be read (a
+// table cut short inside a record, one that is not a table, a move left half
+// done that cannot be settled) from one without the customer's ticket.
+// Reported in the log; the visit must stop, as a new inbound ticket would
+// pass over the truck's first weighing.
+enum class OpenTicket { kNone, kFound, kUnreadable };
+OpenTicket LookUpOpenTicket(const std::string& customer);
+
 // Appends CurrentTicket as an open ticket: ticket, truck, customer, product,
 // in_time and in_date (now), in_wgt, complete false.
 //
@@ -71,8 +90,9 @@ bool FindOpenTicket(const std::string& customer);
 // The caller then treats the touch as it treats an empty weight (the screen
 // stays, the counter is not advanced; check IsWholeWeight first to tell the
 // two apart). A ticket number outside 1..99999 is refused the same way.
-// A table that cannot be written is reported to the driver and gives false;
-// the caller must not call SaveNextTicketNo then.
+// So is a ticket without a customer or a plate (no visit stores one).
+// A table that cannot be written gives false (reported in the log); the
+// caller tells the driver, and must not call SaveNextTicketNo then.
 bool AddInboundTicket();
 
 // True for a weight text the ticket tables can hold as a whole number:

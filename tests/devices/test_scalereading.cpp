@@ -178,6 +178,49 @@ private slots:
         QCOMPARE(full.weight.size(), devices::kMaxScaleFrame);
     }
 
+    // How long the frames have agreed: each frame timed as it comes (ms),
+    // then the steadiness asked at `now`. "-" marks an overload frame, "L"
+    // a frame in pounds, "tick" the freshness check, "?" the answer.
+    void steadiness_data()
+    {
+        QTest::addColumn<QStringList>("frames");  // "at:weight"
+        QTest::addColumn<int>("now");
+        QTest::addColumn<int>("steady");
+        QTest::newRow("one frame") << QStringList {"0:1200"} << 0 << 0;
+        QTest::newRow("agreeing frames") << QStringList {"0:1200", "250:1200", "500:1200", "1000:1200"} << 1000 << 1000;
+        QTest::newRow("leading zeros are another text") << QStringList {"0:1200", "500:001200"} << 500 << 0;
+        QTest::newRow("a change starts again") << QStringList {"0:1200", "500:1220", "900:1220"} << 900 << 400;
+        QTest::newRow("back to an earlier weight starts again")
+            << QStringList {"0:1200", "300:1220", "600:1200", "900:1200"} << 900 << 300;
+        QTest::newRow("an overload ends the run") << QStringList {"0:1200", "500:-", "700:1200"} << 700 << 0;
+        QTest::newRow("after an overload, no run") << QStringList {"0:1200", "500:-"} << 500 << -1;
+        QTest::newRow("pounds start again") << QStringList {"0:1200", "500:L1200", "800:L1200"} << 800 << 300;
+        QTest::newRow("stale: the indicator stopped") << QStringList {"0:1200", "1000:1200"} << 3001 << -1;
+        QTest::newRow("not yet stale") << QStringList {"0:1200", "1000:1200"} << 3000 << 1000;
+        QTest::newRow("the freshness check ends it") << QStringList {"0:1200", "100:tick", "200:tick"} << 200 << -1;
+        QTest::newRow("nothing yet") << QStringList {} << 0 << -1;
+    }
+    void steadiness()
+    {
+        QFETCH(QStringList, frames);
+        QFETCH(int, now);
+        QFETCH(int, steady);
+        ScaleReadingState r;
+        for (const QString& f : frames) {
+            const long long at = f.section(':', 0, 0).toLongLong();
+            const QString w = f.section(':', 1);
+            if (w == "tick")
+                devices::CheckScaleFreshness(r);
+            else if (w == "-")
+                devices::ParseScaleBytes("\x02---K\r", r, at);
+            else if (w.startsWith('L'))
+                devices::ParseScaleBytes("\x02" + w.mid(1).toStdString() + "L\r", r, at);
+            else
+                devices::ParseScaleBytes("\x02" + w.toStdString() + "K\r", r, at);
+        }
+        QCOMPARE(devices::steadyForMs(r, now), (long long)steady);
+    }
+
     void framesThroughTheScalePort()
     {
         testsupport::Pty pty;

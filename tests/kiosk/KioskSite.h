@@ -15,6 +15,7 @@
 #include "devices/ScaleReading.h"
 #include "devices/SerialPort.h"
 #include "dialogs/MessageSeam.h"
+#include "dialogs/fMsgBox.h"
 #include "kiosk/CurrentTicket.h"
 #include "kiosk/KioskFlow.h"
 #include "kiosk/Keyboard.h"
@@ -69,6 +70,9 @@ struct Timers {
     int license = 0;
     int outbound = 0;
     int instructions = 0;
+    // [Scale] steady, in seconds as written ("0": weights taken at once, as
+    // the tests that send one frame need; "-": no key, the default second).
+    const char* steady = "0";
 };
 
 // The printer's time-out is kept short: a test that fails on printing should
@@ -91,9 +95,11 @@ public:
         devices::ResetCardReader();
         kiosk::ClearTicket();
         kiosk::KioskSettings() = kiosk::Settings {};
+        QObject::connect(&streamTimer_, &QTimer::timeout, [this] { scale.send(streamed_); });
     }
     ~Site()
     {
+        dialogs::dismissMsgBoxes("the test ended");
         closeSwipe();
         kiosk::CloseKioskData();
         kiosk::KioskSettings() = kiosk::Settings {};
@@ -143,6 +149,8 @@ public:
         ini += "license=" + QByteArray::number(timers.license) + "\r\n";
         ini += "outbound=" + QByteArray::number(timers.outbound) + "\r\n";
         ini += "instructions=" + QByteArray::number(timers.instructions) + "\r\n";
+        if (QByteArray(timers.steady) != "-")
+            ini += "[Scale]\r\nsteady=" + QByteArray(timers.steady) + "\r\n";
         if (ports) {
             ini += "[Ports]\r\ncom1=" + QByteArray::fromStdString(linkOf("scale")) + "\r\n";
             ini += "com2=" + QByteArray::fromStdString(linkOf("card")) + "\r\n";
@@ -272,6 +280,21 @@ public:
         return false;
     }
 
+    // Keeps the scale sending the weight, ten frames a second, as an
+    // indicator does (an empty weight stops it); waits until the kiosk has
+    // read the first frame.
+    bool stream(const std::string& weight, char unit = 'K')
+    {
+        streamed_ = frame(weight, unit);
+        if (weight.empty()) {
+            streamTimer_.stop();
+            return true;
+        }
+        if (!streamTimer_.isActive())
+            streamTimer_.start(100);
+        return weigh(weight, unit);
+    }
+
     // Sends a card line (text CR LF) on the card port.
     bool swipeCard(const std::string& text) const { return card.send(text + "\r\n"); }
 
@@ -326,6 +349,8 @@ private:
             qWarning("no %s device", role);
     }
     std::unique_ptr<TfrmSwipe> swipe_;
+    QTimer streamTimer_;
+    std::string streamed_;
 };
 
 // A message as caption, lines, kind and buttons, for comparing in one go.

@@ -188,25 +188,23 @@ int drive()
     checkScreen("swipe", swipe);
     grab("1-swipe");
 
-    // An unknown card: the message box over the swipe screen.
-    bool boxSeen = false;
-    QTimer::singleShot(0, [&] {
-        auto* box = qobject_cast<TfrmMsgBox*>(QApplication::activeModalWidget());
-        for (int i = 0; i < 100 && !box; ++i) {
-            QTest::qWait(20);
-            box = qobject_cast<TfrmMsgBox*>(QApplication::activeModalWidget());
-        }
+    // An unknown card: the message box over the swipe screen (it stays
+    // there until it is answered; the kiosk does not wait for it).
+    typeSwipe(swipe, "999");
+    TfrmMsgBox* box = nullptr;
+    for (int i = 0; i < 300 && !box; ++i) {
+        box = qobject_cast<TfrmMsgBox*>(QApplication::activeModalWidget());
         if (!box)
-            return;
-        boxSeen = true;
+            QTest::qWait(10);
+    }
+    if (!box) {
+        fault("message", "the message box did not show");
+    } else {
         settle(box);
         checkScreen("message", box);
         grab("2-message");
         box->cmdOK->click();
-    });
-    typeSwipe(swipe, "999");
-    if (!boxSeen)
-        fault("message", "the message box did not show");
+    }
 
     typeSwipe(swipe, "1001");
     auto* license = static_cast<TfrmLicense*>(waitFor([&] { return kiosk::Flow().license.data(); }));

@@ -14,3 +14,15 @@ set_tests_properties(kiosk/screenshots PROPERTIES TIMEOUT 300 SKIP_RETURN_CODE 7
 
 # The message box's own check on the X server, run the same way.
 include(${CMAKE_CURRENT_LIST_DIR}/../dialogs/msgbox_x11.cmake)
+
+# The real program under Xvfb with the device simulator, touched with real
+# pointer clicks: a box through a time-out and two boxes at once; and a short
+# night of visits with faults mixed in (night_run.sh takes more visits by hand).
+add_test(NAME kiosk/xvfb_faults
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/xvfb_kiosk_faults.sh $<TARGET_FILE:grazulo> $<TARGET_FILE:makedemo>
+                 $<TARGET_FILE:devsim> $<TARGET_FILE:dbftool>)
+set_tests_properties(kiosk/xvfb_faults PROPERTIES TIMEOUT 300 SKIP_RETURN_CODE 77)
+add_test(NAME kiosk/night_run
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/night_run.sh $<TARGET_FILE:grazulo> $<TARGET_FILE:makedemo>
+                 $<TARGET_FILE:devsim> $<TARGET_FILE:dbftool> 16)
+set_tests_properties(kiosk/night_run PROPERTIES TIMEOUT 600 SKIP_RETURN_CODE 77)

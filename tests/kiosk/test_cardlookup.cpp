@@ -142,16 +142,23 @@ void TestCardLookup::cardsThroughTheTag()
 
 void TestCardLookup::tableMissingOrWithoutCards()
 {
+    // A missing table holds nobody; one without the card fields, or no
+    // table at all, cannot be read (the kiosk then says it cannot check the
+    // card rather than that the card is invalid).
     testsupport::EngineErrors errors;
     QCOMPARE(LookupCustomer("1234"), std::string());
+    QCOMPARE(FindCardHolder("1234"), std::optional<std::string>(""));
     QVERIFY(errors.messages.empty());
     QVERIFY(catalogue::CreateTable(catalogue::kProductLayout, (db() + "/customer.dbf").toStdString()));
     QCOMPARE(LookupCustomer("1234"), std::string());
+    QCOMPARE(FindCardHolder("1234"), std::optional<std::string>());
     QFile f(db() + "/customer.dbf");
     QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.write("definitely not a table");
     f.close();
     QCOMPARE(LookupCustomer("1234"), std::string());
+    QCOMPARE(FindCardHolder("1234"), std::optional<std::string>());
+    QCOMPARE(FindCardHolder(" "), std::optional<std::string>(""));  // no card: nobody, nothing read
 }
 
 QTEST_APPLESS_MAIN(TestCardLookup)

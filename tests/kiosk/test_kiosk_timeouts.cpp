@@ -123,7 +123,8 @@ void TestKioskTimeouts::longTimeOutsHoldToADay()
     site.writeStandard();
     site.writeOpenTicket(77, "BLUE RIVER AGGREGATES", "TRK9", 9000);
     QByteArray ini = "[Outbound]\r\nmsg1=Take your ticket.\r\n[Timer]\r\nlicense=" + seconds +
-                     "\r\noutbound=" + seconds + "\r\ninstructions=" + seconds + "\r\n[Ports]\r\ncom1=" +
+                     "\r\noutbound=" + seconds + "\r\ninstructions=" + seconds +
+                     "\r\n[Scale]\r\nsteady=0\r\n[Ports]\r\ncom1=" +
                      QByteArray::fromStdString(site.linkOf("scale")) + "\r\ncom2=" +
                      QByteArray::fromStdString(site.linkOf("card")) + "\r\ncom3=" +
                      QByteArray::fromStdString(site.linkOf("printer")) + "\r\n";

@@ -68,6 +68,8 @@ private slots:
     void portsFromSetupTable();
     void setupTableMissingOrUnreadable();
     void linesAndTimeouts();
+    void steadiness_data();
+    void steadiness();
     void portNamesAndConnection();
 
 private:
@@ -144,6 +146,38 @@ void TestSettings::linesAndTimeouts()
     LoadKioskSettings();
     QCOMPARE(KioskSettings().PrinterType, 3);
     QCOMPARE(KioskSettings().inboundLines.size(), std::size_t(2));
+}
+
+void TestSettings::steadiness_data()
+{
+    QTest::addColumn<QByteArray>("ini");  // "-": no setup.ini
+    QTest::addColumn<int>("ms");
+    QTest::newRow("no setup.ini") << QByteArray("-") << 1000;
+    QTest::newRow("no key") << QByteArray("[Timer]\r\nlicense=5\r\n") << 1000;
+    QTest::newRow("off") << QByteArray("[Scale]\r\nsteady=0\r\n") << 0;
+    QTest::newRow("seconds") << QByteArray("[scale]\r\nSTEADY = 2\r\n") << 2000;
+    QTest::newRow("a fraction") << QByteArray("[Scale]\r\nsteady=0.5\r\n") << 500;
+    QTest::newRow("a decimal comma") << QByteArray("[Scale]\r\nsteady=1,25\r\n") << 1250;
+    QTest::newRow("finer than a millisecond") << QByteArray("[Scale]\r\nsteady=0.0005\r\n") << 0;
+    QTest::newRow("more than a minute") << QByteArray("[Scale]\r\nsteady=3600\r\n") << 60000;
+    QTest::newRow("past every int") << QByteArray("[Scale]\r\nsteady=99999999999999999999\r\n") << 60000;
+    QTest::newRow("negative keeps the default") << QByteArray("[Scale]\r\nsteady=-1\r\n") << 1000;
+    QTest::newRow("text keeps the default") << QByteArray("[Scale]\r\nsteady=soon\r\n") << 1000;
+    QTest::newRow("empty keeps the default") << QByteArray("[Scale]\r\nsteady=\r\n") << 1000;
+    QTest::newRow("seconds with a word") << QByteArray("[Scale]\r\nsteady=2 s\r\n") << 1000;
+}
+
+void TestSettings::steadiness()
+{
+    QFETCH(QByteArray, ini);
+    QFETCH(int, ms);
+    if (ini != "-")
+        writeFile(h() + "/setup.ini", ini);
+    Lines in, out;
+    QCOMPARE(ReadKioskIni(in, out).steadyMs, ms);
+    LoadKioskSettings();
+    QCOMPARE(KioskSettings().steadyMs, ms);
+    QFile::remove(h() + "/setup.ini");
 }
 
 void TestSettings::portNamesAndConnection()

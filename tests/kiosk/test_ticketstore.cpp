@@ -63,6 +63,10 @@ private slots:
     void init();
     void cleanup();
     void numbering();
+    void issuedNumbers_data();
+    void issuedNumbers();
+    void openTicketLookUp_data();
+    void openTicketLookUp();
     void counterSharedWithStation();
     void inboundTicketAsStored();
     void findOpenTicket();
@@ -195,6 +199,118 @@ void TestTicketStore::numbering()
     QCOMPARE(inbound("DELTA", "8000"), -1L);
     QCOMPARE(bytesOf(control()), junk);
     QVERIFY(!FindOpenTicket("DELTA"));
+}
+
+void TestTicketStore::issuedNumbers_data()
+{
+    // The counter as found, the open tickets' numbers, and the number issued
+    // with the counter kept after it (-1: none issued, the counter as it was).
+    QTest::addColumn<int>("counter");  // -1: no control.dbf; -2: not a table
+    QTest::addColumn<QList<int>>("open");  // -1: ticket.dbf is no table
+    QTest::addColumn<bool>("shared");
+    QTest::addColumn<int>("issued");
+    QTest::addColumn<int>("after");
+    QTest::newRow("nothing open") << 41 << QList<int> {} << false << 41 << 42;
+    QTest::newRow("numbers held are skipped") << 41 << QList<int> {41, 42, 44} << false << 43 << 44;
+    QTest::newRow("the last number held wraps to 1") << 99999 << QList<int> {99999} << false << 1 << 2;
+    QTest::newRow("shared with the station") << 41 << QList<int> {42} << true << 43 << 43;
+    QTest::newRow("no counter") << -1 << QList<int> {1} << false << 2 << 3;
+    QTest::newRow("a counter that is no table") << -2 << QList<int> {} << false << -1 << -2;
+    QTest::newRow("open tickets that cannot be read") << 41 << QList<int> {-1} << false << -1 << 41;
+}
+
+void TestTicketStore::issuedNumbers()
+{
+    QFETCH(int, counter);
+    QFETCH(QList<int>, open);
+    QFETCH(bool, shared);
+    QFETCH(int, issued);
+    QFETCH(int, after);
+    if (shared)
+        writeSetup(db());
+    const QByteArray junk = QByteArray("not a table\r\n").repeated(40);
+    if (counter == -2)
+        writeFile(control(), junk);
+    else if (counter >= 0)
+        writeControl(counter);
+    if (open == QList<int> {-1}) {
+        writeFile(tickets(), junk);
+    } else {
+        std::vector<Hand> hand;
+        for (int n : open)
+            hand.push_back({n, "SOMEONE"});
+        writeTickets(tickets(), hand);
+    }
+    testsupport::EngineErrors errors;
+    QCOMPARE(IssueTicketNo(), long(issued));
+    if (after == -2)
+        QCOMPARE(bytesOf(control()), junk);
+    else
+        QCOMPARE(this->counter(), (long long)after);
+}
+
+void TestTicketStore::openTicketLookUp_data()
+{
+    // ticket.dbf as found: ACME's open ticket first, BLUE's last; then cut,
+    // or replaced. What the look-up of `who` gives, and the file afterwards.
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<QString>("who");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<bool>("unchanged");
+    const int none = int(OpenTicket::kNone), found = int(OpenTicket::kFound),
+              unreadable = int(OpenTicket::kUnreadable);
+    QTest::newRow("whole") << "whole" << "BLUE" << found << true;
+    QTest::newRow("whole, nobody's") << "whole" << "CASCADE" << none << true;
+    QTest::newRow("missing: made") << "missing" << "BLUE" << none << false;
+    QTest::newRow("cut inside the last record") << "cut" << "BLUE" << unreadable << true;
+    QTest::newRow("cut, the first ticket whole") << "cut" << "ACME" << unreadable << true;
+    QTest::newRow("a whole counted record gone") << "cut record" << "ACME" << unreadable << true;
+    QTest::newRow("an unfinished append after it") << "unfinished append" << "BLUE" << found << true;
+    QTest::newRow("no table") << "junk" << "ACME" << unreadable << true;
+    QTest::newRow("a move record that cannot be read") << "pending" << "ACME" << unreadable << true;
+}
+
+void TestTicketStore::openTicketLookUp()
+{
+    QFETCH(QString, state);
+    QFETCH(QString, who);
+    QFETCH(int, result);
+    QFETCH(bool, unchanged);
+    writeTickets(tickets(), {{7, "ACME", "T1", 9000}, {8, "BLUE", "T2", 12000}});
+    {
+        QFile f(tickets());
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        const QByteArray head = f.read(12);
+        const int length = quint8(head[10]) | (quint8(head[11]) << 8);
+        if (state == "cut")
+            QVERIFY(f.resize(f.size() - 1 - length / 2));  // the end mark and half the last record
+        else if (state == "cut record")
+            QVERIFY(f.resize(f.size() - 1 - length));  // the header still counts it
+        else if (state == "unfinished append") {
+            QVERIFY(f.resize(f.size() - 1));
+            f.seek(f.size());
+            f.write(QByteArray(length / 2, ' '));  // bytes of a record never counted
+        }
+    }
+    if (state == "missing")
+        QVERIFY(QFile::remove(tickets()));
+    if (state == "junk")
+        writeFile(tickets(), QByteArray("not a table\r\n").repeated(40));
+    if (state == "pending")
+        QVERIFY(QDir(db()).mkdir("tickets.pending"));
+    const QByteArray before = bytesOf(tickets());
+    testsupport::EngineErrors errors;
+    ClearTicket();
+    QCOMPARE(int(LookUpOpenTicket(who.toStdString())), result);
+    QCOMPARE(bytesOf(tickets()) == before, unchanged);
+    if (result == int(OpenTicket::kFound))
+        QCOMPARE(CurrentTicket().truck, std::string(who == "BLUE" ? "T2" : "T1"));
+    else
+        QCOMPARE(CurrentTicket().ticket, -1L);
+    if (result == int(OpenTicket::kUnreadable))
+        QVERIFY(!errors.messages.empty());  // in the log
+    if (state.startsWith("cut"))
+        QVERIFY(errors.contains("cut short"));
 }
 
 void TestTicketStore::counterSharedWithStation()

@@ -90,7 +90,7 @@ private slots:
         QVERIFY(ini.open(QIODevice::ReadOnly));
         const QString text = QString::fromUtf8(ini.readAll());
         for (const char* key : {"[Inbound]", "[Outbound]", "msg1=", "msg2=", "[Timer]", "license=", "outbound=",
-                                "instructions=", "[Ports]", "com1=", "com2=", "com3=", "lpt1="})
+                                "instructions=", "[Scale]", "steady=", "[Ports]", "com1=", "com2=", "com3=", "lpt1="})
             QVERIFY2(text.contains(key), key);
         // Kept on request: the setup table stays as it is.
         const auto again = testsupport::run(testsupport::binDir() + "/grazulo-admin",
