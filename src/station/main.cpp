@@ -466,6 +466,8 @@ bool TfrmMain::askForMissingTables()
 
 void TfrmMain::FormShow()
 {
+    if (Windows().settleMove)
+        Windows().settleMove();
     if (!xb::fileExists(catalogue::setupTablePath())) {
         requestTerminate();
         return;

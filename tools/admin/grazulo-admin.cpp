@@ -9,11 +9,14 @@
 #include "AdminCommands.h"
 
 #include "data/Catalogue.h"
+#include "setup/MoveData.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <unistd.h>
 
 namespace admin {
 
@@ -24,6 +27,20 @@ int fail(const std::string& text, int status)
 {
     std::cerr << "grazulo-admin: " << text << "\n";
     return status;
+}
+
+std::string absoluteArgument(const std::string& dir)
+{
+    char cwd[PATH_MAX];
+    return catalogue::absoluteDirectory(dir, ::getcwd(cwd, sizeof cwd) ? cwd : "/");
+}
+
+std::string lines(std::string text)
+{
+    for (char& c : text)
+        if (c == '\r')
+            c = '\n';
+    return text;
 }
 
 }  // namespace admin
@@ -73,9 +90,18 @@ int main(int argc, char** argv)
     }
     if (args.empty())
         return usage(std::cerr);
-    for (const admin::Command& c : kCommands)
-        if (args[0] == c.name)
-            return c.run(admin::Args(args.begin() + 1, args.end()));
+    for (const admin::Command& c : kCommands) {
+        if (args[0] != c.name)
+            continue;
+        // A move of the data directory cut short is settled before any
+        // table is used.
+        if (args[0] != "new-site" && args[0] != "version") {
+            const setup::Settled s = setup::settleInterruptedMove();
+            if (s.found)
+                std::cerr << "grazulo-admin: " << admin::lines(s.message) << "\n";
+        }
+        return c.run(admin::Args(args.begin() + 1, args.end()));
+    }
     admin::fail("unknown command " + args[0], 2);
     return usage(std::cerr);
 }
