@@ -410,7 +410,9 @@ private slots:
         writeSetup(dir_->path(), (from + "/").toStdString());
         const auto r = setup::moveData(to.toStdString(), nullptr);
         QVERIFY2(r.ok, r.message.c_str());
-        QCOMPARE(testsupport::tableRows(to + "/Control.dbf")[0]["company"], std::to_string(after));
+        const auto counter = testsupport::tableRows(to + "/Control.dbf");
+        QCOMPARE(counter.size(), std::size_t(1));
+        QCOMPARE(counter[0].at("company"), std::to_string(after));
         QCOMPARE(testsupport::tableRows(from + "/Control.dbf")[0]["company"], std::string("41"));
         QVERIFY(std::any_of(r.notes.begin(), r.notes.end(),
                             [](const std::string& n) { return n.find("ticket counter") != std::string::npos; }));
