@@ -44,7 +44,7 @@ int main(int argc, char** argv)
     std::filesystem::create_directories(data);
 
     for (int day = 1; day <= 31; ++day) {
-        const std::string path = monthend::dayTablePath(data, 2026, 1, day);
+        const std::string path = catalogue::dayTablePath(data, xb::Date {2026, 1, day});
         xb::Connection c;
         xb::Table* t = c.create(path, catalogue::layoutFields(catalogue::kTicketLayout));
         if (!t)

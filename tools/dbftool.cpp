@@ -35,7 +35,7 @@ int usage(std::ostream& out = std::cerr)
                  "  dbftool create FILE LAYOUT          (layout 1, 2, 3, 4, 7 or 9)\n"
                  "  dbftool append FILE FIELD=VALUE...\n"
                  "  dbftool pack FILE\n"
-                 "  dbftool reindex FILE\n"
+                 "  dbftool reindex FILE                (makes a missing index with its table's tags)\n"
                  "  dbftool seek FILE TAG KEY\n"
                  "  dbftool keys FILE TAG\n"
                  "  dbftool set FILE RECORD FIELD=VALUE...\n"
@@ -188,6 +188,14 @@ int cmdPack(const std::string& path)
 
 int cmdReindex(const std::string& path)
 {
+    // A table copied without its index gets one, with the tags of its name.
+    std::string said;
+    switch (catalogue::ensureProductionIndex(path, &said)) {
+    case catalogue::IndexMade::kPresent: break;
+    case catalogue::IndexMade::kMade:
+    case catalogue::IndexMade::kNoTags: std::cout << said << "\n"; return 0;
+    default: std::cerr << "dbftool: " << said << "\n"; return 2;
+    }
     xb::Connection conn;
     xb::Table* t = openTable(conn, path);
     if (!t)

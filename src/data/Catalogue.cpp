@@ -5,9 +5,14 @@
 #include "data/TicketValues.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace catalogue {
@@ -145,19 +150,91 @@ std::string kioskDatabaseDir() { return programDir() + "database/"; }
 
 std::string setupTablePath() { return programDir() + "setup.dbf"; }
 
-std::string dataDir()
+namespace {
+
+// A field's value as the setup table's readers take it: trimmed text, a
+// whole number in a numeric field as its digits.
+std::string settingText(xb::Table* t, const char* name)
 {
-    std::string path = setupTablePath();
+    xb::Field* f = t->field(name);
+    if (!f || f->isBlank())
+        return {};
+    if (f->type() == 'N' || f->type() == 'F') {
+        const double d = f->number();
+        if (d >= -1e15 && d <= 1e15 && d == double((long long)d))
+            return std::to_string((long long)d);
+    }
+    return values::trimmed(f->text());
+}
+
+}  // namespace
+
+SetupTable readSetupTable()
+{
+    SetupTable s;
+    const std::string path = setupTablePath();
     if (!xb::fileExists(path))
-        return {};
+        return s;
+    s.found = true;
     xb::Connection conn;
+    conn.setReadOnly(true);
     xb::Table* t = conn.open(path);
-    if (!t)
+    if (!t || t->top() != xb::kSuccess)
+        return s;
+    s.hasRecord = true;
+    s.scalport = settingText(t, "scalport");
+    s.prtport = settingText(t, "prtport");
+    s.modemport = settingText(t, "modemport");
+    s.printer = settingText(t, "printer");
+    s.datapath = settingText(t, "datapath");
+    return s;
+}
+
+std::string dataDirFrom(std::string_view datapath)
+{
+    std::string d = values::trimmed(datapath);
+    if (d.empty())
         return {};
-    xb::Field* f = t->field("datapath");
-    if (!f || t->top() != xb::kSuccess)
+    std::replace(d.begin(), d.end(), '\\', '/');
+    // A drive letter ("C:/SITE/DATA") names no directory here, relative or
+    // not: it is left as it is, for the station to report it missing.
+    const bool drive = d.size() >= 2 && d[1] == ':' && std::isalpha(static_cast<unsigned char>(d[0]));
+    if (d.front() != '/' && !drive)
+        d = programDir() + d;
+    return AddBackslash(d);
+}
+
+std::string dataDir() { return dataDirFrom(readSetupTable().datapath); }
+
+std::string absoluteDirectory(std::string_view typed, std::string_view base)
+{
+    std::string t(typed);
+    if (values::trim(t).empty())
         return {};
-    return AddBackslash(f->text());
+    if (t.front() == '/' || t.front() == '\\')
+        return t;
+    std::replace(t.begin(), t.end(), '\\', '/');
+    t = AddBackslash(base) + t;
+    // "." and ".." worked out by the text, as the shell does for a typed path.
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (start <= t.size()) {
+        std::size_t slash = t.find('/', start);
+        if (slash == std::string::npos)
+            slash = t.size();
+        const std::string part = t.substr(start, slash - start);
+        if (part == "..") {
+            if (!parts.empty())
+                parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        start = slash + 1;
+    }
+    std::string out = "/";
+    for (const std::string& p : parts)
+        out += p + "/";
+    return out;
 }
 
 std::string dayTableName(const xb::Date& d)
@@ -182,6 +259,205 @@ xb::Date today()
 {
     xb::LocalTime t = xb::now();
     return xb::Date {t.year, t.month, t.day};
+}
+
+std::string dayTablePath(std::string_view dir, const xb::Date& day)
+{
+    return xb::resolvePath(AddBackslash(dir) + dayTableName(day));
+}
+
+std::string monthFolderPath(std::string_view dataDir, int year, int month)
+{
+    return xb::resolvePath(AddBackslash(dataDir) + monthDirName(year, month) + "/");
+}
+
+std::string archivedDayTablePath(std::string_view dataDir, const xb::Date& day)
+{
+    return xb::resolvePath(AddBackslash(dataDir) + monthDirName(day.year, day.month) + "/" + dayTableName(day));
+}
+
+std::string monthEndTablePath(std::string_view dataDir, int year, int month)
+{
+    return xb::resolvePath(AddBackslash(dataDir) + monthEndTableName(year, month));
+}
+
+std::string closingFolderPath(std::string_view dataDir, int year, int month)
+{
+    return xb::resolvePath(AddBackslash(dataDir) + "MonthEnd/ME_" + monthDirName(year, month) + ".closing/");
+}
+
+std::vector<std::string> dayTables(std::string_view dataDir, const xb::Date& day)
+{
+    return DayTableFinder(dataDir).tables(day);
+}
+
+DayTableFinder::DayTableFinder(std::string_view dataDir)
+    : dataDir_(dataDir.empty() ? std::string() : xb::resolvePath(AddBackslash(dataDir)))
+{
+}
+
+std::string DayTableFinder::find(const std::string& dir, const std::string& name)
+{
+    auto listing = listings_.find(dir);
+    if (listing == listings_.end()) {
+        std::map<std::string, std::vector<std::string>> names;
+        if (DIR* d = ::opendir(dir.c_str())) {
+            while (dirent* e = ::readdir(d))
+                names[values::upper(e->d_name)].push_back(e->d_name);
+            ::closedir(d);
+        }
+        for (auto& [key, found] : names)
+            std::sort(found.begin(), found.end());
+        listing = listings_.emplace(dir, std::move(names)).first;
+    }
+    const auto it = listing->second.find(values::upper(name));
+    if (it == listing->second.end())
+        return {};
+    const auto exact = std::find(it->second.begin(), it->second.end(), name);
+    return dir + (exact != it->second.end() ? *exact : it->second.front());
+}
+
+std::vector<std::string> DayTableFinder::tables(const xb::Date& day)
+{
+    std::vector<std::string> out;
+    if (dataDir_.empty())
+        return out;
+    const std::string name = dayTableName(day);
+    std::vector<std::string> candidates;
+    if (const std::string folder = find(dataDir_, monthDirName(day.year, day.month)); !folder.empty())
+        candidates.push_back(find(folder + "/", name));
+    if (const std::string me = find(dataDir_, "MonthEnd"); !me.empty())
+        if (const std::string closing = find(me + "/", "ME_" + monthDirName(day.year, day.month) + ".closing");
+            !closing.empty())
+            candidates.push_back(find(closing + "/", name));
+    candidates.push_back(find(dataDir_, name));
+    for (const std::string& p : candidates)
+        if (!p.empty() && xb::fileExists(p))
+            out.push_back(p);
+    return out;
+}
+
+// ---------------------------------------------------------------- indexes
+
+std::vector<xb::TagSpec> tagsForTable(std::string_view path, const std::vector<std::string>& fields)
+{
+    const std::string base = values::upper(xb::baseName(xb::replaceExtension(path, "")));
+    std::vector<const char*> keys;
+    if (base == "CUSTOMER")
+        keys = {"n_ame", "fax_no"};
+    else if (base == "PRODUCT" || base == "COMPANY" || base == "PAYMENT")
+        keys = {"n_ame"};
+    std::vector<xb::TagSpec> tags;
+    for (const char* k : keys) {
+        const bool has = std::any_of(fields.begin(), fields.end(),
+                                     [&](const std::string& f) { return values::sameText(f, k); });
+        if (!has)
+            continue;
+        xb::TagSpec t;
+        t.name = values::upper(k);
+        t.keyExpr = k;
+        tags.push_back(t);
+    }
+    return tags;
+}
+
+namespace {
+
+// Sets the table's "has a production index" flag (byte 28 of its header),
+// which the other xBase programs of a site go by.
+bool flagProductionIndex(const std::string& path, std::string& why)
+{
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    unsigned char flags = 0;
+    bool ok = fd >= 0 && ::pread(fd, &flags, 1, 28) == 1;
+    if (ok && !(flags & 0x01)) {
+        flags |= 0x01;
+        ok = ::pwrite(fd, &flags, 1, 28) == 1 && ::fsync(fd) == 0;
+    }
+    if (!ok)
+        why = std::strerror(errno);
+    if (fd >= 0)
+        ::close(fd);
+    return ok;
+}
+
+}  // namespace
+
+IndexMade ensureProductionIndex(std::string_view pathIn, std::string* message)
+{
+    const std::string path = xb::resolvePath(pathIn);
+    const std::string name = xb::baseName(path);
+    // The index takes the letter case of the table's extension.
+    const bool upperExt = path.size() > 4 && path.compare(path.size() - 4, 4, ".DBF") == 0;
+    const std::string index = xb::resolvePath(xb::replaceExtension(path, upperExt ? ".CDX" : ".cdx"));
+    if (xb::fileExists(index))
+        return IndexMade::kPresent;
+    auto say = [&](const std::string& text) {
+        if (message)
+            *message = text;
+    };
+
+    std::vector<xb::TagSpec> tags;
+    std::string fault;
+    std::string tmp = index + ".new-XXXXXX";
+    {
+        xb::Connection conn;
+        conn.setReadOnly(true);
+        xb::Table* t = conn.open(path);
+        if (!t) {
+            say(name + " cannot be opened, so its index cannot be made");
+            return IndexMade::kFailed;
+        }
+        std::vector<std::string> fields;
+        for (int i = 1; i <= t->fieldCount(); ++i)
+            fields.push_back(t->fieldAt(i)->name());
+        tags = tagsForTable(path, fields);
+        if (tags.empty()) {
+            say(name + " has no index, and a table of its name needs none: nothing was made.");
+            return IndexMade::kNoTags;
+        }
+        std::vector<char> tmpl(tmp.begin(), tmp.end());
+        tmpl.push_back('\0');
+        const int fd = ::mkstemp(tmpl.data());
+        if (fd < 0) {
+            say(xb::baseName(index) + " cannot be written (" + std::strerror(errno) + ")");
+            return IndexMade::kFailed;
+        }
+        ::close(fd);
+        tmp = tmpl.data();
+        const bool built = xb::CdxIndex::build(tmp, tags, t->fieldList(), t->recCount(),
+                                               [&](uint32_t n) -> xb::RecordPtr {
+                                                   return t->go(n) == xb::kSuccess ? t->recordBuffer() : nullptr;
+                                               },
+                                               fault);
+        if (!built) {
+            ::unlink(tmp.c_str());
+            xb::reportError(index, "the index could not be made (" + fault + ")");
+            say(xb::baseName(index) + " could not be made (" + fault + ")");
+            return IndexMade::kFailed;
+        }
+    }
+    if (!xb::renameDurably(tmp, index, &fault) || !flagProductionIndex(path, fault)) {
+        ::unlink(tmp.c_str());
+        say(xb::baseName(index) + " could not be put in place (" + fault + ")");
+        return IndexMade::kFailed;
+    }
+    // Records another program appended while the index was built are taken
+    // in: the index is built again, now in place.
+    {
+        xb::Connection conn;
+        xb::Table* t = conn.open(path);
+        if (!t || !t->reindex() || t->close() != xb::kSuccess) {
+            say(xb::baseName(index) + " was made but could not be brought up to date");
+            return IndexMade::kFailed;
+        }
+    }
+    std::string names;
+    for (const auto& t : tags)
+        names += (names.empty() ? "" : ", ") + t.name;
+    say(name + " had no index: " + xb::baseName(index) + " was made with the tag" + (tags.size() > 1 ? "s " : " ") +
+        names + ".");
+    return IndexMade::kMade;
 }
 
 int timeToStored(int hour, int minute) { return values::storedTime(hour, minute); }

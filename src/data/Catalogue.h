@@ -5,6 +5,7 @@
 #include "data/Clock.h"
 #include "data/CodeBase.h"
 
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,10 +51,30 @@ std::string AddBackslash(std::string_view text);
 std::string programDir();
 // Program directory + "database/": the kiosk's own tables.
 std::string kioskDatabaseDir();
-// datapath of the first record of setup.dbf in the program directory, with
-// AddBackslash; empty when the table or the field is missing or blank.
-std::string dataDir();
 std::string setupTablePath();  // program directory + setup.dbf
+
+// The first record of setup.dbf, read in one place for the kiosk, the
+// station and the tools. Each field as trimmed text, a whole number in a
+// numeric field as its digits ("3"); a field the table lacks is empty.
+struct SetupTable {
+    bool found = false;      // setup.dbf is in the program directory
+    bool hasRecord = false;  // and could be read, with a first record
+    std::string scalport, prtport, modemport, printer, datapath;
+};
+SetupTable readSetupTable();
+
+// A stored datapath as the directory it names: '\' read as '/', a relative
+// path taken from the program directory (whatever the process's working
+// directory), with its separator; empty for a blank datapath.
+std::string dataDirFrom(std::string_view datapath);
+// The data directory: dataDirFrom(datapath of setup.dbf); empty when the
+// table, its record or the field is missing or blank.
+std::string dataDir();
+// A directory as typed or given, to be stored: an absolute one as it is, a
+// relative one taken from `base` (an absolute directory), '\' read as '/'
+// and its "." and ".." worked out, with its separator. Empty for a blank
+// text.
+std::string absoluteDirectory(std::string_view typed, std::string_view base);
 
 // File names of dated tables. Month names are English whatever the
 // system's language, as every site's existing files are named.
@@ -62,6 +83,57 @@ std::string monthDirName(int year, int month);       // "26Dec"
 std::string monthEndTableName(int year, int month);  // "MonthEnd/ME_26Dec.dbf"
 std::string purgeTableName(const xb::Date& day);     // "HS_data/HS_Dec0826.dbf"
 xb::Date today();                                    // from the program's clock
+
+// Where a day's tickets are, each path found whatever the letter case of
+// its parts (a name that does not exist comes back as the program spells
+// it). The day's table of a directory: "Dec0826.dbf".
+std::string dayTablePath(std::string_view dir, const xb::Date& day);
+// The month's folder of the data directory, "26Dec/", with its separator.
+std::string monthFolderPath(std::string_view dataDir, int year, int month);
+// A day's table once its month end moved it: "26Dec/Dec0826.dbf".
+std::string archivedDayTablePath(std::string_view dataDir, const xb::Date& day);
+// The month's archive table, "MonthEnd/ME_26Dec.dbf".
+std::string monthEndTablePath(std::string_view dataDir, int year, int month);
+// Where the month end keeps the day tables it is closing, out of the way of
+// the day's new tickets: "MonthEnd/ME_26Dec.closing/", with its separator.
+std::string closingFolderPath(std::string_view dataDir, int year, int month);
+// Every table that holds tickets of the day, in the order they are read:
+// the copy in the month's folder, the copy a month end is closing, the data
+// directory's table. Only those that exist.
+std::vector<std::string> dayTables(std::string_view dataDir, const xb::Date& day);
+
+// dayTables() for many days, each directory read once: what a report over a
+// range of days uses.
+class DayTableFinder {
+public:
+    explicit DayTableFinder(std::string_view dataDir);
+    std::vector<std::string> tables(const xb::Date& day);
+
+private:
+    // `name` in `dir` whatever its case, as resolvePath() finds it; empty
+    // when there is none.
+    std::string find(const std::string& dir, const std::string& name);
+    std::string dataDir_;
+    std::map<std::string, std::map<std::string, std::vector<std::string>>> listings_;
+};
+
+// ---- production indexes ----
+
+// The tags a table of this name carries in its production index: n_ame for
+// the customer, product, company and payment tables; the customer table
+// also fax_no, the card look-up's. Only tags whose field `fields` holds.
+std::vector<xb::TagSpec> tagsForTable(std::string_view path, const std::vector<std::string>& fields);
+
+enum class IndexMade {
+    kPresent,  // the table has its production index
+    kMade,     // it had none: one was made with its tags
+    kNoTags,   // it has none, and its name calls for none
+    kFailed,   // it has none and none could be made (reported)
+};
+// Makes the production index of a table copied without it, with the tags
+// its name calls for, built from the table beside its place and renamed
+// into it. `message` says what was made, in the administrator's words.
+IndexMade ensureProductionIndex(std::string_view path, std::string* message = nullptr);
 
 // A time of day stored as the number hhmm (930 is 09:30) and back.
 int timeToStored(int hour, int minute);

@@ -1,6 +1,7 @@
 #include "data/Paths.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -331,6 +332,69 @@ bool renameDurably(std::string_view fromIn, std::string_view toIn, std::string* 
     }
     syncDirectoryOf(to);
     return true;
+}
+
+bool renameIfFree(std::string_view fromIn, std::string_view toIn, std::string* error)
+{
+    const std::string from(fromIn);
+    const std::string to(toIn);
+    int r = ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE);
+    if (r != 0 && (errno == EINVAL || errno == ENOSYS)) {
+        // A file system without it: a second name made only where none
+        // is, then the first one taken away.
+        r = ::link(from.c_str(), to.c_str());
+        if (r == 0)
+            ::unlink(from.c_str());
+    }
+    if (r != 0) {
+        if (error)
+            *error = to + ": cannot be put in place (" + std::strerror(errno) + ")";
+        return false;
+    }
+    syncDirectoryOf(to);
+    syncDirectoryOf(from);
+    return true;
+}
+
+std::optional<FileStamp> fileStamp(std::string_view path)
+{
+    struct stat st;
+    if (::stat(resolvePath(path).c_str(), &st) != 0)
+        return std::nullopt;
+    return FileStamp {(long long)st.st_size, (long long)st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec,
+                      (unsigned long long)st.st_ino};
+}
+
+bool sameContents(std::string_view aIn, std::string_view bIn)
+{
+    const std::string a = resolvePath(aIn), b = resolvePath(bIn);
+    const int fa = ::open(a.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fb = fa < 0 ? -1 : ::open(b.c_str(), O_RDONLY | O_CLOEXEC);
+    bool same = fa >= 0 && fb >= 0;
+    struct stat sa, sb;
+    if (same)
+        same = ::fstat(fa, &sa) == 0 && ::fstat(fb, &sb) == 0 && sa.st_size == sb.st_size;
+    std::vector<char> ba(1 << 16), bb(1 << 16);
+    while (same) {
+        const ssize_t na = ::read(fa, ba.data(), ba.size());
+        if (na <= 0) {
+            same = na == 0 && ::read(fb, bb.data(), 1) == 0;
+            break;
+        }
+        ssize_t got = 0;
+        while (got < na) {
+            const ssize_t nb = ::read(fb, bb.data() + got, std::size_t(na - got));
+            if (nb <= 0)
+                break;
+            got += nb;
+        }
+        same = got == na && std::memcmp(ba.data(), bb.data(), std::size_t(na)) == 0;
+    }
+    if (fa >= 0)
+        ::close(fa);
+    if (fb >= 0)
+        ::close(fb);
+    return same;
 }
 
 bool removeFile(std::string_view path)

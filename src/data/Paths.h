@@ -10,8 +10,7 @@
 
 #include "data/FileLayer.h"
 
-#include "data/FileLayer.h"
-
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -54,6 +53,24 @@ bool syncFile(std::string_view path, std::string* error = nullptr);
 // Renames a file into place and flushes the directory; false (and `error`)
 // on failure.
 bool renameDurably(std::string_view from, std::string_view to, std::string* error = nullptr);
+
+// Renames a file into a name that must be free: fails (EEXIST) rather than
+// replace a file another process made there meanwhile. The directory is
+// flushed; false (and `error`) on failure.
+bool renameIfFree(std::string_view from, std::string_view to, std::string* error = nullptr);
+
+// What a file was at a moment: a later write, or another file put in its
+// place, gives another stamp.
+struct FileStamp {
+    long long size = 0;
+    long long modified = 0;  // nanoseconds
+    unsigned long long inode = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+std::optional<FileStamp> fileStamp(std::string_view path);
+
+// Whether two files hold the same bytes; false when either cannot be read.
+bool sameContents(std::string_view a, std::string_view b);
 
 // Deletes a file found whatever its case; true when it is gone afterwards.
 bool removeFile(std::string_view path);

@@ -6,6 +6,7 @@
 // `end`. A record without its `end` was cut short while it was written,
 // before the operation it describes began.
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -32,6 +33,22 @@ public:
 
 private:
     std::vector<std::pair<std::string, std::string>> entries_;
+};
+
+// The steps of an operation by name, passed to a function a test installs
+// to let other writers in between; nothing by default.
+class StepHook {
+public:
+    using Function = std::function<void(const std::string& step)>;
+    void set(Function f) { f_ = std::move(f); }
+    void operator()(const char* step) const
+    {
+        if (f_)
+            f_(step);
+    }
+
+private:
+    Function f_;
 };
 
 // The whole of a small file; nothing when it cannot be read.

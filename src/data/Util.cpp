@@ -3,6 +3,7 @@
 #include "data/Paths.h"
 
 #include <sys/stat.h>
+#include <unordered_map>
 
 namespace util {
 
@@ -253,6 +254,69 @@ bool cbAppendFrom(std::string_view sourcePath, std::string_view targetPath)
         return false;
     }
     return true;
+}
+
+std::optional<long> cbAppendMissing(const std::vector<std::string>& sources, std::string_view targetPath)
+{
+    Connection conn;
+    Table* dst = conn.open(targetPath);
+    if (!dst)
+        return std::nullopt;
+    if (dst->readOnly()) {
+        xb::reportError(dst->path(), "the table is read-only: nothing was appended");
+        return std::nullopt;
+    }
+    // What the target holds: its live records' bytes, deletion mark aside.
+    const std::size_t width = std::size_t(dst->recordLength() - 1);
+    std::unordered_map<std::string, long> held;
+    int r = dst->top();
+    for (; r == xb::kSuccess; r = dst->skip(1))
+        ++held[std::string(dst->recordBuffer() + 1, width)];
+    if (r != xb::kEof)
+        return std::nullopt;
+
+    const uint32_t before = dst->recCount();
+    long appended = 0;
+    auto takeBack = [&] {
+        dst->discardRecordsAfter(before);
+        return std::nullopt;
+    };
+    for (const std::string& sourcePath : sources) {
+        Table* src = conn.open(sourcePath);
+        if (!src)
+            return takeBack();
+        std::vector<std::pair<xb::Field*, xb::Field*>> pairs;
+        for (int i = 1; i <= dst->fieldCount(); ++i) {
+            xb::Field* tf = dst->fieldAt(i);
+            if (xb::Field* sf = src->field(tf->name()))
+                pairs.emplace_back(tf, sf);
+        }
+        for (r = src->top(); r == xb::kSuccess; r = src->skip(1)) {
+            if (dst->appendStart() != xb::kSuccess)
+                return takeBack();
+            dst->blank();
+            if (!copyInto(pairs)) {
+                xb::reportError(dst->path(), "record " + std::to_string(src->recNo()) + " of " + src->path() +
+                                                 " does not fit the table: nothing was appended");
+                return takeBack();
+            }
+            auto it = held.find(std::string(dst->recordBuffer() + 1, width));
+            if (it != held.end() && it->second > 0) {
+                --it->second;  // held already; the next appendStart drops this one
+                continue;
+            }
+            if (dst->append() != xb::kSuccess)
+                return takeBack();
+            ++appended;
+        }
+        if (r != xb::kEof)
+            return takeBack();
+        src->close();
+    }
+    dst->top();  // gives up a record begun and not appended
+    if (dst->flush() != xb::kSuccess)
+        return takeBack();
+    return appended;
 }
 
 std::string date4format(std::string_view stored, std::string_view picture)

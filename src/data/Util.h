@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace util {
 
@@ -58,6 +59,15 @@ bool fileCopy(std::string_view source, std::string_view target);
 // table, the record and the field), or a write fails, and then the target
 // is as it was.
 bool cbAppendFrom(std::string_view source, std::string_view target);
+
+// Appends to the table `target` the live records of the `sources` it does
+// not hold already: each record is compared as the target would store it,
+// and each live record the target holds stands for one alike record of the
+// sources. What a run cut short left is then completed by running it again,
+// with no record twice. Fields are matched as cbAppendFrom matches them.
+// Gives the number of records appended; nothing (reported) when a table
+// cannot be read or written, and then the target is as it was.
+std::optional<long> cbAppendMissing(const std::vector<std::string>& sources, std::string_view target);
 
 // The engine's date picture, "MM/DD/CCYY" for mm/dd/yyyy.
 std::string date4format(std::string_view stored, std::string_view picture = "MM/DD/CCYY");

@@ -92,6 +92,7 @@ int main(int argc, char** argv)
     // The site's log (the journal under the kiosk's service) says when and
     // where the program ran.
     dialogs::logLine("kiosk started; program directory " + catalogue::programDir());
+    setup::settleAtStartUp();
     auto* swipe = new TfrmSwipe;
     swipe->FormCreate();
     // A signal answered while the start-up message showed has ended the

@@ -48,20 +48,10 @@ KioskConnection::~KioskConnection()
 
 namespace {
 
-// A port number or printer type as the setup table holds it: the trimmed
-// text as a whole number, 0 when blank, not a number or negative.
-int settingNumber(xb::Table* t, const char* name)
+// A port number or printer type as the setup table holds it: a whole
+// number, 0 when blank, not a number or negative.
+int settingNumber(const std::string& v)
 {
-    xb::Field* f = t->field(name);
-    if (!f || f->isBlank())
-        return 0;
-    std::string_view v = f->trimmedView();
-    if (f->type() == 'N' || f->type() == 'F') {
-        double d = f->number();
-        if (d < 0 || d > 1e6 || d != double((long long)d))
-            return 0;
-        return int(d);
-    }
     long n = 0;
     for (char c : v) {
         if (c < '0' || c > '9')
@@ -78,16 +68,12 @@ int settingNumber(xb::Table* t, const char* name)
 Ports ReadPorts()
 {
     Ports p;
-    std::string path = catalogue::setupTablePath();
-    if (!xb::fileExists(path))
+    const catalogue::SetupTable s = catalogue::readSetupTable();
+    if (!s.hasRecord)
         return p;
-    KioskConnection conn;
-    ScopedTable t(util::mOpen(conn.get(), path));
-    if (!t || t->top() != xb::kSuccess)
-        return p;
-    p.scalePort = settingNumber(t.get(), "scalport");
-    p.printerPort = settingNumber(t.get(), "prtport");
-    p.printerType = settingNumber(t.get(), "printer");
+    p.scalePort = settingNumber(s.scalport);
+    p.printerPort = settingNumber(s.prtport);
+    p.printerType = settingNumber(s.printer);
     return p;
 }
 

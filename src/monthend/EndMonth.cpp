@@ -6,12 +6,14 @@
 #include "dialogs/WindowFocus.h"
 #include "station/main.h"
 
+#include <QEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QStackedWidget>
 #include <QTableWidget>
@@ -19,6 +21,8 @@
 #include <QVBoxLayout>
 
 namespace {
+
+constexpr int kFixedColumns = 3;
 
 const char* const kHeadings[monthend::kColumns] = {
     "TICKET",  "CUSTOMER", "CARRIER",  "COMPANY",  "TRUCK",   "PRODUCT",  "P.O. NO.", "PAYMENT",
@@ -121,6 +125,40 @@ TfrmEndMonth::TfrmEndMonth(QWidget* parent) : QDialog(parent)
     StringGrid1->verticalHeader()->hide();
     StringGrid1->verticalHeader()->setDefaultSectionSize(20);
     StringGrid1->horizontalHeader()->setStyleSheet("QHeaderView::section { background: aqua; }");
+    StringGrid1->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    StringGrid1Fixed = new QTableView(StringGrid1);
+    StringGrid1Fixed->setObjectName("StringGrid1Fixed");
+    StringGrid1Fixed->setAccessibleName("Records, first columns");
+    StringGrid1Fixed->setModel(StringGrid1->model());
+    StringGrid1Fixed->setSelectionModel(StringGrid1->selectionModel());
+    StringGrid1Fixed->setFocusPolicy(Qt::NoFocus);
+    StringGrid1Fixed->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    StringGrid1Fixed->verticalHeader()->hide();
+    StringGrid1Fixed->verticalHeader()->setDefaultSectionSize(20);
+    StringGrid1Fixed->horizontalHeader()->setStyleSheet("QHeaderView::section { background: aqua; }");
+    StringGrid1Fixed->setStyleSheet("QTableView { background: aqua; }");
+    StringGrid1Fixed->setFrameShape(QFrame::NoFrame);
+    StringGrid1Fixed->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    StringGrid1Fixed->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    StringGrid1Fixed->setVerticalScrollMode(StringGrid1->verticalScrollMode());
+    // The rows scroll together, and a fixed column keeps the width the
+    // operator gives it in either view.
+    connect(StringGrid1->verticalScrollBar(), &QScrollBar::valueChanged, StringGrid1Fixed->verticalScrollBar(),
+            &QScrollBar::setValue);
+    connect(StringGrid1Fixed->verticalScrollBar(), &QScrollBar::valueChanged, StringGrid1->verticalScrollBar(),
+            &QScrollBar::setValue);
+    connect(StringGrid1->horizontalHeader(), &QHeaderView::sectionResized, this, [this](int c, int, int w) {
+        if (c < kFixedColumns) {
+            StringGrid1Fixed->setColumnWidth(c, w);
+            placeFixedColumns();
+        }
+    });
+    connect(StringGrid1Fixed->horizontalHeader(), &QHeaderView::sectionResized, this, [this](int c, int, int w) {
+        if (c < kFixedColumns)
+            StringGrid1->setColumnWidth(c, w);
+    });
+    StringGrid1->installEventFilter(this);
+    StringGrid1->viewport()->installEventFilter(this);
     v->addWidget(lblPg1);
     v->addLayout(countRow);
     v->addWidget(StringGrid1, 1);
@@ -238,14 +276,40 @@ long TfrmEndMonth::ShowRecords()
     StringGrid1->setHorizontalHeaderLabels(headings);
     for (int c = 0; c < monthend::kColumns; ++c)
         StringGrid1->setColumnWidth(c, kWidths[c]);
+    for (int c = 0; c < monthend::kColumns; ++c)
+        StringGrid1Fixed->setColumnHidden(c, c >= kFixedColumns);
+    placeFixedColumns();
     const monthend::Listing l = monthend::listMonth(dataDir_, year(), month());
     if (!l.error.empty())
         dialogs::ShowMessage(dialogs::kError, "End Of Month", l.error + "\rThe month cannot be closed until it can.");
     StringGrid1->setRowCount(std::max<int>(1, int(l.rows.size())));
+    placeFixedColumns();
     for (int r = 0; r < int(l.rows.size()); ++r)
         for (int c = 0; c < monthend::kColumns; ++c)
             StringGrid1->setItem(r, c, new QTableWidgetItem(QString::fromStdString(l.rows[std::size_t(r)][std::size_t(c)])));
     return l.error.empty() ? long(l.rows.size()) : 0;
+}
+
+void TfrmEndMonth::placeFixedColumns()
+{
+    int width = 0;
+    for (int c = 0; c < kFixedColumns && c < StringGrid1->columnCount(); ++c) {
+        StringGrid1Fixed->setColumnWidth(c, StringGrid1->columnWidth(c));
+        width += StringGrid1->columnWidth(c);
+    }
+    const int frame = StringGrid1->frameWidth();
+    StringGrid1Fixed->horizontalHeader()->setFixedHeight(StringGrid1->horizontalHeader()->height());
+    StringGrid1Fixed->setGeometry(frame, frame, width,
+                                  StringGrid1->viewport()->height() + StringGrid1->horizontalHeader()->height());
+    StringGrid1Fixed->verticalScrollBar()->setValue(StringGrid1->verticalScrollBar()->value());
+}
+
+bool TfrmEndMonth::eventFilter(QObject* watched, QEvent* e)
+{
+    if ((watched == StringGrid1 || watched == StringGrid1->viewport()) &&
+        (e->type() == QEvent::Resize || e->type() == QEvent::Show))
+        placeFixedColumns();
+    return QDialog::eventFilter(watched, e);
 }
 
 void TfrmEndMonth::cmdNextClick()

@@ -11,6 +11,7 @@ class QLineEdit;
 class QPushButton;
 class QSpinBox;
 class QStackedWidget;
+class QTableView;
 class QTableWidget;
 class QToolButton;
 
@@ -32,6 +33,9 @@ public:
     QLabel* lblTotalRecord;
     QLineEdit* txtTotalRecord;
     QTableWidget* StringGrid1;
+    // The grid's first three columns, held in place over its left edge
+    // while the rest scrolls sideways: a second view of the same rows.
+    QTableView* StringGrid1Fixed;
     QPushButton* cmdBack;
     QPushButton* cmdNext;
     QPushButton* cmdOK;
@@ -51,8 +55,10 @@ public:
 
 protected:
     void showEvent(QShowEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
+    void placeFixedColumns();
     void FormShow();
     void SetHints();
     void setMonth(int year, int month);

@@ -7,19 +7,18 @@
 #include "data/TicketValues.h"
 #include "data/Util.h"
 
-#include <cstdio>
-#include <sstream>
+#include <optional>
+#include <unistd.h>
 
 namespace monthend {
 
 namespace {
 
-std::string twoDigits(int v)
-{
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "%02d", v % 100);
-    return buf;
-}
+// Rounds of one run: each takes the day tables that appeared during the one
+// before (a late truck), so a run ends even while trucks keep coming.
+constexpr int kRounds = 4;
+
+xb::StepHook step;
 
 // A table's live tickets, counted; nothing (and `error`) when it cannot be
 // read.
@@ -43,100 +42,101 @@ std::optional<long> liveCount(const std::string& path, std::string& error)
     return n;
 }
 
-// -1 for a table that is not there.
-std::optional<long> countOrAbsent(const std::string& path, std::string& error)
-{
-    if (!xb::fileExists(path))
-        return -1;
-    return liveCount(xb::resolvePath(path), error);
-}
-
 // Where a table is built before it is renamed into its place.
 std::string stagePath(const std::string& path) { return path.substr(0, path.size() - 4) + ".building.dbf"; }
 
-struct DayStep {
-    std::string name;  // the day table's file name as found
-    long tickets = 0;  // its live tickets
-    long before = -1;  // its namesake's tickets in the month's folder, -1: none
-};
-
-struct Plan {
-    int year = 0, month = 0;
-    long archiveBefore = -1;  // -1: no archive table yet
-    long archiveAfter = 0;
-    std::vector<DayStep> days;
-};
-
-std::string textOf(const Plan& p)
+// The month's day tables in `dir`, day 1 first, as their files are named.
+std::vector<std::string> dayTablesIn(const std::string& dir, int year, int month)
 {
-    xb::StepRecord r;
-    r.add("month", std::to_string(p.year) + "-" + twoDigits(p.month));
-    r.add("archive_before", p.archiveBefore);
-    r.add("archive_after", p.archiveAfter);
-    for (const DayStep& d : p.days)
-        r.add("day", d.name + " " + std::to_string(d.tickets) + " " + std::to_string(d.before));
-    return r.text("a month end in progress: finish it by running the month end of this month again");
+    std::vector<std::string> out;
+    for (int d = 1; d <= 31; ++d) {
+        const std::string p = catalogue::dayTablePath(dir, xb::Date {year, month, d});
+        if (xb::fileExists(p))
+            out.push_back(p);
+    }
+    return out;
 }
 
-std::optional<Plan> parsePlan(const std::string& text, int year, int month)
+// The places of one month's close, each found whatever its letter case.
+struct Places {
+    std::string data, archive, folder, closing, pending;
+};
+
+Places placesOf(const std::string& dataDir, int year, int month)
 {
-    const auto r = xb::StepRecord::parse(text);
-    if (!r || r->value("month") != std::to_string(year) + "-" + twoDigits(month))
-        return std::nullopt;
-    Plan p;
-    p.year = year;
-    p.month = month;
-    const auto before = r->number("archive_before");
-    const auto after = r->number("archive_after");
-    if (!before || !after)
-        return std::nullopt;
-    p.archiveBefore = long(*before);
-    p.archiveAfter = long(*after);
-    for (const auto& [key, value] : r->entries()) {
-        if (key != "day")
-            continue;
-        DayStep d;
-        std::istringstream v(value);
-        if (!(v >> d.name >> d.tickets >> d.before) || d.name.find('/') != std::string::npos)
-            return std::nullopt;
-        p.days.push_back(d);
-    }
+    Places p;
+    p.data = xb::resolvePath(catalogue::AddBackslash(dataDir));
+    p.archive = catalogue::monthEndTablePath(p.data, year, month);
+    p.folder = catalogue::monthFolderPath(p.data, year, month);
+    p.closing = catalogue::closingFolderPath(p.data, year, month);
+    p.pending = xb::replaceExtension(p.archive, ".pending");
     return p;
 }
 
-Result failed(const std::string& what)
+std::string withoutSeparator(const std::string& dir) { return dir.substr(0, dir.size() - 1); }
+
+// A new table with the fields of `model`: a day table keeps its layout in
+// the month's folder.
+bool createLike(const std::string& model, const std::string& path)
 {
-    Result r;
-    r.message = what;
-    return r;
+    std::vector<xb::FieldSpec> fields;
+    {
+        xb::Connection c;
+        c.setReadOnly(true);
+        xb::Table* t = c.open(model);
+        if (!t)
+            return false;
+        for (int i = 1; i <= t->fieldCount(); ++i) {
+            const xb::Field* f = t->fieldAt(i);
+            fields.push_back({f->name(), f->type(), f->width(), f->decimals()});
+        }
+    }
+    xb::Connection c;
+    c.setSafety(false);
+    xb::Table* t = c.create(path, fields);
+    return t && t->close() == xb::kSuccess;
 }
 
-// Builds `target` as `current` (if any) with `days` appended, beside it,
-// and renames it into place once it is on the disk and holds `expected`.
-bool buildTable(const std::string& target, bool exists, const std::vector<std::string>& sources, long expected,
-                std::string& error)
+// Adds to `target` the tickets of `sources` it does not hold, built beside
+// it and renamed into place; a target that gains nothing is left alone. A
+// missing target is made with the fields of `model`, else the ticket layout.
+bool addMissing(const std::string& target, const std::vector<std::string>& sources, long& added,
+                std::string& error, const std::string& model = {})
 {
+    added = 0;
     const std::string stage = stagePath(target);
     ::unlink(stage.c_str());
     xb::removeLeftoverCopies(stage);
+    const bool exists = xb::fileExists(target);
+    long before = 0;
     if (exists) {
+        const auto n = liveCount(target, error);
+        if (!n)
+            return false;
+        before = *n;
         if (!xb::copyFile(target, stage, &error))
             return false;
-    } else if (!catalogue::CreateTable(catalogue::kTicketLayout, stage)) {
+    } else if (!(model.empty() ? catalogue::CreateTable(catalogue::kTicketLayout, stage) : createLike(model, stage))) {
+        ::unlink(stage.c_str());
         error = xb::baseName(target) + " cannot be created";
         return false;
     }
-    for (const std::string& s : sources)
-        if (!util::cbAppendFrom(s, stage)) {
-            ::unlink(stage.c_str());
-            error = "the tickets of " + xb::baseName(s) + " cannot be written into " + xb::baseName(target);
-            return false;
-        }
-    std::string why;
-    const auto n = liveCount(stage, why);
-    if (!n || *n != expected) {
+    const auto n = util::cbAppendMissing(sources, stage);
+    if (!n) {
         ::unlink(stage.c_str());
-        error = xb::baseName(target) + " could not be written whole" + (n ? "" : " (" + why + ")");
+        error = "the tickets cannot be written into " + xb::baseName(target);
+        return false;
+    }
+    added = *n;
+    if (exists && added == 0) {
+        ::unlink(stage.c_str());
+        return true;
+    }
+    std::string why;
+    const auto now = liveCount(stage, why);
+    if (!now || *now != before + added) {
+        ::unlink(stage.c_str());
+        error = xb::baseName(target) + " could not be written whole" + (now ? "" : " (" + why + ")");
         return false;
     }
     if (!xb::syncFile(stage, &error) || !xb::renameDurably(stage, target, &error)) {
@@ -146,94 +146,51 @@ bool buildTable(const std::string& target, bool exists, const std::vector<std::s
     return true;
 }
 
-// Carries out a plan from wherever a dead run left it.
-Result applyPlan(const std::string& dataDir, const Plan& p)
+// A day's copy in the month's folder: the folder's table with the tickets
+// it lacks, or a table of the day table's layout with its tickets.
+bool fileInFolder(const std::string& table, const std::string& folder, std::string& error)
 {
-    const std::string archive = archivePath(dataDir, p.year, p.month);
-    const std::string folder = monthFolder(dataDir, p.year, p.month);
-    std::string error;
+    long added = 0;
+    return addMissing(xb::resolvePath(folder + xb::baseName(table)), {table}, added, error, table);
+}
 
-    // The archive: as it was, or with every ticket of the month.
-    const auto archiveNow = countOrAbsent(archive, error);
-    if (!archiveNow)
-        return failed("The month end stopped: " + error + ".");
-    if (*archiveNow != p.archiveAfter) {
-        if (*archiveNow != p.archiveBefore)
-            return failed("The month end stopped: " + xb::baseName(archive) + " holds " + std::to_string(*archiveNow) +
-                          " tickets, where " + std::to_string(std::max(0L, p.archiveBefore)) + " or " +
-                          std::to_string(p.archiveAfter) + " were expected. Nothing more was changed.");
-        std::vector<std::string> sources;
-        for (const DayStep& d : p.days) {
-            if (!xb::fileExists(dataDir + d.name))
-                return failed("The month end stopped: " + d.name + " is missing from the data directory.");
-            sources.push_back(xb::resolvePath(dataDir + d.name));
-        }
-        if (!buildTable(archive, p.archiveBefore >= 0, sources, p.archiveAfter, error))
-            return failed("The month end stopped: " + error + ". No day table was moved.");
-    }
+std::string namesOf(const std::vector<std::string>& paths)
+{
+    std::string out;
+    for (std::size_t i = 0; i < paths.size(); ++i)
+        out += (i == 0 ? "" : i + 1 == paths.size() ? " and " : ", ") + xb::baseName(paths[i]);
+    return out;
+}
 
-    // Each day's copy in the month's folder: as it was, or with its tickets.
-    for (const DayStep& d : p.days) {
-        const std::string day = dataDir + d.name;
-        if (!xb::fileExists(day))
-            continue;  // moved by the run this one finishes
-        const std::string target = folder + d.name;
-        const long want = (d.before < 0 ? 0 : d.before) + d.tickets;
-        const auto now = countOrAbsent(target, error);
-        if (!now)
-            return failed("The month end stopped: " + error + ".");
-        if (*now == want)
-            continue;
-        if (*now != d.before)
-            return failed("The month end stopped: " + xb::baseName(folder) + "/" + d.name + " holds " +
-                          std::to_string(*now) + " tickets, where " + std::to_string(std::max(0L, d.before)) +
-                          " or " + std::to_string(want) + " were expected.");
-        if (d.before < 0) {
-            xb::removeLeftoverCopies(target);
-            if (!xb::copyFile(day, target, &error))
-                return failed("The month end stopped: " + error + ".");
-        } else if (!buildTable(target, true, {xb::resolvePath(day)}, want, error)) {
-            return failed("The month end stopped: " + error + ".");
-        }
-    }
-
-    // Only now do the day tables leave the data directory.
-    for (const DayStep& d : p.days) {
-        const std::string day = dataDir + d.name;
-        if (xb::fileExists(day) && !xb::removeFile(day))
-            return failed("The month end stopped: " + d.name + " could not be removed from the data directory.");
-        xb::syncDirectoryOf(day);
-    }
-    ::unlink(pendingPath(dataDir, p.year, p.month).c_str());
-    xb::syncDirectoryOf(pendingPath(dataDir, p.year, p.month));
+Result failed(const std::string& what)
+{
     Result r;
-    r.done = true;
-    r.tickets = p.archiveAfter - std::max(0L, p.archiveBefore);
-    r.message = completionMessage(p.year, p.month);
+    r.message = what;
     return r;
+}
+
+// A run that stops puts the tables it took back where they were, unless the
+// day has a new table there by now; what the archive or the folder already
+// took of them is found there by the next run and not added twice.
+Result stop(const Places& p, int year, int month, const std::string& what)
+{
+    for (const std::string& s : dayTablesIn(p.closing, year, month))
+        xb::renameIfFree(s, p.data + xb::baseName(s));
+    if (dayTablesIn(p.closing, year, month).empty()) {
+        xb::removeFile(p.pending);
+        ::rmdir(withoutSeparator(p.closing).c_str());
+        return failed("The month end stopped: " + what + ". The day tables are in the data directory.");
+    }
+    return failed("The month end stopped: " + what + ". Run the month end of this month again to finish it.");
 }
 
 }  // namespace
 
-std::string dayTablePath(const std::string& dataDir, int year, int month, int day)
-{
-    return dataDir + values::monthAbbrev(month) + twoDigits(day) + twoDigits(year) + ".dbf";
-}
-
-std::string archivePath(const std::string& dataDir, int year, int month)
-{
-    return dataDir + catalogue::monthEndTableName(year, month);
-}
-
-std::string monthFolder(const std::string& dataDir, int year, int month)
-{
-    return dataDir + catalogue::monthDirName(year, month) + "/";
-}
+void setStepHook(std::function<void(const std::string& step)> hook) { step.set(std::move(hook)); }
 
 std::string pendingPath(const std::string& dataDir, int year, int month)
 {
-    const std::string a = archivePath(dataDir, year, month);
-    return a.substr(0, a.size() - 4) + ".pending";
+    return placesOf(dataDir, year, month).pending;
 }
 
 std::string completionMessage(int year, int month)
@@ -244,48 +201,52 @@ std::string completionMessage(int year, int month)
 
 bool interrupted(const std::string& dataDir, int year, int month)
 {
-    return xb::fileExists(pendingPath(dataDir, year, month));
+    const Places p = placesOf(dataDir, year, month);
+    return xb::fileExists(p.pending) || !dayTablesIn(p.closing, year, month).empty();
 }
 
 Listing listMonth(const std::string& dataDir, int year, int month)
 {
     Listing out;
+    const Places places = placesOf(dataDir, year, month);
     for (int d = 1; d <= 31; ++d) {
-        const std::string path = dayTablePath(dataDir, year, month, d);
-        if (!xb::fileExists(path))
-            continue;
-        xb::Connection c;
-        c.setReadOnly(true);
-        xb::Table* t = c.open(xb::resolvePath(path));
-        if (!t) {
-            out.error = xb::baseName(path) + " cannot be read.";
-            out.rows.clear();
-            return out;
-        }
-        const bool userId = t->fieldCount() > 0 && values::sameText(t->fieldAt(1)->name(), "user_id");
-        int r = t->top();
-        for (; r == xb::kSuccess; r = t->skip(1)) {
-            GridRow g;
-            const char* text[] = {"ticket", "customer", "carrier", "company", "truck", "product",
-                                  "po",     "payment",  "amount",  "gst",     "pst",   "total"};
-            for (int i = 0; i < 12; ++i)
-                g[std::size_t(i)] = util::fetch(t, text[i]);
-            g[12] = util::tfetch(t, "pounds") ? "T" : "F";
-            g[13] = values::timeText(util::fetch(t, "in_time"));
-            g[14] = values::dateText(util::fetch(t, "in_date"));
-            g[15] = values::timeText(util::fetch(t, "out_time"));
-            g[16] = values::dateText(util::fetch(t, "out_date"));
-            g[17] = util::fetch(t, "in_wgt");
-            g[18] = util::fetch(t, "out_wgt");
-            g[19] = util::fetch(t, "net_wgt");
-            g[20] = util::tfetch(t, "complete") ? "T" : "F";
-            g[21] = util::fetch(t, userId ? "user_id" : "id_num");
-            out.rows.push_back(g);
-        }
-        if (r == xb::kError) {
-            out.error = xb::baseName(path) + " cannot be read to its end.";
-            out.rows.clear();
-            return out;
+        for (const std::string& dir : {places.closing, places.data}) {
+            const std::string path = catalogue::dayTablePath(dir, xb::Date {year, month, d});
+            if (!xb::fileExists(path))
+                continue;
+            xb::Connection c;
+            c.setReadOnly(true);
+            xb::Table* t = c.open(path);
+            if (!t) {
+                out.error = xb::baseName(path) + " cannot be read.";
+                out.rows.clear();
+                return out;
+            }
+            const bool userId = t->fieldCount() > 0 && values::sameText(t->fieldAt(1)->name(), "user_id");
+            int r = t->top();
+            for (; r == xb::kSuccess; r = t->skip(1)) {
+                GridRow g;
+                const char* text[] = {"ticket", "customer", "carrier", "company", "truck", "product",
+                                      "po",     "payment",  "amount",  "gst",     "pst",   "total"};
+                for (int i = 0; i < 12; ++i)
+                    g[std::size_t(i)] = util::fetch(t, text[i]);
+                g[12] = util::tfetch(t, "pounds") ? "T" : "F";
+                g[13] = values::timeText(util::fetch(t, "in_time"));
+                g[14] = values::dateText(util::fetch(t, "in_date"));
+                g[15] = values::timeText(util::fetch(t, "out_time"));
+                g[16] = values::dateText(util::fetch(t, "out_date"));
+                g[17] = util::fetch(t, "in_wgt");
+                g[18] = util::fetch(t, "out_wgt");
+                g[19] = util::fetch(t, "net_wgt");
+                g[20] = util::tfetch(t, "complete") ? "T" : "F";
+                g[21] = util::fetch(t, userId ? "user_id" : "id_num");
+                out.rows.push_back(g);
+            }
+            if (r == xb::kError) {
+                out.error = xb::baseName(path) + " cannot be read to its end.";
+                out.rows.clear();
+                return out;
+            }
         }
     }
     return out;
@@ -297,59 +258,108 @@ Result closeMonth(const std::string& dataDir, int year, int month)
         return failed("There is no month " + std::to_string(month) + " of " + std::to_string(year) + ".");
     if (values::trim(dataDir).empty())
         return failed("No data directory is set up.");
-    const std::string pending = pendingPath(dataDir, year, month);
-    if (xb::fileExists(pending)) {
-        if (auto p = parsePlan(xb::readSmallFile(xb::resolvePath(pending)).value_or(""), year, month))
-            return applyPlan(dataDir, *p);
-        // Cut short while it was written: the month end it was to record
-        // never began (it is on the disk before any table changes).
-        xb::removeFile(pending);
-    }
-
-    // The plan, from the tables as they are; a day table that cannot be read
-    // stops it before anything changes.
-    Plan p;
-    p.year = year;
-    p.month = month;
-    std::string error;
-    const std::string archive = archivePath(dataDir, year, month);
-    const std::string folder = monthFolder(dataDir, year, month);
-    const auto before = countOrAbsent(archive, error);
-    if (!before)
-        return failed("The month end did not start: " + error + ".");
-    p.archiveBefore = *before;
-    long total = 0;
-    for (int d = 1; d <= 31; ++d) {
-        const std::string path = dayTablePath(dataDir, year, month, d);
-        if (!xb::fileExists(path))
-            continue;
-        DayStep s;
-        s.name = xb::baseName(xb::resolvePath(path));
-        const auto n = liveCount(xb::resolvePath(path), error);
-        if (!n)
-            return failed("The month end did not start: " + error + ". Nothing was moved.");
-        s.tickets = *n;
-        const auto there = countOrAbsent(folder + s.name, error);
-        if (!there)
-            return failed("The month end did not start: " + error + ". Nothing was moved.");
-        s.before = *there;
-        total += s.tickets;
-        p.days.push_back(s);
-    }
-    if (p.days.empty())
+    Places p = placesOf(dataDir, year, month);
+    if (!xb::directoryExists(p.data))
+        return failed("The data directory " + p.data + " does not exist.");
+    const bool resumed = interrupted(p.data, year, month);
+    const std::vector<std::string> days = dayTablesIn(p.data, year, month);
+    if (days.empty() && !resumed)
         return failed(std::string("No day table of ") + values::monthName(month) + ", " + std::to_string(year) +
                       " is in the data directory: nothing was done.");
-    p.archiveAfter = std::max(0L, p.archiveBefore) + total;
 
-    for (const std::string& dir : {dataDir + "MonthEnd", folder.substr(0, folder.size() - 1)}) {
+    // A table that cannot be read stops the month end before anything
+    // changes.
+    std::string error;
+    std::vector<std::string> reads = dayTablesIn(p.closing, year, month);
+    reads.insert(reads.end(), days.begin(), days.end());
+    for (const std::string& t : reads)
+        if (!liveCount(t, error))
+            return failed("The month end did not start: " + error + ". Nothing was moved.");
+    for (const std::string& dir : {p.data + "MonthEnd", withoutSeparator(p.folder), withoutSeparator(p.closing)}) {
         if (xb::fileExists(dir))
             return failed("The month end did not start: " + dir + " is a file, where a folder is needed.");
         if (!xb::makeDir(dir))
             return failed("The month end did not start: the folder " + dir + " cannot be made.");
     }
-    if (!xb::writeFileDurably(pending, textOf(p), &error))
-        return failed("The month end did not start: " + error + ".");
-    return applyPlan(dataDir, p);
+    // Made now: the names found whatever their case are those of the disk.
+    p = placesOf(p.data, year, month);
+    if (!xb::fileExists(p.pending)) {
+        xb::StepRecord note;
+        note.add("month", std::to_string(year) + "-" + std::to_string(month));
+        for (const std::string& d : days)
+            note.add("day", xb::baseName(d));
+        if (!xb::writeFileDurably(p.pending,
+                                  note.text("a month end in progress: finish it by running the month end of "
+                                            "this month again"),
+                                  &error))
+            return failed("The month end did not start: " + error + ".");
+    }
+    step("noted");
+
+    long added = 0;
+    bool settled = false;
+    for (int round = 0; round < kRounds && !settled; ++round) {
+        // Out of the way of the tickets completed from now on.
+        for (const std::string& d : dayTablesIn(p.data, year, month)) {
+            const std::string taken = p.closing + xb::baseName(d);
+            if (xb::fileExists(taken))
+                continue;  // its earlier table goes first; this one in the next round
+            if (!xb::renameIfFree(d, taken, &error))
+                return stop(p, year, month, error);
+        }
+        const std::vector<std::string> taken = dayTablesIn(p.closing, year, month);
+        if (taken.empty())
+            break;
+        step("taken");
+        // A table taken changes no more, but a writer that had it open when
+        // it was taken may still finish its write.
+        std::vector<std::optional<xb::FileStamp>> stamps;
+        for (const std::string& t : taken)
+            stamps.push_back(xb::fileStamp(t));
+
+        for (const std::string& t : taken)
+            if (!fileInFolder(t, p.folder, error))
+                return stop(p, year, month, error);
+        step("filed");
+        long n = 0;
+        if (!addMissing(p.archive, taken, n, error))
+            return stop(p, year, month, error);
+        added += n;
+        step("archived");
+
+        // A table written after it was read is read again in the next
+        // round; the others hold nothing the archive and the folder lack.
+        settled = true;
+        for (std::size_t i = 0; i < taken.size(); ++i) {
+            if (xb::fileStamp(taken[i]) != stamps[i]) {
+                settled = false;
+                continue;
+            }
+            if (!xb::removeFile(taken[i]))
+                return stop(p, year, month, xb::baseName(taken[i]) + " could not be removed");
+        }
+        xb::syncDirectoryOf(p.closing);
+        step("removed");
+        if (!dayTablesIn(p.data, year, month).empty())
+            settled = false;  // a late truck: its table is taken in the next round
+    }
+    if (!dayTablesIn(p.closing, year, month).empty())
+        return failed("The month end stopped: " + namesOf(dayTablesIn(p.closing, year, month)) +
+                      " kept changing while it was closed. Run the month end of this month again to finish it.");
+    xb::removeFile(p.pending);
+    ::rmdir(withoutSeparator(p.closing).c_str());
+    xb::syncDirectoryOf(p.pending);
+
+    Result r;
+    r.done = true;
+    r.tickets = added;
+    r.message = completionMessage(year, month);
+    const std::vector<std::string> late = dayTablesIn(p.data, year, month);
+    if (!late.empty())
+        r.message += "\r" + namesOf(late) + (late.size() == 1 ? " was" : " were") +
+                     " written while the month end ran and " + (late.size() == 1 ? "stays" : "stay") +
+                     " in the data directory for the next month end of this month.";
+    return r;
 }
 
 }  // namespace monthend

@@ -5,6 +5,8 @@
 #include "data/TicketValues.h"
 #include "data/Util.h"
 
+#include <map>
+
 namespace records {
 
 bool isTicketMode(Mode m) { return m == Mode::kPartial || m == Mode::kTickets; }
@@ -14,8 +16,10 @@ bool isTicketMode(Mode m) { return m == Mode::kPartial || m == Mode::kTickets; }
 MasterTable::MasterTable(Mode mode, const std::string& dataDir)
     : mode_(mode), path_(dataDir + (mode == Mode::kCustomer ? "Customer.dbf" : "Product.dbf"))
 {
-    if (xb::fileExists(path_))
-        table_ = util::mOpen(&connection_, path_, "N_ame");
+    if (!xb::fileExists(path_))
+        return;
+    catalogue::ensureProductionIndex(path_, &indexMessage_);
+    table_ = util::mOpen(&connection_, path_, "N_ame");
 }
 
 MasterTable::~MasterTable() { connection_.closeAll(); }
@@ -63,11 +67,14 @@ void MasterTable::reopen()
     table_ = xb::fileExists(path_) ? util::mOpen(&connection_, path_, "N_ame") : nullptr;
 }
 
-Check MasterTable::checkInput(const MasterEntry& e, std::optional<int> editingRow)
+Check MasterTable::checkInput(const MasterEntry& e, std::optional<int> editingRow, const MasterRow& shown)
 {
     const std::string name = values::upper(values::trim(e.name));
     if (name.empty())
         return Check::kBlankName;
+    // Read again: a record another program added meanwhile counts too.
+    if (editingRow ? !rowIs(*editingRow, shown) : (reopen(), false))
+        return Check::kStale;
     if (!table_)
         return Check::kOk;
     int k = 0;
@@ -96,6 +103,10 @@ bool MasterTable::cardUsed(const std::string& card, std::optional<int> editingRo
 
 Written MasterTable::write(const MasterEntry& e, std::optional<int> editingRow, const MasterRow& shown)
 {
+    // The table as it is now: the row still the record shown, the card
+    // numbers of records added meanwhile, the append after the last record.
+    if (editingRow ? !rowIs(*editingRow, shown) : (reopen(), false))
+        return Written::kStale;
     if (!table_)
         return Written::kFailed;
     bool storeCard = mode_ == Mode::kCustomer;
@@ -110,7 +121,7 @@ Written MasterTable::write(const MasterEntry& e, std::optional<int> editingRow, 
         }
     }
     if (editingRow) {
-        if (!rowIs(*editingRow, shown))
+        if (!goRow(*editingRow))
             return Written::kStale;
     } else {
         if (table_->appendStart() != xb::kSuccess)
@@ -174,15 +185,28 @@ std::vector<TicketRow> ticketRows(const std::string& path)
     return out;
 }
 
-std::optional<std::string> dayTableFor(const std::string& dataDir, const xb::Date& day)
+std::optional<std::vector<TicketRow>> dayTicketRows(const std::string& dataDir, const xb::Date& day)
 {
-    const std::string name = catalogue::dayTableName(day);
-    if (xb::fileExists(dataDir + name))
-        return dataDir + name;
-    const std::string archived = dataDir + catalogue::monthDirName(day.year, day.month) + "/" + name;
-    if (xb::fileExists(archived))
-        return archived;
-    return std::nullopt;
+    const std::vector<std::string> tables = catalogue::dayTables(dataDir, day);
+    if (tables.empty())
+        return std::nullopt;
+    std::vector<TicketRow> out;
+    std::map<TicketRow, int> earlier;  // rows of the tables read before, not yet matched
+    for (const std::string& path : tables) {
+        std::map<TicketRow, int> here;
+        for (TicketRow& row : ticketRows(path)) {
+            auto it = earlier.find(row);
+            if (it != earlier.end() && it->second > 0) {
+                --it->second;  // the same ticket in an earlier copy
+                continue;
+            }
+            ++here[row];
+            out.push_back(std::move(row));
+        }
+        for (auto& [row, n] : here)
+            earlier[row] += n;
+    }
+    return out;
 }
 
 }  // namespace records

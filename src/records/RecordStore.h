@@ -37,6 +37,7 @@ enum class Check {
     kOk,
     kBlankName,  // "Name" cannot be blank
     kDuplicate,  // another record holds the name (letter case and blanks aside)
+    kStale,      // the row being edited no longer shows the record reached
 };
 
 enum class Written {
@@ -50,7 +51,8 @@ enum class Written {
 class MasterTable {
 public:
     // Opens Customer.dbf or Product.dbf of the data directory with its
-    // name order, in a connection of its own that lives as long as this.
+    // name order, in a connection of its own that lives as long as this. A
+    // table copied without its index gets one first (indexMessage()).
     MasterTable(Mode mode, const std::string& dataDir);
     ~MasterTable();
     MasterTable(const MasterTable&) = delete;
@@ -58,15 +60,18 @@ public:
 
     bool isOpen() const { return table_ != nullptr; }
     std::string path() const { return path_; }
+    // What was done about a missing index at the opening, or empty.
+    const std::string& indexMessage() const { return indexMessage_; }
     Mode mode() const { return mode_; }
 
     // Every record in name order, as the file holds them now.
     std::vector<MasterRow> rows();
 
-    // The entry checked against the table: a blank name, or a name another
-    // record holds; `editingRow` (0-based) is the record being edited, which
-    // never clashes with itself.
-    Check checkInput(const MasterEntry& e, std::optional<int> editingRow);
+    // The entry checked against the table as the file holds it now (another
+    // program may have added or changed records since the grid was filled):
+    // a blank name, or a name another record holds; `editingRow` (0-based)
+    // is the record being edited, which never clashes with itself.
+    Check checkInput(const MasterEntry& e, std::optional<int> editingRow, const MasterRow& shown = {});
     // Whether another customer than `editingRow` holds the card number. An
     // empty number never clashes.
     bool cardUsed(const std::string& card, std::optional<int> editingRow);
@@ -91,6 +96,7 @@ private:
 
     Mode mode_;
     std::string path_;
+    std::string indexMessage_;
     xb::Connection connection_;
     xb::Table* table_ = nullptr;
 };
@@ -104,8 +110,10 @@ using TicketRow = std::array<std::string, kTicketColumns>;
 // when the file is missing.
 std::vector<TicketRow> ticketRows(const std::string& path);
 
-// The table of a day: the data directory's day table, else its copy in the
-// month's archive folder (yymmm/); nothing when neither exists.
-std::optional<std::string> dayTableFor(const std::string& dataDir, const xb::Date& day);
+// The tickets of a day: those of its copy in the month's folder first, then
+// those of the data directory's day table (a day closed early by the month
+// end and written again afterwards has both), each ticket once. Nothing
+// when the day has no table.
+std::optional<std::vector<TicketRow>> dayTicketRows(const std::string& dataDir, const xb::Date& day);
 
 }  // namespace records

@@ -234,6 +234,9 @@ void TfrmView::FormShow()
     cmdNext->hide();
     lblTitle->setText(mode_ == Mode::kCustomer ? "Customer Records" : "Product Records");
     table_ = std::make_unique<records::MasterTable>(mode_, dataDir_);
+    if (!table_->indexMessage().empty())
+        dialogs::ShowMessage(table_->isOpen() ? dialogs::kInformation : dialogs::kError, "Record Information",
+                             table_->indexMessage());
     if (!table_->isOpen())
         dialogs::ShowMessage(dialogs::kError, "Record Error",
                              "The table " + table_->path() + " cannot be opened.\rNothing can be changed here.");
@@ -395,7 +398,9 @@ bool TfrmView::CheckInputData()
 {
     const records::MasterEntry e {ss(txtCodeNo->text()), ss(txtName->text()), ss(txtContact->text())};
     const std::optional<int> row = editing_ ? std::optional<int>(selectedRow()) : std::nullopt;
-    switch (table_ ? table_->checkInput(e, row) : records::Check::kOk) {
+    const records::MasterRow shown = row && *row >= 0 ? shown_[std::size_t(*row)] : records::MasterRow {};
+    switch (table_ ? table_->checkInput(e, row, shown) : records::Check::kOk) {
+    case records::Check::kStale: refreshAfterChange(); return false;
     case records::Check::kBlankName:
         dialogs::BlankWarning("Name");
         txtName->setFocus();
@@ -439,8 +444,8 @@ void TfrmView::cmdNextClick()
         if (Notebook1->currentIndex() == kDateSelectionScreen) {
             const QDate q = MonthCalendar1->selectedDate();
             const xb::Date day {q.year(), q.month(), q.day()};
-            const auto path = records::dayTableFor(dataDir_, day);
-            if (!path) {
+            const auto rows = records::dayTicketRows(dataDir_, day);
+            if (!rows) {
                 dialogs::ShowMessage(dialogs::kWarning, "Warning",
                                      "No record can be found for the selected date.\r\rPlease select another date.");
                 return;
@@ -448,7 +453,7 @@ void TfrmView::cmdNextClick()
             Notebook1->setCurrentIndex(kViewRecordScreen);
             cmdNext->setText("<< &Back");
             lblTitle->setText(qs("Ticket Records on " + values::longDateText(day)));
-            ShowRecord(*path);
+            fillTickets(*rows);
         } else {
             Notebook1->setCurrentIndex(kDateSelectionScreen);
             cmdNext->setText("&Next >>");

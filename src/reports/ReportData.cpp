@@ -4,12 +4,13 @@
 #include "data/CodeBase.h"
 #include "data/Paths.h"
 #include "data/TicketValues.h"
-#include "records/RecordStore.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <map>
+#include <tuple>
 #include <unistd.h>
 
 namespace reports {
@@ -138,17 +139,53 @@ TransactionLine transactionLine(const TransactionRow& row)
 
 const TransactionLine& transactionHeadings() { return kTransactionHeadings; }
 
+std::string rangeProblem(const xb::Date& from, const xb::Date& to)
+{
+    // Day tables carry two digits of the year: a day and the same day a
+    // hundred years on have one name.
+    const bool hundredYears =
+        std::tuple(to.year, to.month, to.day) >= std::tuple(from.year + 100, from.month, from.day);
+    if (to.julianDay() >= from.julianDay() && hundredYears)
+        return "The dates are a hundred years or more apart: day tables are named by two digits of the year, "
+               "so their days cannot be told apart. Choose a shorter range.";
+    return {};
+}
+
 Transactions gatherTransactions(const std::string& dataDir, const xb::Date& from, const xb::Date& to)
 {
     Transactions out;
+    out.error = rangeProblem(from, to);
+    if (!out.ok())
+        return out;
     const std::string dir = catalogue::AddBackslash(dataDir);
+    catalogue::DayTableFinder days(dir);
     for (long jd = from.julianDay(), last = to.julianDay(); jd <= last; ++jd) {
-        const auto path = records::dayTableFor(dir, xb::Date::fromJulianDay(jd));
-        if (!path)
-            continue;
-        if (!readDay(dir, *path, out.rows, out.error))
-            return out;
-        ++out.daysRead;
+        // A day closed early by the month end and written again afterwards
+        // has tickets in two tables: each ticket counts once.
+        std::map<TransactionLine, int> earlier;
+        for (const std::string& path : days.tables(xb::Date::fromJulianDay(jd))) {
+            const std::size_t first = out.rows.size();
+            if (!readDay(dir, path, out.rows, out.error))
+                return out;
+            ++out.daysRead;
+            std::map<TransactionLine, int> here;
+            std::size_t kept = first;
+            for (std::size_t i = first; i < out.rows.size(); ++i) {
+                const TransactionLine key = transactionLine(out.rows[i]);
+                auto it = earlier.find(key);
+                if (it != earlier.end() && it->second > 0) {
+                    --it->second;
+                    continue;
+                }
+                ++here[key];
+                if (kept != i)
+                    out.rows[kept] = std::move(out.rows[i]);
+                ++kept;
+            }
+            out.rows.resize(kept);
+            for (auto& [key, n] : here)
+                earlier[key] += n;
+        }
     }
     return out;
 }

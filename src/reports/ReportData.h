@@ -43,16 +43,23 @@ const TransactionLine& transactionHeadings();
 
 struct Transactions {
     std::vector<TransactionRow> rows;
-    int daysRead = 0;   // day tables found and read
+    int daysRead = 0;   // day tables found and read (a day may have two)
     std::string error;  // the first table that could not be read, "Dec0526.dbf: <fault>"
     bool ok() const { return error.empty(); }
 };
 
+// Why a range cannot be reported, or empty: from a day to the same day a
+// hundred years on the day tables' names (two digits of the year) repeat.
+std::string rangeProblem(const xb::Date& from, const xb::Date& to);
+
 // Every live record of every day from `from` to `to` (both included), in
-// date order and within a day in record order. A day's table is the data
-// directory's, else its copy in the month's archive folder; a day without
-// either contributes nothing. A table that cannot be read stops the
-// gathering with `error` set. Nothing is written to any table.
+// date order. A day's tickets are those of its copy in the month's folder
+// first, then those of a copy a month end is closing and of the data
+// directory's table, each in record order and each ticket once (a day closed
+// early by the month end and written again afterwards has two tables). A
+// day without a table contributes nothing. A table that cannot be read, or
+// a range rangeProblem() refuses, stops the gathering with `error` set.
+// Nothing is written to any table.
 Transactions gatherTransactions(const std::string& dataDir, const xb::Date& from, const xb::Date& to);
 
 // ---- the customer and product lists ----

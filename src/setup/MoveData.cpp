@@ -10,7 +10,9 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <sstream>
+#include <cstring>
+#include <map>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -35,6 +37,9 @@ std::string pendingPath() { return catalogue::programDir() + "move-data.pending"
 namespace {
 
 constexpr const char* kStaged = ".moving";
+constexpr const char* kCounter = "Control.dbf";
+
+xb::StepHook step;
 
 // The directory as the file system knows it, to tell two names of one
 // directory from two directories.
@@ -55,8 +60,9 @@ std::string fileIn(const std::string& dir, const std::string& name)
 }
 
 struct Entry {
-    std::string from;  // the file in the old directory
-    std::string to;    // its place in the new directory
+    std::string from;   // the file in the old directory
+    std::string to;     // its place in the new directory
+    bool keep = false;  // copied, not moved: the old one stays (the counter)
 };
 
 struct Pending {
@@ -71,10 +77,10 @@ std::string textOf(const Pending& p)
     r.add("new", p.newDir);
     r.add("datapath", p.datapath);
     for (const Entry& e : p.entries) {
-        r.add("file", e.from);
+        r.add(e.keep ? "copy" : "file", e.from);
         r.add("to", e.to);
     }
-    return r.text("tables being moved to another data directory: the next move finishes it");
+    return r.text("tables being moved to another data directory: the program's next start finishes it");
 }
 
 std::optional<Pending> parse(const std::string& text)
@@ -87,8 +93,8 @@ std::optional<Pending> parse(const std::string& text)
     p.newDir = r->value("new");
     p.datapath = r->value("datapath");
     for (const auto& [key, value] : r->entries()) {
-        if (key == "file")
-            p.entries.push_back({value, {}});
+        if (key == "file" || key == "copy")
+            p.entries.push_back({value, {}, key == "copy"});
         else if (key == "to" && !p.entries.empty())
             p.entries.back().to = value;
     }
@@ -141,33 +147,118 @@ bool storeDatapath(const std::string& datapath, std::string& error)
     return true;
 }
 
-// From the record of the move on: the copies into place, the setup table,
-// the old files removed, the record removed.
-bool complete(const Pending& p, std::string& error)
+bool namesNewDirectory(const Pending& p) { return realDirectory(currentDataDir()) == realDirectory(p.newDir); }
+
+// What each copy was when it was put in place, by its path.
+using Placed = std::map<std::string, std::optional<xb::FileStamp>>;
+
+// Each copy in place in the new directory, equal to its file in the old one
+// as that is now: the kiosk and the station went on writing there until the
+// setup table named the new directory.
+bool placeCopies(const Pending& p, Placed& placed, std::string& error)
 {
     for (const Entry& e : p.entries) {
         const std::string staged = e.to + kStaged;
-        if (::access(staged.c_str(), F_OK) == 0) {
+        const bool hasStaged = ::access(staged.c_str(), F_OK) == 0;
+        const bool hasSource = xb::fileExists(e.from);
+        if (hasStaged) {
+            if (hasSource && !xb::sameContents(e.from, staged) && !xb::copyFile(e.from, staged, &error))
+                return false;
             if (!xb::renameDurably(staged, e.to, &error))
                 return false;
+        } else if (hasSource) {
+            if (!xb::sameContents(e.from, e.to) && !xb::copyFile(e.from, e.to, &error))
+                return false;
         } else if (!xb::fileExists(e.to)) {
-            error = e.to + " is missing: the move cannot be finished";
+            error = e.to + " is missing, and so is " + e.from;
             return false;
         }
+        placed[e.to] = xb::fileStamp(e.to);
     }
-    if (realDirectory(catalogue::dataDir()) != realDirectory(p.newDir) &&
-        !storeDatapath(p.datapath, error))
-        return false;
-    for (const Entry& e : p.entries)
-        if (xb::fileExists(e.from) && !xb::removeFile(e.from)) {
-            error = e.from + " could not be removed from the old directory";
-            return false;
+    return true;
+}
+
+// The old files go once their copies are the setup table's. One written
+// after it was copied (a writer that had not yet read the setup table) is
+// copied again while its copy is as it was placed; else it stays, named in
+// `notes`: nothing is deleted unread.
+void removeOldFiles(const Pending& p, const Placed& placed, std::vector<std::string>& notes)
+{
+    for (const Entry& e : p.entries) {
+        if (e.keep || !xb::fileExists(e.from))
+            continue;
+        if (!xb::sameContents(e.from, e.to)) {
+            const auto it = placed.find(e.to);
+            std::string error;
+            if (it == placed.end() || !it->second || xb::fileStamp(e.to) != it->second ||
+                !xb::copyFile(e.from, e.to, &error) || !xb::sameContents(e.from, e.to)) {
+                notes.push_back(e.from + " changed after it was copied to the new directory; it was kept");
+                continue;
+            }
         }
+        if (!xb::removeFile(e.from))
+            notes.push_back(e.from + " could not be removed from the old directory (" + std::strerror(errno) + ")");
+    }
     if (!p.entries.empty())
         xb::syncDirectoryOf(p.entries.front().from);
+}
+
+void forgetPending()
+{
     ::unlink(pendingPath().c_str());
     xb::syncDirectoryOf(pendingPath());
+}
+
+// From the record of the move on: the copies into place, the setup table,
+// the old files removed, the record removed. False (and `error`) while the
+// setup table still names the old directory.
+bool complete(const Pending& p, std::vector<std::string>& notes, std::string& error)
+{
+    Placed placed;
+    if (!namesNewDirectory(p)) {
+        if (!placeCopies(p, placed, error))
+            return false;
+        step("placed");
+        if (!storeDatapath(p.datapath, error))
+            return false;
+        step("switched");
+    } else {
+        // The new directory is in use: what is left of the copies goes in,
+        // nothing there is overwritten.
+        for (const Entry& e : p.entries) {
+            const std::string staged = e.to + kStaged;
+            if (::access(staged.c_str(), F_OK) == 0 && !xb::fileExists(e.to))
+                xb::renameDurably(staged, e.to, &error);
+            ::unlink(staged.c_str());
+        }
+    }
+    removeOldFiles(p, placed, notes);
+    step("tidied");
+    forgetPending();
     return true;
+}
+
+void takeBackCopies(const Pending& p)
+{
+    for (const Entry& e : p.entries) {
+        ::unlink((e.to + kStaged).c_str());
+        xb::removeLeftoverCopies(e.to + kStaged);
+    }
+}
+
+// The counter's last number: company of its first record; nothing when the
+// table, its record or a number is missing.
+std::optional<long long> counterValue(const std::string& path)
+{
+    if (!xb::fileExists(path))
+        return std::nullopt;
+    xb::Connection c;
+    c.setReadOnly(true);
+    xb::Table* t = c.open(path);
+    xb::Field* f = t ? t->field("company") : nullptr;
+    if (!f || t->top() != xb::kSuccess || f->isBlank())
+        return std::nullopt;
+    return f->integer();
 }
 
 }  // namespace
@@ -196,34 +287,54 @@ std::string pathMessage(PathCheck check)
     }
 }
 
-bool finishInterruptedMove(std::string& error)
+void setStepHook(std::function<void(const std::string& step)> hook) { step.set(std::move(hook)); }
+
+Settled settleInterruptedMove()
 {
+    Settled s;
     const std::string file = pendingPath();
     if (::access(file.c_str(), F_OK) != 0)
-        return true;
+        return s;
+    s.found = true;
     const auto p = parse(xb::readSmallFile(file).value_or(""));
     if (!p) {
         // Cut short while it was written: nothing was renamed yet.
-        ::unlink(file.c_str());
-        return true;
+        forgetPending();
+        s.found = false;
+        return s;
     }
-    return complete(*p, error);
+    std::vector<std::string> notes;
+    std::string error;
+    if (complete(*p, notes, error)) {
+        s.message = "A move of the data directory to " + p->newDir + " had been cut short; it was finished.";
+        for (const std::string& n : notes)
+            s.message += "\r" + n + ".";
+        return s;
+    }
+    // It cannot be finished and the setup table names the old directory,
+    // which holds every table whole: the move is taken back.
+    takeBackCopies(*p);
+    forgetPending();
+    s.message = "A move of the data directory to " + p->newDir + " had been cut short and could not be finished (" +
+                error + "); it was taken back: the tables stay in " + currentDataDir() + ".";
+    return s;
 }
 
-MoveResult moveData(const std::string& text, const Ask& ask)
+MoveResult moveData(const std::string& typed, const Ask& ask)
 {
     MoveResult r;
-    if (!finishInterruptedMove(r.message)) {
-        r.message = "An earlier move of the data directory cannot be finished: " + r.message + ".";
-        return r;
-    }
+    const Settled earlier = settleInterruptedMove();
+    if (earlier.found)
+        r.notes.push_back(earlier.message);
+    const std::string text = catalogue::absoluteDirectory(typed, catalogue::programDir());
     const PathCheck check = checkPath(text);
-    if (check != PathCheck::kOk) {
-        r.message = pathMessage(check);
+    if (text.empty() || check != PathCheck::kOk) {
+        r.message = pathMessage(text.empty() ? PathCheck::kNoDirectory : check);
         return r;
     }
     const std::string oldDir = currentDataDir();
     const std::string newDir = catalogue::AddBackslash(xb::resolvePath(text));
+    r.datapath = text;
     std::string error;
     if (realDirectory(oldDir) == realDirectory(newDir)) {
         r.ok = storeDatapath(text, error);
@@ -235,6 +346,7 @@ MoveResult moveData(const std::string& text, const Ask& ask)
     p.oldDir = oldDir;
     p.newDir = newDir;
     p.datapath = text;
+    bool anyTable = false;
     for (const Group& g : groups()) {
         if (xb::fileExists(newDir + g.table) && !(ask && ask(g.question))) {
             r.skipped.push_back(g.table);
@@ -244,36 +356,61 @@ MoveResult moveData(const std::string& text, const Ask& ask)
             const std::string from = fileIn(oldDir, f);
             if (!xb::fileExists(from))
                 continue;  // nothing of that name to move
+            anyTable = true;
             p.entries.push_back({from, fileIn(newDir, xb::baseName(from))});
+        }
+    }
+    if (!anyTable && r.skipped.empty()) {
+        if (!catalogue::TablesExist(newDir)) {
+            r.message = "None of the tables to move (customer.dbf, product.dbf, ticket.dbf, house.dbf) is in " +
+                        oldDir + ", and " + newDir + " does not hold them either: nothing was moved, and the " +
+                        "data directory stays " + oldDir + ".";
+            return r;
+        }
+        r.notes.push_back(oldDir + " holds none of the tables to move; " + newDir + " holds them already.");
+    }
+
+    // The ticket counter goes along where the new directory has none, or a
+    // lower one: numbers the tickets there already hold are not issued again.
+    const std::string counter = fileIn(oldDir, kCounter);
+    if (const auto from = counterValue(counter)) {
+        const std::string target = fileIn(newDir, xb::baseName(counter));
+        const auto there = counterValue(target);
+        if (!there || *there < *from) {
+            p.entries.push_back({counter, target, true});
+            r.notes.push_back("The ticket counter (last number " + std::to_string(*from) + ") was carried to " +
+                              newDir + (there ? ", above its counter there (" + std::to_string(*there) + ")" : "") +
+                              ".");
+        } else {
+            r.notes.push_back("The ticket counter of " + newDir + " (last number " + std::to_string(*there) +
+                              ") was kept: it is not below the one of " + oldDir + " (" + std::to_string(*from) +
+                              ").");
         }
     }
 
     // Whole copies beside their places; a failure takes them all back, as
     // the start takes back what a killed move left of them.
-    auto takeBack = [&] {
-        for (const Entry& e : p.entries) {
-            ::unlink((e.to + kStaged).c_str());
-            xb::removeLeftoverCopies(e.to + kStaged);
-        }
-    };
-    takeBack();
+    takeBackCopies(p);
     for (const Entry& e : p.entries)
         if (!xb::copyFile(e.from, e.to + kStaged, &error)) {
-            takeBack();
+            takeBackCopies(p);
             r.message = "The tables were not moved: " + error + ". Nothing was changed.";
             return r;
         }
+    step("copied");
     if (!xb::writeFileDurably(pendingPath(), textOf(p), &error)) {
-        takeBack();
+        takeBackCopies(p);
         r.message = "The tables were not moved: " + error + ". Nothing was changed.";
         return r;
     }
-    if (!complete(p, error)) {
-        r.message = "The move was not finished: " + error + ". The next move finishes it.";
+    step("recorded");
+    if (!complete(p, r.notes, error)) {
+        r.message = "The move was not finished: " + error + ". The program's next start finishes it.";
         return r;
     }
     for (const Entry& e : p.entries)
-        r.moved.push_back(e.to);
+        if (!e.keep)
+            r.moved.push_back(e.to);
     r.ok = true;
     return r;
 }

@@ -95,12 +95,6 @@ void TfrmSetup::showEvent(QShowEvent* e)
 
 void TfrmSetup::FormShow()
 {
-    // A move a dead process left half done is finished first, so the
-    // directory shown is the one the tables are in.
-    std::string error;
-    if (!setup::finishInterruptedMove(error))
-        dialogs::ShowMessage(dialogs::kError, "Setup Configuration",
-                             "An earlier move of the data directory cannot be finished: " + error + ".");
     txtDatabasePath->setText(QString::fromStdString(setup::currentDataDir()));
     SetHints();
     txtDatabasePath->setFocus();
@@ -143,6 +137,13 @@ void TfrmSetup::cmdApplyClick()
         dialogs::ShowMessage(dialogs::kError, "Setup Configuration", r.message);
         return;
     }
+    // The setup table names the new directory: the station takes it now,
+    // whatever is said about the old one.
+    std::string notes;
+    for (const std::string& n : r.notes)
+        notes += (notes.empty() ? "" : "\r") + n;
+    if (!notes.empty())
+        dialogs::ShowMessage(dialogs::kInformation, "Setup Configuration", notes);
     accept();
 }
 
@@ -160,8 +161,17 @@ bool TfrmSetup::eventFilter(QObject* watched, QEvent* e)
 
 namespace setup {
 
+void settleAtStartUp()
+{
+    const Settled s = settleInterruptedMove();
+    if (!s.found)
+        return;
+    dialogs::ShowMessage(dialogs::kWarning, "Setup Configuration", s.message);
+}
+
 void installSetup()
 {
+    station::Windows().settleMove = [] { settleAtStartUp(); };
     station::Windows().setup = [](TfrmMain& s) {
         TfrmSetup w(&s);
         const bool ok = w.exec() == QDialog::Accepted;

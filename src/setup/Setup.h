@@ -48,4 +48,9 @@ namespace setup {
 // Installs the window into the station's menu and start-up.
 void installSetup();
 
+// Settles a move of the data directory a dead process left half done, and
+// says what was done: at the program's and the station's start-up, before
+// any table is used.
+void settleAtStartUp();
+
 }  // namespace setup

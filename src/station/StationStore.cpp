@@ -5,6 +5,8 @@
 #include "data/TicketValues.h"
 #include "data/Util.h"
 
+#include <tuple>
+
 namespace station {
 
 // ---------------------------------------------------------------- settings
@@ -26,19 +28,18 @@ SettingsResult readStationSettings()
 {
     SettingsResult r;
     const std::string path = catalogue::setupTablePath();
-    if (!xb::fileExists(path)) {
+    const catalogue::SetupTable setup = catalogue::readSetupTable();
+    if (!setup.found) {
         r.error = "The settings table " + path + " is missing.";
         return r;
     }
-    store::OperationConnection conn(nullptr);
-    store::ScopedTable t(util::mOpen(conn.get(), path));
-    if (!t || t->top() != xb::kSuccess) {
+    if (!setup.hasRecord) {
         r.error = "The settings table " + path + " holds no settings.";
         return r;
     }
     StationSettings s;
-    for (auto [name, target] : {std::pair<const char*, int*> {"prtport", &s.printerPort}, {"modemport", &s.modemPort}}) {
-        const std::string text = util::fetch(t.get(), name);
+    for (auto [name, text, target] : {std::tuple<const char*, const std::string&, int*> {"prtport", setup.prtport, &s.printerPort},
+                                      {"modemport", setup.modemport, &s.modemPort}}) {
         const auto n = portNumber(text);
         if (!n) {
             r.error = "'" + text + "' is not a valid port number for " + name + " in " + xb::baseName(path) + ".";
@@ -46,10 +47,7 @@ SettingsResult readStationSettings()
         }
         *target = *n;
     }
-    s.dataDir = catalogue::AddBackslash(values::trim(util::fetch(t.get(), "datapath")));
-    for (char& c : s.dataDir)
-        if (c == '\\')
-            c = '/';
+    s.dataDir = catalogue::dataDirFrom(setup.datapath);
     r.settings = s;
     return r;
 }

@@ -510,6 +510,8 @@ bool TfrmMain::askForMissingTables()
 
 void TfrmMain::FormShow()
 {
+    if (Windows().settleMove)
+        Windows().settleMove();
     if (!xb::fileExists(catalogue::setupTablePath())) {
         requestTerminate();
         return;

@@ -48,6 +48,9 @@ struct StationWindows {
     std::function<void(TfrmMain&)> endOfMonth;
     // The Setup window: true when it closed with OK.
     std::function<bool(TfrmMain&)> setup;
+    // Settles a move of the data directory cut short, before the start-up
+    // reads the settings.
+    std::function<void()> settleMove;
 };
 StationWindows& Windows();
 

@@ -56,6 +56,8 @@ private slots:
     void datedFileNames();
     void storedTimes();
     void directories();
+    void storedDirectories_data();
+    void storedDirectories();
     void dateFormat();
     void appendFromMatchesFieldsByName();
     void appendFromIsAllOrNothing_data();
@@ -264,6 +266,38 @@ void TestCatalogue::directories()
     QCOMPARE(catalogue::dataDir(), std::string("/srv/scale/data/"));
     unsetenv("GRAZULO_HOME");
     QVERIFY(QString::fromStdString(catalogue::programDir()).endsWith("/"));
+}
+
+// A datapath as setup.dbf holds it, and the directory it names: a relative
+// one from the program directory, whatever the working directory; and a
+// directory typed or given, as it is stored.
+void TestCatalogue::storedDirectories_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("read");    // dataDirFrom(text); PROG: the program directory
+    QTest::addColumn<QString>("stored");  // absoluteDirectory(text, "/base")
+    QTest::newRow("blank") << "   " << "" << "";
+    QTest::newRow("absolute") << "/srv/scale/data" << "/srv/scale/data/" << "/srv/scale/data";
+    QTest::newRow("relative") << "database/" << "PROG/database/" << "/base/database/";
+    QTest::newRow("relative with backslashes") << "..\\data\\" << "PROG/../data/" << "/data/";
+    QTest::newRow("dots") << "./a/../b" << "PROG/./a/../b/" << "/base/b/";
+    QTest::newRow("a drive letter") << "C:\\SITE\\DATA" << "C:/SITE/DATA/" << "/base/C:/SITE/DATA/";
+}
+
+void TestCatalogue::storedDirectories()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, read);
+    QFETCH(QString, stored);
+    QTemporaryDir dir;
+    setenv("GRAZULO_HOME", dir.path().toLocal8Bit().constData(), 1);
+    const QString cwd = QDir::currentPath();
+    QVERIFY(QDir::setCurrent("/tmp"));
+    read.replace("PROG", dir.path());
+    QCOMPARE(QString::fromStdString(catalogue::dataDirFrom(text.toStdString())), read);
+    QCOMPARE(QString::fromStdString(catalogue::absoluteDirectory(text.toStdString(), "/base")), stored);
+    QDir::setCurrent(cwd);
+    unsetenv("GRAZULO_HOME");
 }
 
 void TestCatalogue::dateFormat()

@@ -22,6 +22,8 @@ private slots:
     void infoDescribesTable();
     void checkFindsFaults();
     void errorsGoToStandardError();
+    void reindexMakesAMissingIndex_data();
+    void reindexMakesAMissingIndex();
 };
 
 void TestDbfTool::createAppendDumpPack()
@@ -136,6 +138,52 @@ void TestDbfTool::errorsGoToStandardError()
     QCOMPARE(run(tool(), {"dump", t}).out, QByteArray("CODE_NUM,N_AME,ADD_R,FAX_NO\n"));  // nothing appended
     QCOMPARE(run(tool(), {"frobnicate", t}).exitCode, 2);
     QCOMPARE(run(tool(), {"delete", t, "1"}).exitCode, 2);
+}
+
+// Tables copied from an older installation without their index: reindex
+// makes it with the tags of the table's name, keys for every record.
+void TestDbfTool::reindexMakesAMissingIndex_data()
+{
+    QTest::addColumn<QString>("table");
+    QTest::addColumn<QString>("layout");
+    QTest::addColumn<QString>("made");  // what reindex says; empty: no index is made
+    QTest::addColumn<QString>("tag");   // a tag to list the keys of
+    QTest::newRow("customers") << "CUSTOMER.DBF" << "3" << "CUSTOMER.CDX was made with the tags N_AME, FAX_NO" << "fax_no";
+    QTest::newRow("products") << "Product.dbf" << "4" << "Product.cdx was made with the tag N_AME" << "n_ame";
+    QTest::newRow("a day table needs none") << "Dec0826.dbf" << "1" << "" << "";
+}
+
+void TestDbfTool::reindexMakesAMissingIndex()
+{
+    QFETCH(QString, table);
+    QFETCH(QString, layout);
+    QFETCH(QString, made);
+    QFETCH(QString, tag);
+    QTemporaryDir dir;
+    const QString t = dir.path() + "/" + table;
+    QCOMPARE(run(tool(), {"create", t, layout}).exitCode, 0);
+    const QString field = layout == "1" ? "customer" : "n_ame";
+    for (const char* name : {"ZED", "ACME"})
+        QCOMPARE(run(tool(), {"append", t, field + "=" + name}).exitCode, 0);
+    if (layout == "3")
+        QCOMPARE(run(tool(), {"set", t, "1", "fax_no=1001"}).exitCode, 0);
+    for (const QString& f : QDir(dir.path()).entryList({"*.cdx", "*.CDX"}, QDir::Files))
+        QVERIFY(QFile::remove(dir.path() + "/" + f));
+
+    const auto r = run(tool(), {"reindex", t});
+    QCOMPARE(r.exitCode, 0);
+    if (made.isEmpty()) {
+        QVERIFY2(r.out.contains("needs none"), r.out.constData());
+        QCOMPARE(QDir(dir.path()).entryList({"*.cdx", "*.CDX"}, QDir::Files), QStringList());
+        return;
+    }
+    QVERIFY2(r.out.contains(made.toUtf8()), r.out.constData());
+    QCOMPARE(run(tool(), {"check", t}).exitCode, 0);
+    const auto keys = run(tool(), {"keys", t, tag});
+    QCOMPARE(keys.exitCode, 0);
+    QCOMPARE(keys.out.count('\n'), 2);
+    // A second reindex rebuilds the index now there.
+    QCOMPARE(run(tool(), {"reindex", t}).out, QByteArray());
 }
 
 QTEST_GUILESS_MAIN(TestDbfTool)

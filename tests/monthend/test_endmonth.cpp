@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QStackedWidget>
 #include <QTableWidget>
@@ -100,6 +101,47 @@ private slots:
         QCOMPARE(w.result(), int(QDialog::Accepted));
         QVERIFY(QFile::exists(dir_->path() + "/26Jan/Jan0526.dbf"));
         QVERIFY(!QFile::exists(dir_->path() + "/Jan0526.dbf"));
+    }
+
+    // Scrolled sideways and down, the grid keeps TICKET, CUSTOMER and
+    // CARRIER in view beside the columns scrolled to, row for row.
+    void firstColumnsStay()
+    {
+        std::vector<testsupport::HandTicket> tickets;
+        for (long n = 1; n <= 60; ++n)
+            tickets.push_back({n, "ACME", "T-1", 1500, true});
+        QVERIFY(testsupport::writeTicketTable(dir_->path() + "/Jan0526.dbf", tickets));
+        TfrmEndMonth w;
+        w.resize(640, 400);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.speYear->setValue(2026);
+        while (w.month() != 1)
+            w.spbMonthDown->click();
+        w.cmdNext->click();
+        QApplication::processEvents();
+        QTableView* fixed = w.StringGrid1Fixed;
+        QVERIFY(fixed->isVisible());
+        QCOMPARE(fixed->accessibleName(), QString("Records, first columns"));
+        for (int c = 0; c < 22; ++c)
+            QCOMPARE(fixed->isColumnHidden(c), c >= 3);
+        QCOMPARE(fixed->width(), w.StringGrid1->columnWidth(0) + w.StringGrid1->columnWidth(1) +
+                                     w.StringGrid1->columnWidth(2));
+        QScrollBar* across = w.StringGrid1->horizontalScrollBar();
+        QVERIFY(across->maximum() > 0);
+        across->setValue(across->maximum());
+        w.StringGrid1->verticalScrollBar()->setValue(w.StringGrid1->verticalScrollBar()->maximum());
+        QApplication::processEvents();
+        // The row at the top of both views is the same row.
+        QCOMPARE(fixed->rowAt(0), w.StringGrid1->rowAt(0));
+        QVERIFY(fixed->rowAt(0) > 0);
+        QCOMPARE(fixed->indexAt(QPoint(2, 2)).column(), 0);
+        QCOMPARE(fixed->model()->data(fixed->indexAt(QPoint(2, 2))).toString(),
+                 QString::number(fixed->rowAt(0) + 1));
+        // A fixed column widened in the grid widens over it too.
+        w.StringGrid1->setColumnWidth(1, 200);
+        QCOMPARE(fixed->columnWidth(1), 200);
+        QCOMPARE(fixed->width(), w.StringGrid1->columnWidth(0) + 200 + w.StringGrid1->columnWidth(2));
     }
 
 private:

@@ -33,17 +33,22 @@ private slots:
         QTest::addColumn<xb::Date>("to");
         QTest::addColumn<QStringList>("expected");
         QTest::addColumn<int>("days");
-        // Tables: Nov 29 archived (26Nov/), Nov 30 in both places, Dec 01
-        // and Dec 08 in the data directory; none for the days between.
+        // Tables: Nov 29 archived (26Nov/), Nov 30 in both places (closed
+        // early, then a late truck), Dec 01 and Dec 08 in the data
+        // directory; none for the days between.
         QTest::newRow("one day") << xb::Date {2026, 12, 8} << xb::Date {2026, 12, 8} << QStringList {"80@12/08/26", "81@12/08/26"} << 1;
         QTest::newRow("across the month boundary, in date and record order")
             << xb::Date {2026, 11, 30} << xb::Date {2026, 12, 1}
-            << QStringList {"30@11/30/26", "10@12/01/26", "11@12/01/26"} << 2;
+            << QStringList {"99@11/30/26", "30@11/30/26", "10@12/01/26", "11@12/01/26"} << 3;
         QTest::newRow("an archived day is found in its month folder")
             << xb::Date {2026, 11, 29} << xb::Date {2026, 11, 29} << QStringList {"29@11/29/26"} << 1;
         QTest::newRow("the whole range")
             << xb::Date {2026, 11, 1} << xb::Date {2026, 12, 31}
-            << QStringList {"29@11/29/26", "30@11/30/26", "10@12/01/26", "11@12/01/26", "80@12/08/26", "81@12/08/26"} << 4;
+            << QStringList {"29@11/29/26", "99@11/30/26", "30@11/30/26", "10@12/01/26", "11@12/01/26", "80@12/08/26",
+                            "81@12/08/26", "77@12/31/26", "78@12/31/26"}
+            << 7;
+        QTest::newRow("a ticket in both copies counts once")
+            << xb::Date {2026, 12, 31} << xb::Date {2026, 12, 31} << QStringList {"77@12/31/26", "78@12/31/26"} << 2;
         QTest::newRow("no table in the range") << xb::Date {2026, 12, 2} << xb::Date {2026, 12, 7} << QStringList {} << 0;
     }
     void ranges()
@@ -55,13 +60,40 @@ private slots:
         Site site;
         site.dayTable({2026, 11, 29}, {{29}}, "26Nov");
         site.dayTable({2026, 11, 30}, {{30}});
-        site.dayTable({2026, 11, 30}, {{99}}, "26Nov");  // the data directory's copy wins
+        site.dayTable({2026, 11, 30}, {{99}}, "26Nov");  // the month folder's copy first
         site.dayTable({2026, 12, 1}, {{10}, {.ticket = 12, .deleted = true}, {11}});  // deleted: no transaction
         site.dayTable({2026, 12, 8}, {{80}, {81}});
+        site.dayTable({2026, 12, 31}, {{77}}, "26Dec");
+        site.dayTable({2026, 12, 31}, {{77}, {78}});  // 77: a month end cut short after its copy
         const auto t = reports::gatherTransactions(site.data(), from, to);
         QVERIFY2(t.ok(), t.error.c_str());
         QCOMPARE(ticketsOf(t), expected);
         QCOMPARE(t.daysRead, days);
+    }
+
+    // Day tables carry two digits of the year: a range in which a day and
+    // the same day a hundred years on both lie is refused, at once.
+    void hundredYears_data()
+    {
+        QTest::addColumn<xb::Date>("from");
+        QTest::addColumn<xb::Date>("to");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("a day short of a hundred years") << xb::Date {1926, 12, 9} << xb::Date {2026, 12, 8} << false;
+        QTest::newRow("a hundred years") << xb::Date {1926, 12, 8} << xb::Date {2026, 12, 8} << true;
+        QTest::newRow("from a 29 February") << xb::Date {1924, 2, 29} << xb::Date {2024, 3, 1} << true;
+        QTest::newRow("years 1 to 9999") << xb::Date {1, 1, 1} << xb::Date {9999, 12, 31} << true;
+    }
+    void hundredYears()
+    {
+        QFETCH(xb::Date, from);
+        QFETCH(xb::Date, to);
+        QFETCH(bool, refused);
+        Site site;
+        site.dayTable({2026, 12, 8}, {{80}});
+        const auto t = reports::gatherTransactions(site.data(), from, to);
+        QCOMPARE(!t.ok(), refused);
+        QCOMPARE(QString::fromStdString(t.error).contains("hundred years"), refused);
+        QCOMPARE(ticketsOf(t), refused ? QStringList {} : QStringList {"80@12/08/26"});
     }
 
     void rowTexts()

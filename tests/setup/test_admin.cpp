@@ -7,6 +7,7 @@
 #include "data/CodeBase.h"
 
 #include <QDir>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -97,6 +98,56 @@ private slots:
                                             {"new-site", site, "--keep-setup", "--printer-type", "1"});
         QCOMPARE(again.exitCode, 0);
         QCOMPARE(testsupport::tableRows(site + "/setup.dbf")[0]["printer"], std::string("3"));
+    }
+
+    // Directories given relative to where the tool runs are stored absolute:
+    // the kiosk's service runs from another directory.
+    void relativePaths_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("setup");   // the setup.dbf to read, below the home
+        QTest::addColumn<QString>("stored");  // its datapath afterwards, below the home
+        QTest::newRow("new-site") << QStringList {"new-site", "site"} << "site/setup.dbf" << "site/database/";
+        QTest::newRow("new-site --data-dir")
+            << QStringList {"new-site", "site", "--data-dir", "./site/../other"} << "site/setup.dbf" << "other/";
+        QTest::newRow("move-data") << QStringList {"--home", ".", "move-data", "other"} << "setup.dbf" << "other/";
+    }
+    void relativePaths()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, setup);
+        QFETCH(QString, stored);
+        QVERIFY(testsupport::writeTicketTable(home_->path() + "/data/ticket.dbf", {{1, "OPEN"}}));
+        QProcess p;
+        p.setWorkingDirectory(home_->path());
+        p.start(testsupport::binDir() + "/grazulo-admin", args);
+        QVERIFY(p.waitForFinished(60000));
+        QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
+        QCOMPARE(QString::fromStdString(testsupport::tableRows(home_->path() + "/" + setup)[0]["datapath"]),
+                 home_->path() + "/" + stored);
+    }
+
+    // A move of the data directory cut short is settled before the tool's
+    // command uses any table.
+    void settlesAnInterruptedMove()
+    {
+        QVERIFY(testsupport::writeTicketTable(home_->path() + "/data/ticket.dbf", {{1, "OPEN"}}));
+        QVERIFY(QFile::copy(home_->path() + "/data/ticket.dbf", home_->path() + "/other/ticket.dbf.moving"));
+        QFile note(home_->path() + "/move-data.pending");
+        QVERIFY(note.open(QIODevice::WriteOnly));
+        note.write(("old=" + home_->path() + "/data/\nnew=" + home_->path() + "/other/\ndatapath=" + home_->path() +
+                    "/other/\nfile=" + home_->path() + "/data/ticket.dbf\nto=" + home_->path() +
+                    "/other/ticket.dbf\nend\n")
+                       .toUtf8());
+        note.close();
+        const auto r = admin({"month-end", "2026", "1"});
+        QCOMPARE(r.exitCode, 1);  // no day table: nothing to close
+        QVERIFY2(QString::fromUtf8(r.err).contains("had been cut short; it was finished"), r.err.constData());
+        QCOMPARE(testsupport::tableRows(home_->path() + "/setup.dbf")[0]["datapath"],
+                 (home_->path() + "/other/").toStdString());
+        QVERIFY(QFile::exists(home_->path() + "/other/ticket.dbf"));
+        QVERIFY(!QFile::exists(home_->path() + "/data/ticket.dbf"));
+        QVERIFY(!QFile::exists(home_->path() + "/move-data.pending"));
     }
 
     void monthEndAndMove()

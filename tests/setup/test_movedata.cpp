@@ -2,7 +2,8 @@
 // replace questions, the same directory under another name, a missing setup
 // table; a failure that leaves everything as it was; and kills at random
 // moments, after which every table is whole in a directory the setup table
-// names, and the next move finishes the job.
+// names, a truck weighed in there before the next start is not lost, and the
+// next move finishes the job.
 
 #include "TestSupport.h"
 
@@ -16,10 +17,16 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <QFileInfo>
+
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <random>
+#include <fcntl.h>
+#include <linux/fs.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -64,6 +71,58 @@ void writeTables(const QString& dir, const std::string& tag, int n = 3)
     QVERIFY(testsupport::writeTicketTable(dir + "/ticket.dbf", {{1, tag.c_str()}}));
 }
 
+// A record another program adds while the move goes on: an open ticket (the
+// kiosk or the station weighs a truck in) or a customer.
+bool addRecord(const QString& path, const std::string& name)
+{
+    xb::Connection c;
+    xb::Table* t = c.open(path.toStdString());
+    if (!t || t->appendStart() != xb::kSuccess)
+        return false;
+    t->blank();
+    t->field(t->field("customer") ? "customer" : "n_ame")->assign(name);
+    return t->append() == xb::kSuccess && t->close() == xb::kSuccess;
+}
+
+std::vector<std::string> names(const QString& path, const char* field = "n_ame")
+{
+    std::vector<std::string> out;
+    for (auto& r : testsupport::tableRows(path))
+        out.push_back(r[field]);
+    return out;
+}
+
+bool contains(const std::vector<std::string>& v, const std::string& s) { return std::find(v.begin(), v.end(), s) != v.end(); }
+
+// A file the move cannot remove: immutable for root, its directory closed
+// for anyone else. False where neither can be had.
+bool pin(const QString& path, bool on)
+{
+    if (::geteuid() != 0)
+        return QFile::setPermissions(QFileInfo(path).path(), on ? QFile::ReadOwner | QFile::ExeOwner
+                                                                : QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const int fd = ::open(path.toLocal8Bit().constData(), O_RDONLY);
+    int flags = 0;
+    bool ok = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+    ok = ok && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return ok;
+}
+
+void writeCounter(const QString& path, long last)
+{
+    xb::Connection c;
+    xb::Table* t = c.create(path.toStdString(), {{"company", 'N', 10, 0}});
+    QVERIFY(t);
+    t->appendStart();
+    t->blank();
+    t->field("company")->assignInteger(last);
+    QCOMPARE(t->append(), xb::kSuccess);
+    QCOMPARE(t->close(), xb::kSuccess);
+}
+
 // The name in the first record of a table, or "" when it is missing.
 std::string firstName(const QString& path, const char* field = "n_ame")
 {
@@ -81,7 +140,11 @@ private slots:
         dir_ = std::make_unique<QTemporaryDir>("/tmp/mv-XXXXXX");
         qputenv("GRAZULO_HOME", dir_->path().toUtf8());
     }
-    void cleanup() { qunsetenv("GRAZULO_HOME"); }
+    void cleanup()
+    {
+        setup::setStepHook({});
+        qunsetenv("GRAZULO_HOME");
+    }
 
     void checks_data()
     {
@@ -202,6 +265,182 @@ private slots:
         QCOMPARE(left, QStringList());
     }
 
+    // The kiosk and the station go on writing in the old directory while a
+    // move runs or lies killed: at each step of the move another program adds
+    // an open ticket and a customer there; the move dies there or goes on;
+    // the program's next start settles what a killed one left.
+    void interleavings_data()
+    {
+        QTest::addColumn<QString>("step");
+        QTest::addColumn<bool>("killed");
+        // Where the written records must be afterwards: "new" (in the new
+        // directory's tables, the old ones gone), "old" (the move had not
+        // begun: all stays, and the next move takes them along) or "kept"
+        // (the setup table named the new directory already and nothing
+        // tells whether its copies were written since: the old tables,
+        // changed since they were copied, stay with them).
+        QTest::addColumn<QString>("where");
+        QTest::newRow("at copied, killed") << "copied" << true << "old";
+        QTest::newRow("at copied, move goes on") << "copied" << false << "new";
+        for (const char* step : {"recorded", "placed"}) {
+            QTest::addRow("at %s, killed", step) << step << true << "new";
+            QTest::addRow("at %s, move goes on", step) << step << false << "new";
+        }
+        QTest::newRow("at switched, killed") << "switched" << true << "kept";
+        QTest::newRow("at switched, move goes on") << "switched" << false << "new";
+    }
+    void interleavings()
+    {
+        QFETCH(QString, step);
+        QFETCH(bool, killed);
+        QFETCH(QString, where);
+        const QString from = dir_->path() + "/old", to = dir_->path() + "/new";
+        writeTables(from, "OLD");
+        QVERIFY(QDir().mkpath(to));
+        writeSetup(dir_->path(), (from + "/").toStdString());
+        const pid_t child = ::fork();
+        if (child == 0) {
+            setup::setStepHook([&](const std::string& at) {
+                if (at != step.toStdString())
+                    return;
+                if (!addRecord(from + "/ticket.dbf", "LATE TRUCK") || !addRecord(from + "/customer.dbf", "LATE CUSTOMER"))
+                    ::_exit(3);
+                if (killed)
+                    ::_exit(9);
+            });
+            ::_exit(setup::moveData(to.toStdString(), nullptr).ok ? 0 : 1);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), killed ? 9 : 0);
+        if (killed) {
+            const setup::Settled s = setup::settleInterruptedMove();  // the program's next start
+            QCOMPARE(s.found, where != "old");
+            QVERIFY2(s.ok && (!s.found || QString::fromStdString(s.message).contains("finished")), s.message.c_str());
+        }
+        if (where == "old") {
+            QCOMPARE(datapath(), (from + "/").toStdString());
+            QVERIFY(contains(names(from + "/ticket.dbf", "customer"), "LATE TRUCK"));
+            QVERIFY(setup::moveData(to.toStdString(), nullptr).ok);  // the next move takes them along
+            where = "new";
+        }
+        QCOMPARE(datapath(), to.toStdString());
+        QVERIFY(!QFile::exists(QString::fromStdString(setup::pendingPath())));
+        if (where == "new") {
+            QVERIFY(contains(names(to + "/ticket.dbf", "customer"), "LATE TRUCK"));
+            QVERIFY(contains(names(to + "/customer.dbf"), "LATE CUSTOMER"));
+            QCOMPARE(QDir(from).entryList(QDir::Files), QStringList());
+        } else {
+            QVERIFY(contains(names(from + "/ticket.dbf", "customer"), "LATE TRUCK"));
+            QVERIFY(contains(names(from + "/customer.dbf"), "LATE CUSTOMER"));
+            QCOMPARE(names(to + "/customer.dbf").size(), std::size_t(3));
+        }
+        QCOMPARE(testsupport::run(testsupport::binDir() + "/dbftool", {"check", to}).exitCode, 0);
+        for (const QString& f : QDir(to).entryList(QDir::Files))
+            QVERIFY2(!f.endsWith(".moving") && !f.contains(".copy-"), qPrintable(f));
+    }
+
+    // Where the tables are and where they go, as the setup table and the
+    // operator give them: relative, blank, or nowhere to be found.
+    void directories_data()
+    {
+        QTest::addColumn<QString>("given");     // datapath stored; PROG is the program directory
+        QTest::addColumn<QString>("typed");     // the new directory as typed
+        QTest::addColumn<QString>("tables");    // where the tables are before
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<QString>("stored");    // datapath afterwards
+        QTest::newRow("a relative datapath is read from the program directory")
+            << "data/" << "PROG/new" << "data" << true << "PROG/new";
+        QTest::newRow("a relative directory typed is taken from the program directory")
+            << "PROG/data/" << "new" << "data" << true << "PROG/new/";
+        QTest::newRow("a blank datapath: from the program directory, recorded")
+            << "" << "PROG/new" << "." << true << "PROG/new";
+        QTest::newRow("none of the tables anywhere: refused")
+            << "PROG/empty/" << "PROG/new" << "data" << false << "PROG/empty/";
+    }
+    void directories()
+    {
+        QFETCH(QString, given);
+        QFETCH(QString, typed);
+        QFETCH(QString, tables);
+        QFETCH(bool, ok);
+        QFETCH(QString, stored);
+        const QString prog = dir_->path();
+        for (QString* s : {&given, &typed, &stored})
+            s->replace("PROG", prog);
+        for (const char* d : {"new", "empty"})
+            QVERIFY(QDir(prog).mkpath(d));
+        writeTables(prog + "/" + tables, "OLD");
+        writeSetup(prog, given.toStdString());
+        // The process works elsewhere, as the kiosk's service does.
+        const QString cwd = QDir::currentPath();
+        QVERIFY(QDir::setCurrent("/"));
+        const auto r = setup::moveData(typed.toStdString(), nullptr);
+        QDir::setCurrent(cwd);
+        QCOMPARE(r.ok, ok);
+        QCOMPARE(QString::fromStdString(datapath()), stored);
+        QCOMPARE(firstName(prog + "/new/customer.dbf"), std::string(ok ? "OLD 0" : ""));
+        if (!ok) {
+            QVERIFY2(QString::fromStdString(r.message).contains("None of the tables"), r.message.c_str());
+            QCOMPARE(firstName(prog + "/data/customer.dbf"), std::string("OLD 0"));
+        }
+    }
+
+    // The ticket counter goes along where the new directory has none, or a
+    // lower one; a higher one there is kept; the old one stays for the kiosk.
+    void counter_data()
+    {
+        QTest::addColumn<int>("before");  // last number in the new directory, -1: no counter
+        QTest::addColumn<int>("after");
+        QTest::newRow("none there: carried") << -1 << 41;
+        QTest::newRow("a lower one there: raised") << 7 << 41;
+        QTest::newRow("a higher one there: kept") << 90 << 90;
+    }
+    void counter()
+    {
+        QFETCH(int, before);
+        QFETCH(int, after);
+        const QString from = dir_->path() + "/old", to = dir_->path() + "/new";
+        writeTables(from, "OLD");
+        writeCounter(from + "/Control.dbf", 41);
+        QVERIFY(QDir().mkpath(to));
+        if (before >= 0)
+            writeCounter(to + "/Control.dbf", before);
+        writeSetup(dir_->path(), (from + "/").toStdString());
+        const auto r = setup::moveData(to.toStdString(), nullptr);
+        QVERIFY2(r.ok, r.message.c_str());
+        const auto counter = testsupport::tableRows(to + "/Control.dbf");
+        QCOMPARE(counter.size(), std::size_t(1));
+        QCOMPARE(counter[0].at("company"), std::to_string(after));
+        QCOMPARE(testsupport::tableRows(from + "/Control.dbf")[0]["company"], std::string("41"));
+        QVERIFY(std::any_of(r.notes.begin(), r.notes.end(),
+                            [](const std::string& n) { return n.find("ticket counter") != std::string::npos; }));
+    }
+
+    // Once the setup table names the new directory the move has succeeded,
+    // also when an old file cannot be removed: it is named, and the next
+    // move goes ahead.
+    void tidyingFails()
+    {
+        const QString from = dir_->path() + "/old", to = dir_->path() + "/new", third = dir_->path() + "/third";
+        writeTables(from, "OLD");
+        QVERIFY(QDir().mkpath(to) && QDir().mkpath(third));
+        writeSetup(dir_->path(), (from + "/").toStdString());
+        if (!pin(from + "/customer.cdx", true))
+            QSKIP("a file that cannot be removed cannot be made here");
+        const auto r = setup::moveData(to.toStdString(), nullptr);
+        pin(from + "/customer.cdx", false);
+        QVERIFY2(r.ok, r.message.c_str());
+        QCOMPARE(datapath(), to.toStdString());
+        QVERIFY(std::any_of(r.notes.begin(), r.notes.end(),
+                            [](const std::string& n) { return n.find("customer.cdx could not be removed") != std::string::npos; }));
+        QVERIFY(!QFile::exists(QString::fromStdString(setup::pendingPath())));
+        const auto next = setup::moveData(third.toStdString(), nullptr);
+        QVERIFY2(next.ok, next.message.c_str());
+        QCOMPARE(firstName(third + "/customer.dbf"), std::string("OLD 0"));
+    }
+
     void killedAndRunAgain()
     {
         uint64_t seed = std::random_device {}();
@@ -246,14 +485,19 @@ private slots:
                 QVERIFY2(rows.size() == (std::string(t) == "ticket.dbf" ? 1u : 400u),
                          qPrintable(QString("round %1: %2 in %3").arg(round).arg(t).arg(named)));
             }
-            // The next move finishes the job.
-            std::string error;
-            QVERIFY2(setup::finishInterruptedMove(error), error.c_str());
+            // Between the kill and the next start the station weighs a truck
+            // in, in the directory the setup table names.
+            QVERIFY(addRecord(named + "ticket.dbf", "BETWEEN"));
+            // The next start settles what the kill left; the next move
+            // finishes the job.
+            const setup::Settled settled = setup::settleInterruptedMove();
+            QVERIFY2(settled.ok, settled.message.c_str());
             const auto r = setup::moveData(to.toStdString(), nullptr);
             QVERIFY2(r.ok, r.message.c_str());
             QCOMPARE(datapath(), to.toStdString());
             for (const char* t : tables)
-                QVERIFY(testsupport::tableRows(to + "/" + t).size() == (std::string(t) == "ticket.dbf" ? 1u : 400u));
+                QVERIFY(testsupport::tableRows(to + "/" + t).size() == (std::string(t) == "ticket.dbf" ? 2u : 400u));
+            QCOMPARE(names(to + "/ticket.dbf", "customer"), (std::vector<std::string> {"OLD", "BETWEEN"}));
             QVERIFY(testsupport::run(testsupport::binDir() + "/dbftool", {"check", to}).exitCode == 0);
             for (const QString& f : QDir(to).entryList(QDir::Files))
                 QVERIFY2(!f.endsWith(".moving") && !f.contains(".copy-"), qPrintable(f));

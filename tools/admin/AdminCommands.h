@@ -31,4 +31,11 @@ int newSite(const Args& args);   // AdminNewSite.cpp
 // "grazulo-admin: <text>" on standard error; gives `status`.
 int fail(const std::string& text, int status = 1);
 
+// A directory given on the command line, absolute: a relative one is taken
+// from the working directory, as the shell means it.
+std::string absoluteArgument(const std::string& dir);
+
+// A message of the windows (lines broken by '\r') as lines of text.
+std::string lines(std::string text);
+
 }  // namespace admin

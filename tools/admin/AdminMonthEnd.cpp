@@ -35,8 +35,8 @@ int monthEnd(const Args& args)
         return fail("setup.dbf in " + programDir() + " names no data directory");
     const monthend::Result r = monthend::closeMonth(data, int(year), int(month));
     if (!r.done)
-        return fail(r.message);
-    std::cout << r.message << "\n";
+        return fail(lines(r.message));
+    std::cout << lines(r.message) << "\n";
     return 0;
 }
 
@@ -54,6 +54,7 @@ int moveData(const Args& args)
     }
     if (dir.empty())
         return fail("usage: grazulo-admin move-data DIR [--replace]", 2);
+    dir = absoluteArgument(dir);
     const setup::PathCheck check = setup::checkPath(dir);
     if (check != setup::PathCheck::kOk) {
         std::string text = setup::pathMessage(check);
@@ -70,13 +71,15 @@ int moveData(const Args& args)
         std::cerr << "grazulo-admin: " << q << " " << (replace ? "Yes" : "No") << "\n";
         return replace;
     });
+    for (const std::string& n : r.notes)
+        std::cerr << "grazulo-admin: " << lines(n) << "\n";
     if (!r.ok)
-        return fail(r.message);
+        return fail(lines(r.message));
     for (const std::string& f : r.moved)
         std::cout << "moved " << f << "\n";
     for (const std::string& f : r.skipped)
         std::cout << "kept " << f << " (already in " << dir << ")\n";
-    std::cout << "The data directory is " << dir << ".\n";
+    std::cout << "The data directory is " << r.datapath << ".\n";
     return 0;
 }
 

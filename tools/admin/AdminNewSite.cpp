@@ -135,7 +135,7 @@ int newSite(const Args& args)
             const std::string* v = value("--data-dir");
             if (!v)
                 return 2;
-            dataDir = xb::addBackslash(*v);
+            dataDir = xb::addBackslash(absoluteArgument(*v));
         } else if (a == "--keep-setup") {
             keep = true;
         } else if (!a.empty() && a[0] == '-') {
@@ -155,7 +155,8 @@ int newSite(const Args& args)
             return fail(std::string("port 2 is the card reader's: the ") + name + " cannot be on it", 2);
     if (scale == printer)
         return fail("the scale and the ticket printer cannot share port " + std::to_string(scale), 2);
-    dir = xb::addBackslash(dir);
+    // Stored absolute: the kiosk's service runs from another directory.
+    dir = xb::addBackslash(absoluteArgument(dir));
     if (dataDir.empty())
         dataDir = dir + "database/";
     if (dataDir.size() > 50)

@@ -144,6 +144,8 @@ int report(const Args& argsIn)
             return wrongUse(args[2] + " is not a date (YYYY-MM-DD)");
         if (to->julianDay() < from->julianDay())
             return fail("The Dates are invalid! (" + args[2] + " is before " + args[1] + ")", 2);
+        if (const std::string why = reports::rangeProblem(*from, *to); !why.empty())
+            return fail(why, 2);
     }
 
     if (!xb::fileExists(catalogue::setupTablePath()))

@@ -10,11 +10,14 @@
 #include "SiteOwner.h"
 
 #include "data/Catalogue.h"
+#include "setup/MoveData.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <unistd.h>
 
 namespace admin {
 
@@ -25,6 +28,20 @@ int fail(const std::string& text, int status)
 {
     std::cerr << "grazulo-admin: " << text << "\n";
     return status;
+}
+
+std::string absoluteArgument(const std::string& dir)
+{
+    char cwd[PATH_MAX];
+    return catalogue::absoluteDirectory(dir, ::getcwd(cwd, sizeof cwd) ? cwd : "/");
+}
+
+std::string lines(std::string text)
+{
+    for (char& c : text)
+        if (c == '\r')
+            c = '\n';
+    return text;
 }
 
 }  // namespace admin
@@ -78,11 +95,18 @@ int main(int argc, char** argv)
         if (args[0] != c.name)
             continue;
         // The commands on a site's program directory work as its owner when
-        // run as root; new-site asks for the directory it makes itself.
+        // run as root; new-site asks for the directory it makes itself. A
+        // move of the data directory cut short is settled, as that owner,
+        // before any table is used.
         const std::string name = c.name;
-        if (name != "new-site" && name != "version")
+        if (name != "new-site" && name != "version") {
             if (int status = admin::workAsSiteOwner(admin::programDir()))
                 return status;
+            const setup::Settled s = setup::settleInterruptedMove();
+            if (s.found)
+                std::cerr << "grazulo-admin: " << admin::lines(s.message) << "
+";
+        }
         const int status = c.run(admin::Args(args.begin() + 1, args.end()));
         if (status != 0 && !admin::siteOwnerNote().empty())
             admin::fail(admin::siteOwnerNote(), status);
