@@ -10,6 +10,9 @@ install(FILES ${CMAKE_SOURCE_DIR}/assets/warning.bmp ${CMAKE_SOURCE_DIR}/assets/
               ${CMAKE_SOURCE_DIR}/assets/question.bmp DESTINATION share/grazulo)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION share/doc/grazulo)
 install(FILES ${CMAKE_SOURCE_DIR}/tools/site/grazulo-kiosk.service DESTINATION /lib/systemd/system)
+# The mirror into the head office's database, every few minutes.
+install(FILES ${CMAKE_SOURCE_DIR}/tools/site/grazulo-mirror.service ${CMAKE_SOURCE_DIR}/tools/site/grazulo-mirror.timer
+        DESTINATION /lib/systemd/system)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME grazulo)
@@ -24,4 +27,6 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xserver-xorg-core, xserver-xorg-legacy, xserver-xorg-input-libinput, xserver-xorg-video-fbdev, cups-client")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_SOURCE_DIR}/tools/site/postinst)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
+# grazulo-admin mirror talks to the head office's database through libpq.
+string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libpq5")
 include(CPack)
