@@ -389,11 +389,14 @@ SiteParts siteParts(const std::string& dataDir)
     return out;
 }
 
-Identity partIdentity(const Part& part)
+Identity partIdentity(const Part& part, long long now)
 {
     Identity id;
-    timespec now {};
-    ::clock_gettime(CLOCK_REALTIME, &now);
+    if (now == 0) {
+        timespec t {};
+        ::clock_gettime(CLOCK_REALTIME, &t);
+        now = t.tv_sec;
+    }
     for (const std::string& path : part.tables) {
         // Found again: a table may have come or gone under another letter case.
         const Stat s = statOf(xb::resolvePath(path));
@@ -408,7 +411,7 @@ Identity partIdentity(const Part& part)
                    std::to_string(st.st_mtim.tv_nsec) + ':' + std::to_string(st.st_ctim.tv_sec) + '.' +
                    std::to_string(st.st_ctim.tv_nsec) + ':' + std::to_string(st.st_ino);
         const time_t latest = std::max(st.st_mtim.tv_sec, st.st_ctim.tv_sec);
-        if (now.tv_sec - latest < 2)
+        if (now - latest < 2)
             id.settled = false;
     }
     return id;

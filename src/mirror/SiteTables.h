@@ -63,7 +63,8 @@ struct Identity {
     // within the same tick of the file system's clock would not show.
     bool settled = true;
 };
-Identity partIdentity(const Part& part);
+// `now` is the time of day in seconds since 1970 (the system's clock when 0).
+Identity partIdentity(const Part& part, long long now = 0);
 
 struct PartRows {
     std::vector<std::string> lines;

@@ -1,7 +1,8 @@
 // grazulo-admin mirror: the site's tickets and records sent to the head
 // office's PostgreSQL database.
 //
-//   grazulo-admin [--home DIR] mirror [--allow-empty]   send what changed
+//   grazulo-admin [--home DIR] mirror [--allow-empty] [--batch-rows N]
+//                                         send what changed, N rows a transaction at most
 //   grazulo-admin [--home DIR] mirror --status          what was sent, what waits
 //   grazulo-admin [--home DIR] mirror --init [--connection FILE]
 //                                         make or bring up to date the database's tables
@@ -25,7 +26,8 @@ namespace admin {
 
 namespace {
 
-constexpr const char* kUsage = "usage: grazulo-admin mirror [--status | --init [--connection FILE] | --ready | --allow-empty]";
+constexpr const char* kUsage =
+    "usage: grazulo-admin mirror [--allow-empty] [--batch-rows N] | --status | --init [--connection FILE] | --ready";
 
 int init(const std::string& connectionFile)
 {
@@ -48,6 +50,7 @@ int mirrorCommand(const Args& args)
 {
     enum class Job { kRun, kStatus, kInit, kReady } job = Job::kRun;
     bool allowEmpty = false;
+    long batchRows = 0;
     std::string connection;
     int jobs = 0;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -57,13 +60,18 @@ int mirrorCommand(const Args& args)
             ++jobs;
         } else if (a == "--allow-empty") {
             allowEmpty = true;
+        } else if (a == "--batch-rows" && i + 1 < args.size()) {
+            const std::string& n = args[++i];
+            if (n.empty() || n.size() > 7 || n.find_first_not_of("0123456789") != std::string::npos ||
+                (batchRows = std::stol(n)) < 1)
+                return fail("'" + n + "' is not a number of rows (1 or more)", 2);
         } else if (a == "--connection" && i + 1 < args.size()) {
             connection = args[++i];
         } else {
             return fail(kUsage, 2);
         }
     }
-    if (jobs > 1 || (!connection.empty() && job != Job::kInit) || (allowEmpty && job != Job::kRun))
+    if (jobs > 1 || (!connection.empty() && job != Job::kInit) || ((allowEmpty || batchRows) && job != Job::kRun))
         return fail(kUsage, 2);
 
     std::string problem;
@@ -91,6 +99,8 @@ int mirrorCommand(const Args& args)
     }
     mirror::RunOptions options;
     options.allowEmpty = allowEmpty;
+    if (batchRows > 0)
+        options.batchRows = std::size_t(batchRows);
     const mirror::RunResult r = mirror::runMirror(settings, options);
     if (!r.summary.empty())
         std::cout << r.summary << "\n";
