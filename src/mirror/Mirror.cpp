@@ -18,7 +18,8 @@ namespace {
 
 // Settings of the mirror's session: a site whose link goes away mid-run
 // must not keep its lock (and the rows of an open transaction) at the head
-// office for long. Servers that lack one of them simply ignore it.
+// office for long. A server that lacks one of them is given the others one
+// by one.
 const char* const kSessionSettings[] = {
     "SET idle_in_transaction_session_timeout = '120s'",
     "SET lock_timeout = '60s'",
@@ -26,6 +27,16 @@ const char* const kSessionSettings[] = {
     "SET tcp_keepalives_interval = 10",
     "SET tcp_keepalives_count = 3",
 };
+
+void applySessionSettings(Pg& db)
+{
+    std::string all;
+    for (const char* setting : kSessionSettings)
+        all += std::string(setting) + ";";
+    if (!db.script(all))
+        for (const char* setting : kSessionSettings)
+            db.exec(setting);
+}
 
 // The database's table of each kind of part.
 const char* tableOf(PartKind kind)
@@ -286,8 +297,7 @@ Session openSession(const Settings& s, bool forWriting)
         return out;
     }
     Pg& db = *out.db;
-    for (const char* setting : kSessionSettings)
-        db.exec(setting);
+    applySessionSettings(db);
     if (const auto problem = schemaProblem(db)) {
         out.problem = *problem;
         return out;

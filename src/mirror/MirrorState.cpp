@@ -1,9 +1,11 @@
 #include "mirror/MirrorState.h"
 
-#include "data/Paths.h"
 #include "data/StepRecord.h"
 #include "mirror/SiteTables.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -76,9 +78,23 @@ bool saveState(const std::string& path, const LocalState& state, std::string& er
     for (const auto& [key, p] : state.parts)
         r.add("part", key + '\t' + p.identity + '\t' + (p.settled ? "settled" : "racy") + '\t' + p.signature + '\t' +
                           std::to_string(p.rows) + '\t' + p.sentSignature + '\t' + std::to_string(p.sentRows));
-    return xb::writeFileDurably(path, r.text("what grazulo-admin mirror read and sent; it reads every table again "
-                                             "when this file is removed"),
-                                &error);
+    // Written beside and renamed into place, so it is whole or the old one;
+    // not flushed to the disk: losing it to a power cut costs one run that
+    // reads every table again, and a flush would cost each run more than
+    // the rest of a run with nothing to send.
+    const std::string text = r.text("what grazulo-admin mirror read and sent; it reads every table again "
+                                    "when this file is removed");
+    const std::string temp = path + ".new";
+    std::FILE* f = std::fopen(temp.c_str(), "wb");
+    bool ok = f && std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    if (f && std::fclose(f) != 0)
+        ok = false;
+    if (!ok || std::rename(temp.c_str(), path.c_str()) != 0) {
+        error = path + ": " + std::strerror(errno);
+        std::remove(temp.c_str());
+        return false;
+    }
+    return true;
 }
 
 }  // namespace mirror

@@ -31,7 +31,8 @@ struct LocalState {
 };
 
 LocalState loadState(const std::string& path);
-// Written whole or not at all; false (and `error`) when it cannot be.
+// Replaced whole (never left half written); false (and `error`) when it
+// cannot be.
 bool saveState(const std::string& path, const LocalState& state, std::string& error);
 
 }  // namespace mirror

@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
-#include <set>
+#include <map>
 #include <sys/stat.h>
 
 namespace mirror {
@@ -104,6 +104,26 @@ private:
     xb::ErrorReport previous_;
     std::string first_;
 };
+
+struct Stat {
+    bool exists = false;
+    struct stat st {};
+};
+
+Stat statOf(const std::string& path)
+{
+    Stat s;
+    s.exists = ::stat(path.c_str(), &s.st) == 0;
+    return s;
+}
+
+std::string lower(std::string s)
+{
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    return s;
+}
 
 bool digitsOnly(std::string_view s)
 {
@@ -225,14 +245,14 @@ private:
 // nothing. False, with `error`, when it cannot be read.
 bool readTable(const std::string& path, PartKind kind, std::vector<std::string>& lines, std::string& error)
 {
-    if (!xb::fileExists(path))
+    if (!statOf(path).exists)
         return true;
     EngineFaults faults;
     xb::Connection c;
     c.setReadOnly(true);
     xb::Table* t = c.open(path);
     if (!t) {
-        if (!xb::fileExists(path))  // gone meanwhile (a month end moved it)
+        if (!statOf(path).exists)  // gone meanwhile (a month end moved it)
             return true;
         error = path + ": " + faults.first("the table cannot be opened");
         return false;
@@ -283,18 +303,6 @@ std::optional<std::pair<int, int>> monthOfFolderName(const std::string& name, in
     return std::pair {yearOf(*yy, thisYear), *month};
 }
 
-struct Stat {
-    bool exists = false;
-    struct stat st {};
-};
-
-Stat statOf(const std::string& path)
-{
-    Stat s;
-    s.exists = ::stat(path.c_str(), &s.st) == 0;
-    return s;
-}
-
 }  // namespace
 
 std::string dayKey(const xb::Date& day) { return "day " + RowReader::dateText(day); }
@@ -337,14 +345,19 @@ SiteParts siteParts(const std::string& dataDir)
         return out;
     }
     const int thisYear = xb::now().year;
-    std::set<long> days;
+    // The tables as the listing names them (whatever their letter case),
+    // by day: the data directory's, and the month folder's.
+    std::map<long, std::pair<std::string, std::string>> days;
+    std::map<std::string, std::string> files;  // by lower-case name: the data directory's other files
     std::error_code ec;
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
         std::error_code typeError;
         if (it->is_regular_file(typeError)) {
             if (const auto d = dayOfTableName(name, thisYear))
-                days.insert(d->julianDay());
+                days[d->julianDay()].first = dir + name;
+            else
+                files.emplace(lower(name), dir + name);
             continue;
         }
         const auto month = monthOfFolderName(name, thisYear);
@@ -352,10 +365,11 @@ SiteParts siteParts(const std::string& dataDir)
             continue;
         std::error_code inner;
         for (fs::directory_iterator f(it->path(), inner), fend; !inner && f != fend; f.increment(inner)) {
-            const auto d = dayOfTableName(f->path().filename().string(), thisYear);
+            const std::string file = f->path().filename().string();
+            const auto d = dayOfTableName(file, thisYear);
             std::error_code fileError;
             if (d && d->year == month->first && d->month == month->second && f->is_regular_file(fileError))
-                days.insert(d->julianDay());
+                days[d->julianDay()].second = dir + name + "/" + file;
         }
         if (inner) {
             out.error = "the month folder " + it->path().string() + " cannot be listed: " + inner.message();
@@ -366,14 +380,15 @@ SiteParts siteParts(const std::string& dataDir)
         out.error = "the data directory " + dir + " cannot be listed: " + ec.message();
         return out;
     }
-    for (long jd : days) {
+    for (const auto& [jd, found] : days) {
         Part p;
         p.kind = PartKind::kDay;
         p.day = xb::Date::fromJulianDay(jd);
         p.key = dayKey(p.day);
         const std::string name = catalogue::dayTableName(p.day);
-        p.tables = {xb::resolvePath(dir + name),
-                    xb::resolvePath(dir + catalogue::monthDirName(p.day.year, p.day.month) + "/" + name)};
+        p.tables = {found.first.empty() ? dir + name : found.first,
+                    found.second.empty() ? dir + catalogue::monthDirName(p.day.year, p.day.month) + "/" + name
+                                         : found.second};
         out.parts.push_back(std::move(p));
     }
     const std::pair<PartKind, const char*> lists[] = {{PartKind::kOpenTickets, "Ticket.dbf"},
@@ -383,7 +398,8 @@ SiteParts siteParts(const std::string& dataDir)
         Part p;
         p.kind = kind;
         p.key = kind == PartKind::kOpenTickets ? "open tickets" : kind == PartKind::kCustomers ? "customers" : "products";
-        p.tables = {xb::resolvePath(dir + file)};
+        const auto found = files.find(lower(file));
+        p.tables = {found != files.end() ? found->second : dir + file};
         out.parts.push_back(std::move(p));
     }
     return out;
@@ -398,8 +414,7 @@ Identity partIdentity(const Part& part, long long now)
         now = t.tv_sec;
     }
     for (const std::string& path : part.tables) {
-        // Found again: a table may have come or gone under another letter case.
-        const Stat s = statOf(xb::resolvePath(path));
+        const Stat s = statOf(path);
         if (!id.text.empty())
             id.text += ';';
         if (!s.exists) {
@@ -421,15 +436,15 @@ PartRows readPart(const Part& part)
 {
     PartRows out;
     if (part.kind != PartKind::kDay) {
-        if (!readTable(xb::resolvePath(part.tables.at(0)), part.kind, out.lines, out.error))
+        if (!readTable(part.tables.at(0), part.kind, out.lines, out.error))
             return out;
     } else {
         // The data directory's table first: a month end copies it into the
         // folder before it removes it, so read in this order the day's
         // tickets are in one of the two whatever the month end does meanwhile.
         std::vector<std::string> data, folder;
-        if (!readTable(xb::resolvePath(part.tables.at(0)), part.kind, data, out.error) ||
-            !readTable(xb::resolvePath(part.tables.at(1)), part.kind, folder, out.error))
+        if (!readTable(part.tables.at(0), part.kind, data, out.error) ||
+            !readTable(part.tables.at(1), part.kind, folder, out.error))
             return out;
         const bool copied = !data.empty() && folder.size() >= data.size() &&
                             std::equal(data.begin(), data.end(), folder.end() - std::ptrdiff_t(data.size()));
