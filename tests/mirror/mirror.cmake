@@ -7,3 +7,6 @@ target_link_libraries(grazulo_testpg PUBLIC grazulo_mirror)
 
 grazulo_add_tests(mirror grazulo_mirror grazulo_testpg grazulo_monthend_core grazulo_records_core)
 add_dependencies(mirror_test_mirror_kill grazulo-admin)
+add_test(NAME mirror/units COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/units_test.sh $<TARGET_FILE:grazulo-admin>
+                                   ${CMAKE_SOURCE_DIR}/tools/site)
+set_tests_properties(mirror/units PROPERTIES TIMEOUT 120)
