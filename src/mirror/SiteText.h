@@ -5,7 +5,9 @@
 // (byte 29 of the .dbf); the database holds UTF-8. Until the table engine
 // hands out field text already converted, the mirror converts here, in this
 // one place: when the engine converts at the table boundary, fieldTextToUtf8
-// goes and the mirror takes the engine's text as it is.
+// goes and the mirror takes the engine's text as it is. Whoever changes what
+// this gives also changes kRowsFormat (SiteTables.h): every part is then read
+// and sent again once, in the new text.
 
 #include <string>
 #include <string_view>

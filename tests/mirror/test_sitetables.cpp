@@ -75,10 +75,8 @@ private slots:
         QTest::newRow("unset is 1252") << QByteArray("CAF\xC9 \x80") << 0x00 << QString::fromUtf8("CAFÉ €");
         QTest::newRow("unknown mark is 1252") << QByteArray("\xDC") << 0xEE << QString::fromUtf8("Ü");
         QTest::newRow("850") << QByteArray("M\x9ALLER") << 0x02 << QString::fromUtf8("MÜLLER");
-        QTest::newRow("437") << QByteArray("\x81") << 0x01 << QString::fromUtf8("ü");
         QTest::newRow("866") << QByteArray("\x8F\xA5\xE2\xE0") << 0x65 << QString::fromUtf8("Петр");
         QTest::newRow("1251") << QByteArray("\xCF\xE5\xF2\xF0") << 0xC9 << QString::fromUtf8("Петр");
-        QTest::newRow("1250") << QByteArray("\x8A\xE8") << 0xC8 << QString::fromUtf8("Šč");
         QTest::newRow("byte 1252 leaves undefined") << QByteArray("A\x81" "B") << 0x03 << QString::fromUtf8("A\uFFFDB");
         QTest::newRow("NUL inside") << QByteArray("A\0B\xDC", 4) << 0x03 << QString::fromUtf8("A BÜ");
         QTest::newRow("ASCII as it is") << QByteArray("PLAIN 123") << 0x65 << QString("PLAIN 123");
@@ -105,9 +103,7 @@ private slots:
         QTest::newRow("two years ahead is last century") << "Jan0128.dbf" << "19280101";
         QTest::newRow("no such day") << "Feb3026.dbf" << "";
         QTest::newRow("no month") << "Dex0826.dbf" << "";
-        QTest::newRow("index") << "Dec0826.cdx" << "";
         QTest::newRow("month end table") << "ME_26Dec.dbf" << "";
-        QTest::newRow("purge copy") << "HS_Dec0826.dbf" << "";
     }
     void dayOfTableName()
     {
@@ -284,27 +280,25 @@ private slots:
         QVERIFY(!mirror::partIdentity(part, std::time(nullptr) + 1).settled);
     }
 
+    // What is kept between runs comes back as it was, and a file cut short
+    // is read as nothing kept.
     void state()
     {
         QTemporaryDir tmp;
         const std::string path = tmp.path().toStdString() + "/mirror.state";
         mirror::LocalState s;
         s.target = "quarry site@hq:5432/weighing";
-        s.lastRun = "2026-12-08 09:35:02: sent 1 day";
         s.parts["day 2026-12-08"] = {"120:1.2:3.4:5", true, "abc", 200, "abc", 200};
         s.parts["customers"] = {"-", false, "def", 0, "", 0};
         std::string error;
         QVERIFY(mirror::saveState(path, s, error));
         const auto back = mirror::loadState(path);
         QCOMPARE(back.target, s.target);
-        QCOMPARE(back.lastRun, s.lastRun);
         QCOMPARE(back.parts.size(), std::size_t(2));
-        QCOMPARE(back.parts.at("day 2026-12-08").rows, 200L);
         QVERIFY(back.parts.at("day 2026-12-08").settled);
-        QVERIFY(!back.parts.at("customers").settled);
+        QCOMPARE(back.parts.at("day 2026-12-08").sentRows, 200L);
         QCOMPARE(back.parts.at("customers").sentSignature, std::string());
-        // Cut short: read as nothing kept.
-        std::string text = *xb::readSmallFile(path);
+        const std::string text = *xb::readSmallFile(path);
         QVERIFY(xb::writeFileDurably(path, text.substr(0, text.size() - 5)));
         QVERIFY(mirror::loadState(path).parts.empty());
     }
