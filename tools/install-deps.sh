@@ -13,6 +13,8 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
   # Qt 6 (the X11 platform plugin comes with libqt6gui6)
   qt6-base-dev libqt6serialport6-dev
+  # the mirror into the head office's database (libpq)
+  libpq-dev
   # run: fonts with the metrics of the screens' and the reports' Arial and
   # Times New Roman
   fonts-liberation2
@@ -20,6 +22,8 @@ packages=(
   python3 python3-dbfread python3-dbf libdbd-xbase-perl libtime-parsedate-perl
   # test: an independent reader of the reports' PDF files (pdftotext -bbox)
   poppler-utils
+  # test: a PostgreSQL server of the tests' own for the mirror
+  postgresql
   # test: the screenshots of the kiosk screens on an X server of their own,
   # real key presses sent to the program there, and the server's screen
   # saver read back

@@ -27,6 +27,7 @@ std::string dataDir();
 int monthEnd(const Args& args);  // AdminMonthEnd.cpp
 int moveData(const Args& args);
 int newSite(const Args& args);   // AdminNewSite.cpp
+int mirrorCommand(const Args& args);  // AdminMirror.cpp
 
 // "grazulo-admin: <text>" on standard error; gives `status`.
 int fail(const std::string& text, int status = 1);

@@ -67,7 +67,14 @@ const char* const kIni =
     "com1=/dev/ttyS0\n"
     "com2=/dev/ttyS1\n"
     "com3=/dev/ttyS2\n"
-    "lpt1=/dev/lp0\n";
+    "lpt1=/dev/lp0\n"
+    ";\n"
+    "; The head office's database (grazulo-admin mirror): the site's id there\n"
+    "; (the host name when empty), and the file holding the connection\n"
+    "; string, readable by the site's user alone. No file: nothing is sent.\n"
+    "[Mirror]\n"
+    "site=\n"
+    "connection=\n";
 
 // Where the default pictures are: beside an installed program
 // (../share/grazulo), or in the source tree of a build.

@@ -55,6 +55,8 @@ namespace {
 // The commands, in the order the usage text lists them.
 const admin::Command kCommands[] = {
     {"month-end", "YEAR MONTH          (MONTH 1 to 12)", admin::monthEnd},
+    {"mirror", "[--allow-empty] [--batch-rows N] | --status | --init [--connection FILE] | --ready",
+     admin::mirrorCommand},
     {"move-data", "DIR [--replace]", admin::moveData},
     {"new-site", "DIR [--scale-port N] [--printer-port N] [--printer-type N] [--data-dir PATH] [--keep-setup]",
      admin::newSite},

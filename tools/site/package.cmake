@@ -15,6 +15,9 @@ install(FILES ${CMAKE_SOURCE_DIR}/assets/warning.bmp ${CMAKE_SOURCE_DIR}/assets/
 install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/tools/site/copyright
         DESTINATION share/doc/grazulo)
 install(FILES ${CMAKE_SOURCE_DIR}/tools/site/grazulo-kiosk.service DESTINATION /lib/systemd/system)
+# The mirror into the head office's database, every few minutes.
+install(FILES ${CMAKE_SOURCE_DIR}/tools/site/grazulo-mirror.service ${CMAKE_SOURCE_DIR}/tools/site/grazulo-mirror.timer
+        DESTINATION /lib/systemd/system)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME grazulo)
@@ -47,4 +50,6 @@ set(CPACK_STRIP_FILES TRUE)
 set(CPACK_GRAZULO_SOURCE_DIR ${CMAKE_SOURCE_DIR})
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_SOURCE_DIR}/tools/site/package-version.cmake)
 set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/tools/site/package-changelog.cmake)
+# grazulo-admin mirror talks to the head office's database through libpq.
+string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libpq5")
 include(CPack)
