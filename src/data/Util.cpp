@@ -266,6 +266,11 @@ std::optional<long> cbAppendMissing(const std::vector<std::string>& sources, std
         xb::reportError(dst->path(), "the table is read-only: nothing was appended");
         return std::nullopt;
     }
+    // No program that honours the locks writes the target between the look
+    // at what it holds and the appends, and the appends can be taken back.
+    TableLock lock(dst);
+    if (!lock.held)
+        return std::nullopt;
     // What the target holds: its live records' bytes, deletion mark aside.
     const std::size_t width = std::size_t(dst->recordLength() - 1);
     std::unordered_map<std::string, long> held;
@@ -295,9 +300,14 @@ std::optional<long> cbAppendMissing(const std::vector<std::string>& sources, std
             if (dst->appendStart() != xb::kSuccess)
                 return takeBack();
             dst->blank();
-            if (!copyInto(pairs)) {
-                xb::reportError(dst->path(), "record " + std::to_string(src->recNo()) + " of " + src->path() +
-                                                 " does not fit the table: nothing was appended");
+            std::string unreadable;
+            if (!copyInto(pairs, unreadable)) {
+                const std::string record = "record " + std::to_string(src->recNo());
+                if (!unreadable.empty())
+                    xb::reportError(src->path(), record + ": " + unreadable + ": nothing was appended to " + dst->path());
+                else
+                    xb::reportError(dst->path(), record + " of " + src->path() +
+                                                     " does not fit the table: nothing was appended");
                 return takeBack();
             }
             auto it = held.find(std::string(dst->recordBuffer() + 1, width));

@@ -35,6 +35,7 @@ inline std::vector<Ticket> tickets(long first, int count, const std::string& rem
 inline bool writeDay(const std::string& path, const xb::Date& day, const std::vector<Ticket>& list)
 {
     std::filesystem::create_directories(xb::directoryOf(path));
+    std::filesystem::remove(path);  // written anew: tables are never created over another
     if (!catalogue::CreateTable(catalogue::kTicketLayout, path))
         return false;
     xb::Connection c;

@@ -256,9 +256,7 @@ private slots:
             {"a reprint under a new number",
              [&] {
                  store::TicketStore st(s.dataDir, store::CounterMeaning::kLastIssued, {"Ticket.dbf", "Control.dbf"});
-                 store::CompletedValues v;
-                 v.outWeight = 8760;
-                 const auto m = st.renumber(32, 57, v, {2026, 12, 8, 11, 0, 0});
+                 const auto m = st.renumber(32, 57, {2026, 12, 8, 11, 0, 0});
                  QCOMPARE(int(m.outcome), int(store::Outcome::kDone));
              },
              1},

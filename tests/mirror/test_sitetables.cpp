@@ -239,7 +239,7 @@ private slots:
         if (change == "reprint") {
             store::TicketStore s(data, store::CounterMeaning::kLastIssued, {"Ticket.dbf", "Control.dbf"});
             xb::setClockSource([] { return xb::LocalTime {2026, 12, 8, 11, 0, 0}; });
-            const auto r = s.renumber(2, 57, {}, xb::now());
+            const auto r = s.renumber(2, 57, xb::now());
             xb::setClockSource({});
             QCOMPARE(int(r.outcome), int(store::Outcome::kDone));
         } else if (change == "delete") {

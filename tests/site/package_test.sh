@@ -93,11 +93,14 @@ expect "$did" "adduser --system --group --home /srv/grazulo --shell /usr/sbin/no
 expect "$did" "systemctl --system daemon-reload" "the first install"
 expect "$did" "journalctl --flush" "the first install"
 refuse "$did" "deb-systemd-invoke try-restart grazulo-kiosk.service" "the first install"
+expect "$did" "deb-systemd-helper enable grazulo-mirror.timer" "the first install"
+expect "$did" "deb-systemd-invoke start grazulo-mirror.timer" "the first install"
 [ -d "$root/var/log/journal" ] || fail "the journal is not kept on disk"
 for f in usr/bin/grazulo usr/bin/dbftool usr/bin/grazulo-admin usr/bin/devsim usr/bin/grazulo-session \
          usr/share/grazulo/warning.bmp usr/share/grazulo/error.bmp usr/share/grazulo/question.bmp \
          usr/share/doc/grazulo/README.md usr/share/doc/grazulo/copyright usr/share/doc/grazulo/changelog.gz \
-         lib/systemd/system/grazulo-kiosk.service; do
+         lib/systemd/system/grazulo-kiosk.service lib/systemd/system/grazulo-mirror.service \
+         lib/systemd/system/grazulo-mirror.timer; do
   [ -e "$root/$f" ] || fail "$f is not in the package"
 done
 zcat "$root/usr/share/doc/grazulo/changelog.gz" | head -n 1 | grep -q "^grazulo ($v1) " ||
@@ -126,10 +129,13 @@ run_dpkg -r grazulo
 look
 expect "$did" "deb-systemd-invoke stop grazulo-kiosk.service" "the removal"
 expect "$did" "deb-systemd-helper disable grazulo-kiosk.service" "the removal"
+expect "$did" "deb-systemd-invoke stop grazulo-mirror.timer grazulo-mirror.service" "the removal"
+expect "$did" "deb-systemd-helper disable grazulo-mirror.timer" "the removal"
 [ -e "$root/usr/bin/grazulo" ] && fail "the removal left the program"
 site_state | cmp -s - "$tmp/site.before" || fail "the removal touched the site"
 run_dpkg -P grazulo
 look
 expect "$did" "deb-systemd-helper purge grazulo-kiosk.service" "the purge"
+expect "$did" "deb-systemd-helper purge grazulo-mirror.timer" "the purge"
 site_state | cmp -s - "$tmp/site.before" || fail "the purge touched the site"
 echo "PASS: packages $v1 and $v2, lintian, install, upgrade, removal and purge in a scratch root"

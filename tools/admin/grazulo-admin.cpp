@@ -106,8 +106,7 @@ int main(int argc, char** argv)
                 return status;
             const setup::Settled s = setup::settleInterruptedMove();
             if (s.found)
-                std::cerr << "grazulo-admin: " << admin::lines(s.message) << "
-";
+                std::cerr << "grazulo-admin: " << admin::lines(s.message) << "\n";
         }
         const int status = c.run(admin::Args(args.begin() + 1, args.end()));
         if (status != 0 && !admin::siteOwnerNote().empty())
