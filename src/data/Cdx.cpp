@@ -1641,7 +1641,9 @@ bool CdxIndex::build(const std::string& path, const std::vector<TagSpec>& defs, 
     }
 
     FileLayer* files = &io;
-    int fd = files->open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    // `path` is a temporary file its caller made: written through no link
+    // planted there since.
+    int fd = files->open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0644);
     if (fd < 0) {
         fault = "cannot create " + path + ": " + sysError();
         return false;

@@ -104,7 +104,8 @@ int FileLayer::makeTemporary(const std::string& prefix, std::string& path, mode_
         std::string name = prefix;
         for (int i = 0; i < 6; ++i)
             name += letters[rng() % (sizeof letters - 1)];
-        int fd = open(name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        // Made anew, never over a file or through a link planted at the name.
+        int fd = open(name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (fd >= 0) {
             path = name;
             return fd;

@@ -48,7 +48,8 @@ public:
     bool readAll(int fd, void* buf, std::size_t n, uint64_t offset, std::string* why = nullptr);
     bool writeAll(int fd, const void* buf, std::size_t n, uint64_t offset, std::string* why = nullptr);
     // Creates a new file named `prefix` + six random letters and digits,
-    // open for reading and writing; its name is left in `path`. -1 on failure.
+    // open for reading and writing, exclusively (never an existing file, nor
+    // through a symbolic link); its name is left in `path`. -1 on failure.
     int makeTemporary(const std::string& prefix, std::string& path, mode_t mode = 0600);
 };
 

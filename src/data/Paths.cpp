@@ -187,16 +187,13 @@ bool copyFile(std::string_view sourceIn, std::string_view targetIn, std::string*
     int in = ::open(source.c_str(), O_RDONLY);
     if (in < 0)
         return fail(source + ": cannot be opened for reading (" + std::strerror(errno) + ")");
-    std::string tmp = target + ".copy-XXXXXX";
-    std::vector<char> tmpl(tmp.begin(), tmp.end());
-    tmpl.push_back('\0');
-    int out = ::mkstemp(tmpl.data());
+    std::string tmp;
+    int out = posixFiles().makeTemporary(target + ".copy-", tmp);
     if (out < 0) {
         int e = errno;
         ::close(in);
         return fail(target + ": cannot be written (" + std::strerror(e) + ")");
     }
-    tmp = tmpl.data();
     std::vector<char> buf(1 << 20);
     bool ok = true;
     std::string why;
@@ -269,22 +266,27 @@ void removeLeftoverCopies(std::string_view targetIn)
         ::unlink(f.c_str());
 }
 
-bool writeFileDurably(std::string_view pathIn, std::string_view text, std::string* error, FileLayer& files)
+namespace {
+// Writes the text beside `path`, under a name made exclusively (see
+// FileLayer::makeTemporary), and renames it into place; `durable` flushes
+// the file and then its directory to the disk.
+bool writeBeside(std::string_view pathIn, std::string_view text, std::string* error, FileLayer& files, bool durable)
 {
     const std::string path(pathIn);
-    const std::string tmp = path + ".new";
+    std::string tmp;
     auto fail = [&](const std::string& why) {
         if (error)
             *error = path + ": " + why;
-        files.remove(tmp);
+        if (!tmp.empty())
+            files.remove(tmp);
         return false;
     };
-    int fd = files.open(tmp, O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    int fd = files.makeTemporary(path + ".new-", tmp, 0666);
     if (fd < 0)
         return fail(std::strerror(errno));
     std::string why;
     bool ok = files.writeAll(fd, text.data(), text.size(), 0, &why);
-    if (ok && files.sync(fd) != 0) {
+    if (ok && durable && files.sync(fd) != 0) {
         why = std::strerror(errno);
         ok = false;
     }
@@ -298,12 +300,23 @@ bool writeFileDurably(std::string_view pathIn, std::string_view text, std::strin
     }
     if (!ok)
         return fail(why);
-    if (files.syncDirectory(directoryOf(path).empty() ? "." : directoryOf(path)) != 0) {
+    if (durable && files.syncDirectory(directoryOf(path).empty() ? "." : directoryOf(path)) != 0) {
         if (error)
             *error = path + ": its directory cannot be flushed to disk (" + std::strerror(errno) + ")";
         return false;
     }
     return true;
+}
+}  // namespace
+
+bool writeFileDurably(std::string_view path, std::string_view text, std::string* error, FileLayer& files)
+{
+    return writeBeside(path, text, error, files, true);
+}
+
+bool writeFileWhole(std::string_view path, std::string_view text, std::string* error)
+{
+    return writeBeside(path, text, error, posixFiles(), false);
 }
 
 bool syncFile(std::string_view pathIn, std::string* error)

@@ -41,11 +41,17 @@ bool copyFile(std::string_view source, std::string_view target, std::string* err
 // short by a kill leaves beside it (their temporary files).
 void removeLeftoverCopies(std::string_view target);
 
-// Writes a small file whole or not at all: beside its name, flushed to the
-// disk, renamed into place, the directory flushed, through `files`. False
-// (and `error` in plain words) on failure, with nothing left behind.
+// Writes a small file whole or not at all: beside its name (a new file made
+// exclusively, never through a link or over a file planted at that name),
+// flushed to the disk, renamed into place, the directory flushed, through
+// `files`. False (and `error` in plain words) on failure, with nothing left
+// behind.
 bool writeFileDurably(std::string_view path, std::string_view text, std::string* error = nullptr,
                       FileLayer& files = posixFiles());
+// The same without the flushes: the file is whole or the old one whatever
+// the program does, but a power cut may lose it (for a file that only costs
+// time to make again).
+bool writeFileWhole(std::string_view path, std::string_view text, std::string* error = nullptr);
 
 // Flushes a file's contents to the disk; false (and `error`) on failure.
 bool syncFile(std::string_view path, std::string* error = nullptr);

@@ -1,11 +1,9 @@
 #include "mirror/MirrorState.h"
 
+#include "data/Paths.h"
 #include "data/StepRecord.h"
 #include "mirror/SiteTables.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -84,17 +82,7 @@ bool saveState(const std::string& path, const LocalState& state, std::string& er
     // the rest of a run with nothing to send.
     const std::string text = r.text("what grazulo-admin mirror read and sent; it reads every table again "
                                     "when this file is removed");
-    const std::string temp = path + ".new";
-    std::FILE* f = std::fopen(temp.c_str(), "wb");
-    bool ok = f && std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    if (f && std::fclose(f) != 0)
-        ok = false;
-    if (!ok || std::rename(temp.c_str(), path.c_str()) != 0) {
-        error = path + ": " + std::strerror(errno);
-        std::remove(temp.c_str());
-        return false;
-    }
-    return true;
+    return xb::writeFileWhole(path, text, &error);
 }
 
 }  // namespace mirror

@@ -1,11 +1,13 @@
 #include "reports/BandedReport.h"
 
+#include "reports/ReportData.h"
+
+#include <QBuffer>
 #include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QPagedPaintDevice>
 #include <QPainter>
 #include <QPdfWriter>
-#include <QSaveFile>
 
 #include <map>
 
@@ -303,23 +305,22 @@ bool BandedReport::print(QPainter& p, QPagedPaintDevice& device)
 
 bool BandedReport::writePdf(const QString& path, QString& error)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        error = path + ": " + file.errorString();
-        return false;
-    }
+    // Drawn whole first, then written as the CSV is (see writeFile).
+    QByteArray pdf;
     {
-        QPdfWriter writer(&file);
+        QBuffer buffer(&pdf);
+        buffer.open(QIODevice::WriteOnly);
+        QPdfWriter writer(&buffer);
         writer.setResolution(1200);
         writer.setCreator(QStringLiteral("grazulo"));
         if (!print(writer)) {
             error = path + ": the pages could not be drawn";
-            file.cancelWriting();
             return false;
         }
     }
-    if (!file.commit()) {
-        error = path + ": " + file.errorString();
+    std::string why;
+    if (!writeFile(path.toStdString(), std::string_view(pdf.constData(), std::size_t(pdf.size())), why)) {
+        error = QString::fromStdString(why);
         return false;
     }
     return true;

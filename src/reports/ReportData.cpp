@@ -5,13 +5,8 @@
 #include "data/Paths.h"
 #include "data/TicketValues.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <fcntl.h>
 #include <map>
 #include <tuple>
-#include <unistd.h>
 
 namespace reports {
 
@@ -264,32 +259,7 @@ std::string csvField(std::string_view text)
 
 bool writeFile(const std::string& path, std::string_view text, std::string& error)
 {
-    const std::string temp = path + ".tmp" + std::to_string(::getpid());
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        error = path + ": " + std::strerror(errno);
-        return false;
-    }
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            error = path + ": " + std::strerror(errno);
-            ::close(fd);
-            ::unlink(temp.c_str());
-            return false;
-        }
-        done += std::size_t(n);
-    }
-    const bool synced = ::fsync(fd) == 0;
-    if (::close(fd) != 0 || !synced || ::rename(temp.c_str(), path.c_str()) != 0) {
-        error = path + ": " + std::strerror(errno);
-        ::unlink(temp.c_str());
-        return false;
-    }
-    return true;
+    return xb::writeFileDurably(path, text, &error);
 }
 
 }  // namespace reports

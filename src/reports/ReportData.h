@@ -113,9 +113,10 @@ std::string csvText(const std::array<std::string, N>& headings, const std::vecto
 // The transactions as CSV: the headings, then one line per row.
 std::string transactionsCsv(const std::vector<TransactionRow>& rows);
 
-// Writes the text to `path` through a temporary file renamed over it, so a
-// failed write leaves no half file. False, with `error` in plain words, on
-// failure.
+// Writes the text to `path` through a temporary file made beside it
+// exclusively (never through a link or over a file planted at its name),
+// flushed and renamed over it, so a failed write leaves no half file. False,
+// with `error` in plain words, on failure.
 bool writeFile(const std::string& path, std::string_view text, std::string& error);
 
 }  // namespace reports

@@ -6,6 +6,7 @@
 
 #include "reports/ReportData.h"
 
+#include <QFileInfo>
 #include <QtTest>
 
 using reporttest::Site;
@@ -209,6 +210,29 @@ private slots:
         QVERIFY(!reports::writeFile(dir.filePath("no/such/dir/out.csv").toStdString(), "x", error));
         QVERIFY2(error.find("no/such/dir/out.csv: ") != std::string::npos, error.c_str());
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList {"out.csv"});
+    }
+
+    // A planted link (or file) at a name the writer could use beside its
+    // target is never followed or written over.
+    void plantedLinksAreNotFollowed()
+    {
+        QTemporaryDir dir;
+        const QString victim = dir.filePath("victim");
+        QFile v(victim);
+        QVERIFY(v.open(QIODevice::WriteOnly));
+        v.write("kept");
+        v.close();
+        const QString target = dir.filePath("out.csv");
+        for (const QString& name : {target + ".new", target + ".tmp" + QString::number(QCoreApplication::applicationPid())})
+            QVERIFY(QFile::link(victim, name));
+        std::string error;
+        QVERIFY2(reports::writeFile(target.toStdString(), "a,b\r\n", error), error.c_str());
+        QVERIFY(v.open(QIODevice::ReadOnly));
+        QCOMPARE(v.readAll(), QByteArray("kept"));
+        QFile out(target);
+        QVERIFY(out.open(QIODevice::ReadOnly));
+        QCOMPARE(out.readAll(), QByteArray("a,b\r\n"));
+        QVERIFY(!QFileInfo(target).isSymLink());
     }
 };
 
