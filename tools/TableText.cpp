@@ -27,23 +27,16 @@ const char* versionName(unsigned char v)
     }
 }
 
-const char* codePageName(unsigned char c)
+// The code page line: the mark, and what the text is read in.
+std::string codePageText(const xb::Table& t)
 {
-    switch (c) {
-    case 0x00: return "unset";
-    case 0x01: return "437";
-    case 0x02: return "850";
-    case 0x03: return "1252";
-    case 0x64: return "852";
-    case 0x65: return "866";
-    case 0x66: return "865";
-    case 0x67: return "861";
-    case 0xC8: return "1250";
-    case 0xC9: return "1251";
-    case 0xCA: return "1254";
-    case 0xCB: return "1253";
-    default: return "other";
-    }
+    const unsigned char mark = t.codePage();
+    const std::string page = t.textCodePage().name();
+    if (mark == 0)
+        return "unset: read as " + page;
+    if (!xb::CodePage::knownMark(mark))
+        return "not known here: read as " + page;
+    return page;
 }
 }  // namespace
 
@@ -67,7 +60,7 @@ std::string describe(xb::Table& t)
     if (t.tableFlags() & 0x02) flags += " memo";
     if (t.tableFlags() & 0x04) flags += " database container";
     s += "flags: " + hex2(t.tableFlags()) + (flags.empty() ? "" : " (" + flags.substr(1) + ")") + "\n";
-    s += "code page: " + hex2(t.codePage()) + " (" + codePageName(t.codePage()) + ")\n";
+    s += "code page: " + hex2(t.codePage()) + " (" + codePageText(t) + ")\n";
     s += "fields: " + std::to_string(t.fieldCount()) + "\n";
     for (int i = 1; i <= t.fieldCount(); ++i) {
         const xb::Field* f = t.fieldAt(i);
@@ -118,7 +111,7 @@ std::string cellText(const xb::Field& f)
         std::size_t e = raw.size();
         while (e > 0 && raw[e - 1] == ' ')
             --e;
-        return std::string(raw.substr(0, e));
+        return f.table().textCodePage().decode(raw.substr(0, e));
     }
     default:
         return f.text();

@@ -8,15 +8,17 @@
 
 namespace tabletext {
 
-// Header, fields and index tags of an open table, a line each.
+// Header, fields and index tags of an open table, a line each; the code
+// page line names the code page the text is read in.
 std::string describe(xb::Table& t);
 
 // One CSV line (RFC 4180 quoting), ending in a newline.
 std::string csvLine(const std::vector<std::string>& cells);
 
-// The current record as a CSV line: text without trailing blanks, numbers as
-// stored without blanks, dates yyyymmdd, logicals T or F, blank values empty;
-// with `deletedColumn` a first cell "*" for a deleted record.
+// The current record as a CSV line: text (UTF-8, read in the table's code
+// page) without trailing blanks, numbers as stored without blanks, dates
+// yyyymmdd, logicals T or F, blank values empty; with `deletedColumn` a
+// first cell "*" for a deleted record.
 std::string dumpLine(xb::Table& t, bool deletedColumn);
 std::string cellText(const xb::Field& f);
 

@@ -9,9 +9,10 @@
 namespace tabletext {
 
 namespace {
-// A stored key as text: C keys without trailing blanks, numbers as the
-// engine reads them (shortest form), dates yyyymmdd, logicals T or F.
-std::string keyText(char type, const std::string& key)
+// A stored key as text: C keys without trailing blanks, read in the table's
+// code page, numbers as the engine reads them (shortest form), dates
+// yyyymmdd, logicals T or F.
+std::string keyText(char type, const std::string& key, const xb::CodePage& page)
 {
     switch (type) {
     case 'N': {
@@ -28,7 +29,7 @@ std::string keyText(char type, const std::string& key)
         std::size_t e = key.size();
         while (e > 0 && (key[e - 1] == ' ' || (type != 'C' && key[e - 1] == '\0')))
             --e;
-        return key.substr(0, e);
+        return type == 'C' ? page.decode(std::string_view(key).substr(0, e)) : key.substr(0, e);
     }
     }
 }
@@ -66,7 +67,7 @@ bool keys(xb::Table& t, const std::string& tag, std::string& out)
     xb::IndexEntry e;
     xb::IdxStatus s = idx->first(n, e);
     while (s == xb::IdxStatus::Ok) {
-        out += keyText(type, e.key) + " " + std::to_string(e.recno) + "\n";
+        out += keyText(type, e.key, t.textCodePage()) + " " + std::to_string(e.recno) + "\n";
         xb::IndexEntry from = e;
         s = idx->next(n, from, e);
     }

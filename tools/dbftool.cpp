@@ -3,9 +3,13 @@
 //   dbftool info FILE                 what the table is: header, fields, index tags
 //   dbftool dump FILE [--deleted]     the records as CSV
 //   dbftool check PATH...             tables or directories of tables; one line per fault
-//   dbftool create FILE LAYOUT        a new table with a built-in layout (1, 2, 3, 4, 7, 9)
+//   dbftool create FILE LAYOUT [--code-page N]
+//                                     a new table with a built-in layout (1, 2, 3, 4, 7, 9),
+//                                     its text in code page N (1252 unless given)
 //   dbftool append FILE FIELD=VALUE...
 //   dbftool pack FILE
+//
+// Text is shown and taken in UTF-8, and stored in the table's code page.
 //
 // Errors go to standard error; the exit status is 0 when all went well,
 // 1 when check found faults (or seek found nothing), 2 on any other error.
@@ -32,7 +36,7 @@ int usage(std::ostream& out = std::cerr)
                  "  dbftool info FILE\n"
                  "  dbftool dump FILE [--deleted]\n"
                  "  dbftool check PATH...\n"
-                 "  dbftool create FILE LAYOUT          (layout 1, 2, 3, 4, 7 or 9)\n"
+                 "  dbftool create FILE LAYOUT [--code-page N]   (layout 1, 2, 3, 4, 7 or 9; N 437, 850, 1252, ...)\n"
                  "  dbftool append FILE FIELD=VALUE...\n"
                  "  dbftool pack FILE\n"
                  "  dbftool reindex FILE                (makes a missing index with its table's tags)\n"
@@ -122,7 +126,7 @@ int cmdCheck(const std::vector<std::string>& paths)
     return faults ? 1 : 0;
 }
 
-int cmdCreate(const std::string& path, const std::string& layoutText)
+int cmdCreate(const std::string& path, const std::string& layoutText, const std::string& codePageText)
 {
     char* end = nullptr;
     long layout = std::strtol(layoutText.c_str(), &end, 10);
@@ -130,11 +134,21 @@ int cmdCreate(const std::string& path, const std::string& layoutText)
         std::cerr << "dbftool: " << layoutText << " is not a layout (1, 2, 3, 4, 7 or 9)\n";
         return 2;
     }
+    end = nullptr;
+    const long number = std::strtol(codePageText.c_str(), &end, 10);
+    const xb::CodePage* page = end && !*end ? xb::CodePage::ofNumber(int(number)) : nullptr;
+    if (!page) {
+        std::string known;
+        for (int n : xb::CodePage::numbers())
+            known += (known.empty() ? "" : ", ") + std::to_string(n);
+        std::cerr << "dbftool: " << codePageText << " is not a code page (" << known << ")\n";
+        return 2;
+    }
     if (xb::fileExists(path)) {
         std::cerr << "dbftool: " << path << " exists already; it was left as it is\n";
         return 2;
     }
-    return catalogue::CreateTable(int(layout), path) ? 0 : 2;
+    return catalogue::CreateTable(int(layout), path, page->mark()) ? 0 : 2;
 }
 
 // FIELD=VALUE pairs into the current or new record.
@@ -303,7 +317,9 @@ int main(int argc, char** argv)
     if (cmd == "check")
         return cmdCheck(std::vector<std::string>(argv + 2, argv + argc));
     if (cmd == "create" && argc == 4)
-        return cmdCreate(file, argv[3]);
+        return cmdCreate(file, argv[3], std::to_string(xb::kDefaultCodePage));
+    if (cmd == "create" && argc == 6 && std::strcmp(argv[4], "--code-page") == 0)
+        return cmdCreate(file, argv[3], argv[5]);
     if (cmd == "append" && argc >= 3)
         return cmdAppend(file, argc, argv);
     if (cmd == "pack" && argc == 3)

@@ -73,7 +73,7 @@ std::vector<xb::TagSpec> layoutTags(int type)
     return tags;
 }
 
-bool CreateTable(int type, std::string_view path)
+bool CreateTable(int type, std::string_view path, unsigned char codePageMark)
 {
     if (!isLayout(type)) {
         xb::reportError(std::string(path), "the table was not created: there is no layout " + std::to_string(type));
@@ -82,7 +82,7 @@ bool CreateTable(int type, std::string_view path)
     // Never over an existing file: one another program made since the
     // caller looked is kept, and the create refused.
     xb::Connection conn;
-    xb::Table* t = conn.create(path, layoutFields(type), layoutTags(type));
+    xb::Table* t = conn.create(path, layoutFields(type), layoutTags(type), codePageMark);
     bool ok = t != nullptr && conn.errorCode() == 0;
     conn.closeAll();
     return ok && conn.errorCode() == 0;
@@ -115,13 +115,20 @@ void LoadList(int listType, std::vector<std::string>& names, std::string_view di
     for (int r = t->top(); r == xb::kSuccess; r = t->skip(1))
         rows.emplace_back(std::string(name->raw()), t->recNo());
     std::stable_sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    for (auto& row : rows) {
-        std::string s = row.first;
-        while (!s.empty() && s.back() == ' ')
-            s.pop_back();
-        std::size_t b = s.find_first_not_of(' ');
-        names.push_back(b == std::string::npos ? std::string() : s.substr(b));
+    for (auto& row : rows)
+        names.push_back(t->textCodePage().decode(values::trim(row.first)));
+}
+
+const xb::CodePage& tableCodePage(std::string_view path)
+{
+    unsigned char mark = xb::kDefaultCodePageMark;
+    const int fd = ::open(xb::resolvePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        if (::pread(fd, &mark, 1, 29) != 1)
+            mark = xb::kDefaultCodePageMark;
+        ::close(fd);
     }
+    return xb::CodePage::ofMark(mark);
 }
 
 bool TablesExist(std::string_view directory)
@@ -399,7 +406,7 @@ IndexMade ensureProductionIndex(std::string_view pathIn, std::string* message)
 
     std::vector<xb::TagSpec> tags;
     std::string fault;
-    std::string tmp = index + ".new-XXXXXX";
+    std::string tmp;
     {
         xb::Connection conn;
         conn.setReadOnly(true);
@@ -416,20 +423,17 @@ IndexMade ensureProductionIndex(std::string_view pathIn, std::string* message)
             say(name + " has no index, and a table of its name needs none: nothing was made.");
             return IndexMade::kNoTags;
         }
-        std::vector<char> tmpl(tmp.begin(), tmp.end());
-        tmpl.push_back('\0');
-        const int fd = ::mkstemp(tmpl.data());
+        const int fd = xb::posixFiles().makeTemporary(index + ".new-", tmp);
         if (fd < 0) {
             say(xb::baseName(index) + " cannot be written (" + std::strerror(errno) + ")");
             return IndexMade::kFailed;
         }
         ::close(fd);
-        tmp = tmpl.data();
         const bool built = xb::CdxIndex::build(tmp, tags, t->fieldList(), t->recCount(),
                                                [&](uint32_t n) -> xb::RecordPtr {
                                                    return t->go(n) == xb::kSuccess ? t->recordBuffer() : nullptr;
                                                },
-                                               fault);
+                                               fault, xb::posixFiles(), &t->textCodePage());
         if (!built) {
             ::unlink(tmp.c_str());
             xb::reportError(index, "the index could not be made (" + fault + ")");

@@ -31,8 +31,15 @@ bool isLayout(int type);
 
 // Creates the table at `path` with the layout. A file of that name is never
 // replaced: false (reported) when one exists, also one another program made
-// after the caller looked, and on any other failure.
-bool CreateTable(int type, std::string_view path);
+// after the caller looked, and on any other failure. Its text is in the
+// code page of `codePageMark` (Windows 1252, as the program writes, unless
+// the table is to hold another table's records).
+bool CreateTable(int type, std::string_view path, unsigned char codePageMark = xb::kDefaultCodePageMark);
+
+// The code page of the table at `path` (byte 29 of its header, found
+// whatever the case of its name): Windows 1252 for an unset mark, and for a
+// file that is missing or too short to say, as a table made there would be.
+const xb::CodePage& tableCodePage(std::string_view path);
 
 // Empties `names`, then fills it with the trimmed n_ame of every record of
 // Customer.dbf (list type 3) or Product.dbf (list type 4) of `directory`, in

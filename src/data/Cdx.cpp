@@ -272,7 +272,7 @@ struct CdxIndex::Impl {
     // opening
     bool readDirectory(uint32_t off, int depth, std::vector<std::pair<std::string, uint32_t>>& out,
                        std::unordered_set<uint32_t>& seen, std::string& f);
-    void readTag(TagInfo& tg, const FieldList& fields);
+    void readTag(TagInfo& tg, const FieldList& fields, const CodePage* page);
 
     // checking
     void checkTag(int t, uint32_t count, const std::function<RecordPtr(uint32_t)>& recordAt,
@@ -892,7 +892,7 @@ bool CdxIndex::Impl::readDirectory(uint32_t off, int depth, std::vector<std::pai
     return true;
 }
 
-void CdxIndex::Impl::readTag(TagInfo& tg, const FieldList& fields)
+void CdxIndex::Impl::readTag(TagInfo& tg, const FieldList& fields, const CodePage* page)
 {
     uint8_t h[kHeaderSize];
     if (tg.header % kPageSize != 0 || tg.header < kHeaderSize || uint64_t(tg.header) + kHeaderSize > size ||
@@ -931,7 +931,7 @@ void CdxIndex::Impl::readTag(TagInfo& tg, const FieldList& fields)
 
     std::string err;
     tg.usable = true;
-    if (!tg.key.compile(tg.def.keyExpr, fields, err)) {
+    if (!tg.key.compile(tg.def.keyExpr, fields, err, page)) {
         tg.usable = false;
         tg.why = "key expression \"" + tg.def.keyExpr + "\" cannot be evaluated: " + err;
     } else {
@@ -944,7 +944,7 @@ void CdxIndex::Impl::readTag(TagInfo& tg, const FieldList& fields)
     }
     tg.pad = tg.type == 'C' ? ' ' : '\0';
     if (tg.usable && tg.hasFor) {
-        if (!tg.forx.compile(tg.def.forExpr, fields, err)) {
+        if (!tg.forx.compile(tg.def.forExpr, fields, err, page)) {
             tg.usable = false;
             tg.why = "FOR expression \"" + tg.def.forExpr + "\" cannot be evaluated: " + err;
         } else if (tg.forx.type() != ExprType::Logical) {
@@ -966,7 +966,7 @@ CdxIndex::~CdxIndex()
 }
 
 std::unique_ptr<CdxIndex> CdxIndex::open(const std::string& path, const FieldList& fields, std::string& fault,
-                                         bool readOnly, FileLayer& files)
+                                         bool readOnly, FileLayer& files, const CodePage* page)
 {
     std::unique_ptr<CdxIndex> idx(new CdxIndex);
     Impl& m = *idx->d;
@@ -1021,7 +1021,7 @@ std::unique_ptr<CdxIndex> CdxIndex::open(const std::string& path, const FieldLis
         TagInfo tg;
         tg.def.name = name;
         tg.header = off;
-        m.readTag(tg, fields);
+        m.readTag(tg, fields, page);
         m.tags.push_back(std::move(tg));
     }
     return idx;
@@ -1485,7 +1485,7 @@ void writeHeader(uint8_t* h, uint32_t root, int keyLen, uint8_t options, bool de
 
 bool CdxIndex::build(const std::string& path, const std::vector<TagSpec>& defs, const FieldList& fields,
                      uint32_t count, const std::function<RecordPtr(uint32_t)>& recordAt, std::string& fault,
-                     FileLayer& io)
+                     FileLayer& io, const CodePage* page)
 {
     struct Work {
         TagSpec def;
@@ -1513,7 +1513,7 @@ bool CdxIndex::build(const std::string& path, const std::vector<TagSpec>& defs, 
                 return false;
             }
         std::string err;
-        if (!w.key.compile(w.def.keyExpr, fields, err)) {
+        if (!w.key.compile(w.def.keyExpr, fields, err, page)) {
             fault = tagName + "key expression \"" + w.def.keyExpr + "\": " + err;
             return false;
         }
@@ -1527,7 +1527,7 @@ bool CdxIndex::build(const std::string& path, const std::vector<TagSpec>& defs, 
         if (!w.hasFor)
             w.def.forExpr.clear();
         if (w.hasFor) {
-            if (!w.forx.compile(w.def.forExpr, fields, err)) {
+            if (!w.forx.compile(w.def.forExpr, fields, err, page)) {
                 fault = tagName + "FOR expression \"" + w.def.forExpr + "\": " + err;
                 return false;
             }

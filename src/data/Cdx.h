@@ -20,6 +20,7 @@
 // of the file header (bytes 8 to 11) after a change, as other programs that
 // keep pages in memory expect.
 
+#include "data/CodePage.h"
 #include "data/FieldDesc.h"
 #include "data/FileLayer.h"
 
@@ -58,8 +59,11 @@ public:
     // be used at all (unreadable file header or tag directory). A tag whose
     // header cannot be read still appears: its navigation reports Broken.
     // A read-only file (or readOnly) opens for reading; changes then fail.
+    // Key and FOR expressions are evaluated in the table's code page `page`
+    // (Windows 1252 when none is given).
     static std::unique_ptr<CdxIndex> open(const std::string& path, const FieldList& fields, std::string& fault,
-                                          bool readOnly = false, FileLayer& files = posixFiles());
+                                          bool readOnly = false, FileLayer& files = posixFiles(),
+                                          const CodePage* page = nullptr);
 
     // Writes a complete fresh index at `path` (created or overwritten, then
     // synced) holding `tags` with the keys of records 1..count; recordAt(n)
@@ -67,7 +71,7 @@ public:
     // Fails when a tag name or expression is not acceptable, or on I/O errors.
     static bool build(const std::string& path, const std::vector<TagSpec>& tags, const FieldList& fields,
                       uint32_t count, const std::function<RecordPtr(uint32_t)>& recordAt, std::string& fault,
-                      FileLayer& files = posixFiles());
+                      FileLayer& files = posixFiles(), const CodePage* page = nullptr);
 
     // Tags in directory order (sorted by name).
     int tagCount() const;

@@ -154,7 +154,7 @@ std::string_view Field::raw() const
 
 std::string_view Field::trimmedView() const { return trimView(raw()); }
 
-std::string Field::text() const { return std::string(trimmedView()); }
+std::string Field::text() const { return table_->f_->page->decode(trimmedView()); }
 
 bool Field::isBlank() const
 {
@@ -200,7 +200,7 @@ long long Field::integer() const { return readInteger().value_or(0); }
 
 std::string Field::unreadableText() const
 {
-    return "field " + desc_.name + " holds \"" + std::string(trimmedView()) + "\", which is not a number";
+    return "field " + desc_.name + " holds \"" + text() + "\", which is not a number";
 }
 
 bool Field::isTrue() const
@@ -280,11 +280,22 @@ bool Field::assign(std::string_view text)
         return assignDate(d);
     }
     default: {
+        // What the field shows already stays as it is stored: a record the
+        // program writes back unchanged keeps its bytes (blanks before the
+        // text, a NUL, a byte the code page leaves undefined).
+        if (text == this->text())
+            return true;
+        const CodePage& page = *table_->f_->page;
+        const CodePage::Encoded e = page.encode(text, std::size_t(desc_.width));
+        if (e.refused) {
+            table_->fail("field " + desc_.name + ": the character " + e.refused->named() +
+                         " cannot be stored in the table's code page, " + page.name());
+            return false;
+        }
         if (!table_->beginChange(this))
             return false;
-        std::size_t n = std::min(text.size(), std::size_t(desc_.width));
-        std::memcpy(slot(), text.data(), n);
-        std::memset(slot() + n, ' ', std::size_t(desc_.width) - n);
+        std::memcpy(slot(), e.bytes.data(), e.bytes.size());
+        std::memset(slot() + e.bytes.size(), ' ', std::size_t(desc_.width) - e.bytes.size());
         return true;
     }
     }
@@ -446,6 +457,7 @@ int Table::headerLength() const { return f_->hdrLen; }
 int Table::recordLength() const { return f_->recLen; }
 unsigned char Table::tableFlags() const { return f_->flags; }
 unsigned char Table::codePage() const { return f_->codePage; }
+const CodePage& Table::textCodePage() const { return *f_->page; }
 Date Table::lastUpdate() const { return f_->lastUpdate; }
 uint32_t Table::headerRecordCount() const { return f_->headerCount; }
 const FieldList& Table::fieldList() const { return f_->desc; }
@@ -585,6 +597,7 @@ bool Table::openFile(const std::string& givenPath)
     f_->recLen = le16(h + 10);
     f_->flags = h[28];
     f_->codePage = h[29];
+    f_->page = &CodePage::ofMark(h[29]);
 
     const int backlink = isVisualFoxPro(f_->version) ? 263 : 0;
     if (f_->hdrLen < 32 + 32 + 1)
@@ -1477,7 +1490,7 @@ bool validFieldName(const std::string& n)
 }  // namespace
 
 Table* Connection::create(std::string_view pathIn, const std::vector<FieldSpec>& fields,
-                          const std::vector<TagSpec>& tags)
+                          const std::vector<TagSpec>& tags, unsigned char codePageMark)
 {
     std::string p(pathIn);
     if (baseName(p).find('.') == std::string::npos)
@@ -1533,7 +1546,7 @@ Table* Connection::create(std::string_view pathIn, const std::vector<FieldSpec>&
     putLe16(&h[8], uint16_t(hdrLen));
     putLe16(&h[10], uint16_t(recLen));
     h[28] = tags.empty() ? 0x00 : 0x01;
-    h[29] = 0x03;  // code page 1252, as the site's other programs write
+    h[29] = codePageMark;
     int off = 1;
     for (std::size_t i = 0; i < fields.size(); ++i) {
         unsigned char* d = &h[32 + 32 * i];

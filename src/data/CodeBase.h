@@ -16,6 +16,7 @@
 // engine's one error report (setErrorReport), naming the file and the fault in
 // plain words, and returns a negative code, false or null.
 
+#include "data/CodePage.h"
 #include "data/Date.h"
 #include "data/FieldDesc.h"
 #include "data/FileLayer.h"
@@ -82,10 +83,15 @@ public:
     int width() const { return desc_.width; }
     int decimals() const { return desc_.decimals; }
     const FieldDesc& desc() const { return desc_; }
+    const Table& table() const { return *table_; }
 
-    std::string_view raw() const;  // blank-padded contents as stored
-    std::string text() const;      // contents without leading and trailing blanks
-    std::string_view trimmedView() const;
+    // The bytes as stored, blank-padded: for copying a field between tables
+    // of one code page, and for what is not text (numbers, dates).
+    std::string_view raw() const;
+    // The contents without leading and trailing blanks, as UTF-8: a C
+    // field's bytes read in the table's code page (see CodePage).
+    std::string text() const;
+    std::string_view trimmedView() const;  // the bytes of text(), not converted
     double number() const;         // N, F: the value; blank, or not a number (see readNumber): 0
     long long integer() const;     // the value without its fraction
     // The value, for a caller that stores or compares it: nothing when the
@@ -102,10 +108,17 @@ public:
 
     // Writes change the current record (or the record being appended).
     // A value that does not fit is refused with an engine error and the
-    // field keeps what it held; a text wider than a C field is cut. Without
-    // a current record (past the end, before the start, an empty table) a
-    // write is refused with an error naming the table and the field.
-    bool assign(std::string_view text);  // C: the text; N, F: a number written as text; L: T/F/Y/N; D: yyyymmdd
+    // field keeps what it held. Without a current record (past the end,
+    // before the start, an empty table) a write is refused with an error
+    // naming the table and the field.
+    //
+    // C: the text, UTF-8, stored in the table's code page and cut to the
+    // field's width between characters; a character the code page cannot
+    // hold is refused with an error naming it, and the field keeps what it
+    // held. The text the field shows already (text()) leaves the field as
+    // it is, byte for byte. N, F: a number written as text; L: T/F/Y/N; D:
+    // yyyymmdd.
+    bool assign(std::string_view text);
     bool assignNumber(double value);
     bool assignInteger(long long value);
     bool assignLogical(bool value);
@@ -136,7 +149,8 @@ public:
     int headerLength() const;
     int recordLength() const;
     unsigned char tableFlags() const;
-    unsigned char codePage() const;
+    unsigned char codePage() const;  // the header's mark, as it is (0 when unset)
+    const CodePage& textCodePage() const;  // what the mark stands for: the code page of the text
     Date lastUpdate() const;
     uint32_t headerRecordCount() const;
     bool readOnly() const { return readOnly_; }
@@ -313,8 +327,10 @@ public:
     Table* open(std::string_view path);
     // Creates a table with these fields and, when tags are given, its
     // production index; the new table is open and positioned at its end.
+    // The table's text is in the code page of `codePageMark` (Windows 1252
+    // unless another is given).
     Table* create(std::string_view path, const std::vector<FieldSpec>& fields,
-                  const std::vector<TagSpec>& tags);
+                  const std::vector<TagSpec>& tags, unsigned char codePageMark = kDefaultCodePageMark);
     Table* create(std::string_view path, const std::vector<FieldSpec>& fields);
 
     void closeAll();

@@ -283,6 +283,7 @@ struct KeyExpr::Program {
     std::vector<Node> nodes;
     int root = -1;
     std::string text;
+    const CodePage* page = nullptr;  // the table's: UPPER and LOWER within it
 
     void eval(int i, RecordPtr rec, ExprValue& out) const;
 };
@@ -305,10 +306,8 @@ void KeyExpr::Program::eval(int i, RecordPtr rec, ExprValue& out) const
     case Op::Lower:
         eval(n.a, rec, out);
         for (char& ch : out.text) {
-            if (n.op == Op::Upper && ch >= 'a' && ch <= 'z')
-                ch = char(ch - 32);
-            else if (n.op == Op::Lower && ch >= 'A' && ch <= 'Z')
-                ch = char(ch + 32);
+            const auto b = static_cast<unsigned char>(ch);
+            ch = char(n.op == Op::Upper ? page->upper(b) : page->lower(b));
         }
         return;
     case Op::RTrim:
@@ -1057,12 +1056,13 @@ KeyExpr& KeyExpr::operator=(KeyExpr&&) noexcept = default;
 KeyExpr::KeyExpr(const KeyExpr&) = default;
 KeyExpr& KeyExpr::operator=(const KeyExpr&) = default;
 
-bool KeyExpr::compile(std::string_view text, const FieldList& fields, std::string& error)
+bool KeyExpr::compile(std::string_view text, const FieldList& fields, std::string& error, const CodePage* page)
 {
     prog_.reset();
     error.clear();
     auto prog = std::make_shared<Program>();
     prog->text = std::string(text);
+    prog->page = page ? page : &CodePage::ofMark(kDefaultCodePageMark);
     std::vector<Token> toks;
     if (!tokenize(text, toks, error))
         return false;

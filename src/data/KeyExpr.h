@@ -10,12 +10,17 @@
 //   <> # != < > <= >= $ (contained in), .NOT. ! .AND. .OR., parentheses,
 //   UPPER LOWER TRIM RTRIM LTRIM ALLTRIM DTOS STR SUBSTR LEFT RIGHT VAL
 //   IIF EMPTY DELETED (names may be shortened to four letters or more).
-// UPPER and LOWER change ASCII letters only.
+// UPPER and LOWER change the letters of the table's code page, byte for
+// byte: a letter becomes its Unicode case partner where the code page holds
+// that (in 1252 0xE9 'é' becomes 0xC9 'É'; 0xDF 'ß' stays), as the site's
+// other xBase programs case the same bytes. Keys are built from the bytes
+// as stored, so their indexes and these agree.
 //
 // Compilation never throws; a text that cannot be compiled gives an error
 // text. Evaluation never fails once compiled (the record buffer must be the
 // table's record length).
 
+#include "data/CodePage.h"
 #include "data/FieldDesc.h"
 
 #include <cstdint>
@@ -43,9 +48,11 @@ public:
     KeyExpr(const KeyExpr&);
     KeyExpr& operator=(const KeyExpr&);
 
-    // Compiles `text`; false with `error` in plain words when it cannot be
+    // Compiles `text` for a table of the code page `page` (Windows 1252 when
+    // none is given); false with `error` in plain words when it cannot be
     // compiled (the object is then invalid).
-    bool compile(std::string_view text, const FieldList& fields, std::string& error);
+    bool compile(std::string_view text, const FieldList& fields, std::string& error,
+                 const CodePage* page = nullptr);
     bool valid() const;
     const std::string& text() const;
 

@@ -32,6 +32,7 @@ struct TableFile {
     unsigned char version = 0x03;
     unsigned char flags = 0;
     unsigned char codePage = 0;
+    const CodePage* page = &CodePage::ofMark(0);  // the code page of the mark: its text, its keys' case
     Date lastUpdate {};
     int hdrLen = 0;
     int recLen = 0;

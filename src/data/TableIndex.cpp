@@ -89,7 +89,7 @@ void Table::openIndex()
     if (!f_->indexFileExists)
         return;
     std::string fault;
-    f_->index = CdxIndex::open(f_->indexPath, f_->desc, fault, readOnly_, *f_->files);
+    f_->index = CdxIndex::open(f_->indexPath, f_->desc, fault, readOnly_, *f_->files, f_->page);
     if (!f_->index) {
         // Without its tag directory the tags are not known, so the index
         // cannot be rebuilt: the table is read in record order, and nothing
@@ -160,7 +160,7 @@ bool Table::rebuildIndex(const std::string& reason)
                                              [&](uint32_t n) -> RecordPtr {
                                                  return readRecordRaw(n, rec.data()) ? rec.data() : nullptr;
                                              },
-                                             fault, files);
+                                             fault, files, f_->page);
         if (tmp.empty())
             fault = std::strerror(errno);
         if (ok && files.rename(tmp, f_->indexPath) != 0) {
@@ -184,7 +184,7 @@ bool Table::rebuildIndex(const std::string& reason)
     f_->staleTags.clear();
     if (!reason.empty())
         reportError(f_->indexPath, reason + "; it was rebuilt from the table");
-    f_->index = CdxIndex::open(f_->indexPath, f_->desc, fault, f_->readOnly, files);
+    f_->index = CdxIndex::open(f_->indexPath, f_->desc, fault, f_->readOnly, files, f_->page);
     if (!f_->index) {
         f_->indexUnreadable = true;
         f_->indexFault = fault;
@@ -470,6 +470,18 @@ int Table::seek(std::string_view text)
     if (!f_->index || tag_ < 0)
         return fail("seek without an index tag selected");
     const std::string tagName = selectedTag();
+    // A character key is sought as the table stores it: in its code page. A
+    // text the code page cannot hold is no key of the table.
+    std::string stored;
+    if (f_->index->keyType(tag_) == 'C') {
+        CodePage::Encoded e = f_->page->encode(text);
+        if (e.refused) {
+            setEof();
+            return kEof;
+        }
+        stored = std::move(e.bytes);
+        text = stored;
+    }
     for (int attempt = 0; attempt < 2; ++attempt) {
         auto key = f_->index->seekKey(tag_, text);
         if (!key) {

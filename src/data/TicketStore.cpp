@@ -82,26 +82,29 @@ bool sameDirectory(const std::string& a, const std::string& b)
 namespace {
 
 // ticket tables are created with the ticket layout when missing (and their
-// directory with them).
-bool ensureTicketTable(const std::string& path)
+// directory with them); a day table in the code page of the open tickets it
+// takes.
+bool ensureTicketTable(const std::string& path, unsigned char codePageMark = xb::kDefaultCodePageMark)
 {
     if (xb::fileExists(path))
         return true;
     std::string dir = xb::directoryOf(path);
     if (!dir.empty() && !xb::directoryExists(dir) && !util::makeDir(dir))
         return false;
-    return catalogue::CreateTable(catalogue::kTicketLayout, path);
+    return catalogue::CreateTable(catalogue::kTicketLayout, path, codePageMark);
 }
 
 // Whether the record's C field holds `name` as that field would store it:
-// cut to the field's width, compared without surrounding blanks, letter case
-// counting. An empty name matches nothing.
+// in its table's code page, cut to the field's width, compared without
+// surrounding blanks, letter case counting. An empty name, or one the code
+// page cannot hold, matches nothing.
 bool holdsName(xb::Field* f, std::string_view name)
 {
     if (!f)
         return false;
-    std::string_view want = values::trim(name.substr(0, std::size_t(f->width())));
-    return !want.empty() && f->trimmedView() == want;
+    const xb::CodePage::Encoded stored = f->table().textCodePage().encode(name, std::size_t(f->width()));
+    const std::string_view want = values::trim(stored.bytes);
+    return !stored.refused && !want.empty() && f->trimmedView() == want;
 }
 
 bool isComplete(xb::Table* t)
@@ -141,10 +144,12 @@ TicketRecord recordOf(xb::Table* t)
 // record being appended) or into another one.
 struct Captured {
     std::vector<std::pair<xb::FieldDesc, std::string>> fields;  // description, bytes as stored
+    const xb::CodePage* page = nullptr;                          // the code page of those bytes
 
     static Captured of(xb::Table* t)
     {
         Captured c;
+        c.page = &t->textCodePage();
         for (int i = 1; i <= t->fieldCount(); ++i) {
             xb::Field* f = t->fieldAt(i);
             c.fields.emplace_back(f->desc(), std::string(f->raw()));
@@ -161,7 +166,9 @@ struct Captured {
 };
 
 // Copies a field of a ticket record into the record being built: byte for
-// byte when both fields are alike, so whatever the source holds is kept.
+// byte when both fields are alike (and text of one code page), so whatever
+// the source holds is kept; else the value, text read in the source's code
+// page and stored in the target's.
 bool copyField(const Captured& from, xb::Table* to, const char* name)
 {
     const auto* s = from.find(name);
@@ -169,11 +176,12 @@ bool copyField(const Captured& from, xb::Table* to, const char* name)
     if (!s || !d)
         return true;  // nothing to copy, or nowhere to copy it: stays blank
     const xb::FieldDesc& sd = s->first;
-    if (sd.type == d->type() && sd.width == d->width() && sd.decimals == d->decimals()) {
+    if (sd.type == d->type() && sd.width == d->width() && sd.decimals == d->decimals() &&
+        (sd.type != 'C' || from.page == &to->textCodePage())) {
         d->assignRaw(s->second);
         return true;
     }
-    return d->assign(values::trim(s->second));
+    return d->assign(from.page->decode(values::trim(s->second)));
 }
 
 // A text field from the values when given, else copied from the source.
@@ -736,7 +744,7 @@ MoveResult TicketStore::complete(long number, const std::optional<std::string>& 
 
     // The completed ticket reaches the day table, and the disk, first.
     const std::string dayPath = dayTablePath(values::dateOf(at));
-    if (!ensureTicketTable(dayPath))
+    if (!ensureTicketTable(dayPath, open->textCodePage().mark()))
         return result;
     ScopedTable day(util::mOpen(conn.get(), dayPath));
     if (!day || day->appendStart() != xb::kSuccess)

@@ -128,13 +128,15 @@ bool fileCopy(std::string_view source, std::string_view target)
 
 namespace {
 // Puts the source record's values into the record being built in the target:
-// the bytes as they are where both fields are alike, else the value. False
+// the bytes as they are where both fields are alike (of one type, width and
+// decimals, and text of one code page), else the value. False
 // when a value cannot be read (`unreadable` then names the field) or does
 // not fit (reported by the engine, naming the field).
 bool copyInto(const std::vector<std::pair<xb::Field*, xb::Field*>>& pairs, std::string& unreadable)
 {
     for (auto [tf, sf] : pairs) {
-        bool same = tf->type() == sf->type() && tf->width() == sf->width() && tf->decimals() == sf->decimals();
+        bool same = tf->type() == sf->type() && tf->width() == sf->width() && tf->decimals() == sf->decimals() &&
+                    (tf->type() != 'C' || &tf->table().textCodePage() == &sf->table().textCodePage());
         bool ok = true;
         if (same) {
             ok = tf->assignRaw(sf->raw());

@@ -1,5 +1,6 @@
 #include "devices/CardReader.h"
 
+#include "data/CodePage.h"
 #include "devices/SerialPort.h"
 
 namespace devices {
@@ -20,17 +21,19 @@ std::string cardNumberOf(std::string_view line)
     return std::string(cr == std::string_view::npos ? line : line.substr(0, cr));
 }
 
+std::string cardLineText(std::string_view bytes) { return xb::CodePage::ofMark(xb::kDefaultCodePageMark).decode(bytes); }
+
 CardDelivery CardRouter::route(const std::string& line) const
 {
     if (swipe_ && swipe_->accepts()) {
-        swipe_->deliver(line);
+        swipe_->deliver(cardLineText(line));
         return CardDelivery::kSwipeScreen;
     }
     if (editor_ && editor_->accepts()) {
         const std::size_t cr = line.find('\r');
         if (cr == std::string::npos || cr == 0)
             return CardDelivery::kDropped;
-        editor_->deliver(line.substr(0, cr));
+        editor_->deliver(cardLineText(std::string_view(line).substr(0, cr)));
         return CardDelivery::kRecordEditor;
     }
     return CardDelivery::kDropped;

@@ -26,8 +26,9 @@ public:
     // Whether the target can take a line now: the swipe screen is showing;
     // the record editor exists, is showing and is on its information page.
     virtual bool accepts() const = 0;
-    // Takes the line: the swipe screen the whole line with its CR, the record
-    // editor the card number (and moves the focus to its field).
+    // Takes the line as text (UTF-8; see cardLineText): the swipe screen the
+    // whole line with its CR, the record editor the card number (and moves
+    // the focus to its field).
     virtual void deliver(const std::string& text) = 0;
 };
 
@@ -56,6 +57,11 @@ CardRouter& CardLines();
 
 // The text before the first CR (all of it when there is none).
 std::string cardNumberOf(std::string_view line);
+
+// A line's bytes as text (UTF-8): read in Windows 1252, the code page the
+// program gives its tables, so a card holds the characters a customer's
+// card number is stored with.
+std::string cardLineText(std::string_view bytes);
 
 constexpr std::size_t kMaxCardLine = 256;
 

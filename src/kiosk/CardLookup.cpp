@@ -28,17 +28,20 @@ std::optional<std::string> FindCardHolder(const std::string& cardNumber)
     xb::Field* name = t->field("n_ame");
     if (!fax || !name)
         return std::nullopt;
-    if (card.size() > std::size_t(fax->width()))
+    // The card as fax_no holds it, in the table's code page: one the code
+    // page cannot hold, or longer than the field, is nobody's.
+    const xb::CodePage::Encoded stored = t->textCodePage().encode(card);
+    if (stored.refused || stored.bytes.size() > std::size_t(fax->width()))
         return std::string();
 
     if (t->selectTag("fax_no")) {
-        if (util::seek(t.get(), std::string(card)) == xb::kSuccess && fax->trimmedView() == card)
+        if (util::seek(t.get(), std::string(card)) == xb::kSuccess && fax->trimmedView() == stored.bytes)
             return name->text();
         t->selectTag({});
     }
     int r = t->top();
     for (; r == xb::kSuccess; r = t->skip(1))
-        if (fax->trimmedView() == card)
+        if (fax->trimmedView() == stored.bytes)
             return name->text();
     if (r == xb::kError)
         return std::nullopt;

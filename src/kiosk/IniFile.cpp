@@ -1,5 +1,6 @@
 #include "kiosk/IniFile.h"
 
+#include "data/CodePage.h"
 #include "data/Paths.h"
 #include "data/TicketValues.h"
 
@@ -10,71 +11,6 @@
 namespace kiosk {
 
 namespace {
-
-void putUtf8(std::string& out, char32_t c)
-{
-    if (c < 0x80) {
-        out += char(c);
-    } else if (c < 0x800) {
-        out += char(0xC0 | (c >> 6));
-        out += char(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += char(0xE0 | (c >> 12));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    } else {
-        out += char(0xF0 | (c >> 18));
-        out += char(0x80 | ((c >> 12) & 0x3F));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    }
-}
-
-bool validUtf8(std::string_view s)
-{
-    std::size_t i = 0;
-    while (i < s.size()) {
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        int n;
-        char32_t v;
-        if (c >= 0xC2 && c <= 0xDF) {
-            n = 1;
-            v = c & 0x1F;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            n = 2;
-            v = c & 0x0F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            n = 3;
-            v = c & 0x07;
-        } else {
-            return false;
-        }
-        if (i + std::size_t(n) >= s.size())
-            return false;
-        for (int k = 1; k <= n; ++k) {
-            unsigned char d = static_cast<unsigned char>(s[i + std::size_t(k)]);
-            if ((d & 0xC0) != 0x80)
-                return false;
-            v = (v << 6) | (d & 0x3F);
-        }
-        if ((n == 2 && v < 0x800) || (n == 3 && (v < 0x10000 || v > 0x10FFFF)) || (v >= 0xD800 && v <= 0xDFFF))
-            return false;
-        i += std::size_t(n) + 1;
-    }
-    return true;
-}
-
-// 0x80-0x9F as Windows-1252 has them; 0 where it has no character (then
-// the byte is taken as the Latin-1 control of that number).
-constexpr char16_t kCp1252High[32] = {
-    0x20AC, 0, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0, 0x017D, 0,
-    0, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0, 0x017E,
-    0x0178,
-};
 
 std::string fromUtf16(std::string_view s, bool bigEndian)
 {
@@ -88,14 +24,14 @@ std::string fromUtf16(std::string_view s, bool bigEndian)
         if (c >= 0xD800 && c <= 0xDBFF && i + 3 < s.size()) {
             char32_t lo = unit(i + 2);
             if (lo >= 0xDC00 && lo <= 0xDFFF) {
-                putUtf8(out, 0x10000 + ((c - 0xD800) << 10) + (lo - 0xDC00));
+                xb::appendUtf8(out, 0x10000 + ((c - 0xD800) << 10) + (lo - 0xDC00));
                 i += 2;
                 continue;
             }
         }
         if (c >= 0xD800 && c <= 0xDFFF)
             c = 0xFFFD;
-        putUtf8(out, c);
+        xb::appendUtf8(out, c);
     }
     return out;
 }
@@ -104,18 +40,9 @@ std::string fromUtf16(std::string_view s, bool bigEndian)
 
 std::string toUtf8(std::string_view bytes)
 {
-    if (validUtf8(bytes))
+    if (xb::isUtf8(bytes))
         return std::string(bytes);
-    std::string out;
-    out.reserve(bytes.size() + bytes.size() / 4);
-    for (char ch : bytes) {
-        unsigned char c = static_cast<unsigned char>(ch);
-        if (c >= 0x80 && c <= 0x9F && kCp1252High[c - 0x80] != 0)
-            putUtf8(out, kCp1252High[c - 0x80]);
-        else
-            putUtf8(out, c);
-    }
-    return out;
+    return xb::CodePage::ofMark(xb::kDefaultCodePageMark).decode(bytes);
 }
 
 std::optional<IniFile> IniFile::load(const std::string& path)

@@ -68,8 +68,8 @@ private:
     std::vector<Section> sections_;
 };
 
-// The text as UTF-8: unchanged when it is valid UTF-8, otherwise each byte
-// read as a Windows-1252 / Latin-1 character.
+// The text as UTF-8: unchanged when it is valid UTF-8, otherwise read in
+// Windows 1252 (xb::CodePage).
 std::string toUtf8(std::string_view bytes);
 
 }  // namespace kiosk

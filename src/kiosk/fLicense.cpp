@@ -1,6 +1,7 @@
 #include "kiosk/fLicense.h"
 
 #include "dialogs/MessageSeam.h"
+#include "dialogs/QtText.h"
 #include "kiosk/CurrentTicket.h"
 #include "kiosk/Keyboard.h"
 #include "kiosk/KioskSettings.h"
@@ -109,7 +110,7 @@ void TfrmLicense::txtLicenseKeyPress()
         dialogs::ShowMsgBox("License Plate", "Please enter License Plate.", {}, dialogs::kError, dialogs::kOk);
         return;
     }
-    kiosk::CurrentTicket().truck = txtLicense->text().toStdString();
+    kiosk::CurrentTicket().truck = dialogs::fromQt(txtLicense->text());
     emit plateEntered();
 }
 

@@ -4,6 +4,7 @@
 #include "devices/ScaleReading.h"
 #include "devices/SerialPort.h"
 #include "dialogs/MessageSeam.h"
+#include "dialogs/QtText.h"
 #include "dialogs/WindowFocus.h"
 #include "kiosk/CardLookup.h"
 #include "kiosk/CurrentTicket.h"
@@ -182,7 +183,7 @@ void TfrmSwipe::FormShow()
 
 bool TfrmSwipe::accepts() const { return isVisible(); }
 
-void TfrmSwipe::deliver(const std::string& text) { txtSwipe->setText(QString::fromLatin1(text.data(), int(text.size()))); }
+void TfrmSwipe::deliver(const std::string& text) { txtSwipe->setText(dialogs::toQt(text)); }
 
 bool TfrmSwipe::eventFilter(QObject* watched, QEvent* e)
 {
@@ -216,7 +217,7 @@ bool TfrmSwipe::eventFilter(QObject* watched, QEvent* e)
 
 void TfrmSwipe::txtSwipeKeyPress()
 {
-    Dispatch(txtSwipe->text().toStdString(), "Please Swipe the card again.");
+    Dispatch(dialogs::fromQt(txtSwipe->text()), "Please Swipe the card again.");
 }
 
 void TfrmSwipe::txtSwipeChange(const QString& text)
@@ -230,7 +231,7 @@ void TfrmSwipe::txtSwipeChange(const QString& text)
     int cr = text.indexOf(QChar(13));
     if (cr < 0)
         return;
-    Dispatch(text.left(cr).toLatin1().toStdString(), "Please swipe the card again.");
+    Dispatch(dialogs::fromQt(text.left(cr)), "Please swipe the card again.");
 }
 
 void TfrmSwipe::txtSwipeKeyUp(int key, Qt::KeyboardModifiers mods)

@@ -5,7 +5,6 @@
 #include "data/CodeBase.h"
 #include "data/Paths.h"
 #include "data/TicketValues.h"
-#include "mirror/SiteText.h"
 
 #include <QCryptographicHash>
 
@@ -167,7 +166,7 @@ void appendDecimal(std::string& line, std::string_view v)
 // One table's fields bound to the part's columns.
 class RowReader {
 public:
-    RowReader(xb::Table* t, Columns columns) : table_(t)
+    RowReader(xb::Table* t, Columns columns)
     {
         const bool userId = t->fieldCount() > 0 && values::sameText(t->fieldAt(1)->name(), "user_id");
         for (const Column* c = columns.begin; c != columns.end; ++c) {
@@ -194,7 +193,7 @@ public:
             switch (b.conv) {
             case Conv::kText:
             case Conv::kUserId:
-                appendCopyText(out, fieldTextToUtf8(v, table_->codePage()));
+                appendCopyText(out, b.field->text());
                 break;
             case Conv::kWhole:
                 appendWhole(out, v);
@@ -237,7 +236,6 @@ private:
         Conv conv;
         xb::Field* field;
     };
-    xb::Table* table_;
     std::vector<Bound> bound_;
 };
 

@@ -81,7 +81,7 @@ PartRows readPart(const Part& part);
 
 // The form of the lines. A change to it (a column more, another text
 // conversion) makes every part differ from what was sent before.
-constexpr const char* kRowsFormat = "grazulo mirror rows 1";
+constexpr const char* kRowsFormat = "grazulo mirror rows 2";
 
 // The signature of a part's lines.
 std::string signatureOf(const std::string& key, const std::vector<std::string>& lines);

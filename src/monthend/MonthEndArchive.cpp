@@ -1,6 +1,7 @@
 #include "monthend/MonthEndArchive.h"
 
 #include "data/Catalogue.h"
+#include "data/Cdx.h"
 #include "data/CodeBase.h"
 #include "data/Paths.h"
 #include "data/StepRecord.h"
@@ -75,11 +76,12 @@ Places placesOf(const std::string& dataDir, int year, int month)
 
 std::string withoutSeparator(const std::string& dir) { return dir.substr(0, dir.size() - 1); }
 
-// A new table with the fields of `model`: a day table keeps its layout in
-// the month's folder.
+// A new table with the fields and the code page of `model`: a day table
+// keeps its layout and its text's bytes in the month's folder.
 bool createLike(const std::string& model, const std::string& path)
 {
     std::vector<xb::FieldSpec> fields;
+    unsigned char codePage = xb::kDefaultCodePageMark;
     {
         xb::Connection c;
         c.setReadOnly(true);
@@ -90,11 +92,19 @@ bool createLike(const std::string& model, const std::string& path)
             const xb::Field* f = t->fieldAt(i);
             fields.push_back({f->name(), f->type(), f->width(), f->decimals()});
         }
+        codePage = t->textCodePage().mark();
     }
     xb::Connection c;
     c.setSafety(false);
-    xb::Table* t = c.create(path, fields);
+    xb::Table* t = c.create(path, fields, {}, codePage);
     return t && t->close() == xb::kSuccess;
+}
+
+// A new archive takes the code page of the day tables it gathers, so their
+// text keeps its bytes.
+unsigned char codePageOf(const std::vector<std::string>& tables)
+{
+    return tables.empty() ? xb::kDefaultCodePageMark : catalogue::tableCodePage(tables.front()).mark();
 }
 
 // Adds to `target` the tickets of `sources` it does not hold, built beside
@@ -116,7 +126,8 @@ bool addMissing(const std::string& target, const std::vector<std::string>& sourc
         before = *n;
         if (!xb::copyFile(target, stage, &error))
             return false;
-    } else if (!(model.empty() ? catalogue::CreateTable(catalogue::kTicketLayout, stage) : createLike(model, stage))) {
+    } else if (!(model.empty() ? catalogue::CreateTable(catalogue::kTicketLayout, stage, codePageOf(sources))
+                               : createLike(model, stage))) {
         ::unlink(stage.c_str());
         error = xb::baseName(target) + " cannot be created";
         return false;

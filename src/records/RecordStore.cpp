@@ -69,7 +69,7 @@ void MasterTable::reopen()
 
 Check MasterTable::checkInput(const MasterEntry& e, std::optional<int> editingRow, const MasterRow& shown)
 {
-    const std::string name = values::upper(values::trim(e.name));
+    const std::string name = xb::upperCase(values::trim(e.name));
     if (name.empty())
         return Check::kBlankName;
     // Read again: a record another program added meanwhile counts too.
@@ -77,11 +77,21 @@ Check MasterTable::checkInput(const MasterEntry& e, std::optional<int> editingRo
         return Check::kStale;
     if (!table_)
         return Check::kOk;
+    const xb::CodePage& page = table_->textCodePage();
+    const std::string table = xb::baseName(path_);
+    if (const auto u = page.unstorable(e.name)) {
+        refusal_ = {false, xb::unstorableMessage(*u, "Name", table, page)};
+        return Check::kUnstorable;
+    }
+    if (const auto u = mode_ == Mode::kCustomer ? page.unstorable(e.card) : std::nullopt) {
+        refusal_ = {true, xb::unstorableMessage(*u, "Swipe Card No.", table, page)};
+        return Check::kUnstorable;
+    }
     int k = 0;
     for (int r = table_->top(); r == xb::kSuccess; r = table_->skip(1), ++k) {
         if (editingRow && k == *editingRow)
             continue;
-        if (values::upper(util::fetch(table_, "n_ame")) == name)
+        if (xb::upperCase(util::fetch(table_, "n_ame")) == name)
             return Check::kDuplicate;
     }
     return Check::kOk;
@@ -113,7 +123,7 @@ Written MasterTable::write(const MasterEntry& e, std::optional<int> editingRow, 
     bool cardRefused = false;
     if (storeCard) {
         xb::Field* fax = table_->field("fax_no");
-        if (fax && e.card.size() > std::size_t(fax->width()))
+        if (fax && table_->textCodePage().encode(e.card).bytes.size() > std::size_t(fax->width()))
             return Written::kCardTooLong;
         if (cardUsed(e.card, editingRow)) {
             storeCard = false;

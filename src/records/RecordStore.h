@@ -38,6 +38,13 @@ enum class Check {
     kBlankName,  // "Name" cannot be blank
     kDuplicate,  // another record holds the name (letter case and blanks aside)
     kStale,      // the row being edited no longer shows the record reached
+    kUnstorable, // the name or the card holds a character the table's code page cannot (refusal())
+};
+
+// Why an entry was refused as kUnstorable.
+struct Refusal {
+    bool card = false;    // the card number; else the name
+    std::string message;  // naming the character, the table and its code page
 };
 
 enum class Written {
@@ -69,9 +76,12 @@ public:
 
     // The entry checked against the table as the file holds it now (another
     // program may have added or changed records since the grid was filled):
-    // a blank name, or a name another record holds; `editingRow` (0-based)
-    // is the record being edited, which never clashes with itself.
+    // a blank name, a character its code page cannot hold, or a name another
+    // record holds (letter case aside, accented letters too); `editingRow`
+    // (0-based) is the record being edited, which never clashes with itself.
     Check checkInput(const MasterEntry& e, std::optional<int> editingRow, const MasterRow& shown = {});
+    // What the last checkInput refused as kUnstorable.
+    const Refusal& refusal() const { return refusal_; }
     // Whether another customer than `editingRow` holds the card number. An
     // empty number never clashes.
     bool cardUsed(const std::string& card, std::optional<int> editingRow);
@@ -97,6 +107,7 @@ private:
     Mode mode_;
     std::string path_;
     std::string indexMessage_;
+    Refusal refusal_;
     xb::Connection connection_;
     xb::Table* table_ = nullptr;
 };

@@ -3,6 +3,7 @@
 #include "data/Catalogue.h"
 #include "data/TicketValues.h"
 #include "dialogs/MessageSeam.h"
+#include "dialogs/QtText.h"
 #include "dialogs/WindowFocus.h"
 #include "station/WindowKeys.h"
 #include "station/main.h"
@@ -26,8 +27,8 @@ namespace {
 
 enum Page { kViewRecordScreen = 0, kDateSelectionScreen = 1, kInfoScreen = 2 };
 
-QString qs(const std::string& s) { return QString::fromStdString(s); }
-std::string ss(const QString& s) { return s.toStdString(); }
+QString qs(const std::string& s) { return dialogs::toQt(s); }
+std::string ss(const QString& s) { return dialogs::fromQt(s); }
 
 TfrmView::ListPrinter& listPrinter()
 {
@@ -410,6 +411,10 @@ bool TfrmView::CheckInputData()
                              "Record with the same Name already exists.\r\rUse another Name for the new record.");
         txtName->setFocus();
         return false;
+    case records::Check::kUnstorable:
+        dialogs::ShowMessage(dialogs::kWarning, "Warning", table_->refusal().message);
+        (table_->refusal().card ? txtContact : txtName)->setFocus();
+        return false;
     default: return true;
     }
 }
@@ -536,13 +541,14 @@ bool TfrmView::accepts() const
 void TfrmView::deliver(const std::string& text)
 {
     txtContact->setFocus();
-    if (text.size() > std::size_t(txtContact->maxLength())) {
+    const QString card = qs(text);
+    if (card.size() > txtContact->maxLength()) {
         dialogs::ShowMessage(dialogs::kError, "Card Error",
                              "The card read is longer than the " + std::to_string(txtContact->maxLength()) +
                                  " characters a card number can hold.\rIt was not taken.");
         return;
     }
-    txtContact->setText(QString::fromLatin1(text.data(), int(text.size())));
+    txtContact->setText(card);
 }
 
 bool TfrmView::eventFilter(QObject* watched, QEvent* e)

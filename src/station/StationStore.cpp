@@ -92,6 +92,27 @@ std::optional<long> StationTickets::GetTicketNo()
 
 bool StationTickets::UpdateControlTable(long number) { return store_.recordIssued(number); }
 
+std::optional<RefusedText> StationTickets::refusedText(const Entry& e, bool completing, const xb::LocalTime& at)
+{
+    std::vector<std::string> tables = {store_.openTablePath()};
+    const std::string day = xb::resolvePath(store_.dayTablePath(values::dateOf(at)));
+    if (completing && xb::fileExists(day))
+        tables.push_back(day);
+    const std::tuple<EntryText, const char*, const std::string*> texts[] = {
+        {EntryText::kCustomer, "Customer Name", &e.customer},
+        {EntryText::kProduct, "Product Name", &e.product},
+        {EntryText::kTruck, "License Plate", &e.truck},
+        {EntryText::kRemarks, "Remarks", &e.remarks},
+    };
+    for (const std::string& table : tables) {
+        const xb::CodePage& page = catalogue::tableCodePage(table);
+        for (const auto& [text, label, value] : texts)
+            if (const auto u = page.unstorable(*value))
+                return RefusedText {text, xb::unstorableMessage(*u, label, xb::baseName(xb::resolvePath(table)), page)};
+    }
+    return std::nullopt;
+}
+
 InboundSaved StationTickets::UpdateTempTable(const Entry& e, const xb::LocalTime& at)
 {
     InboundSaved r;

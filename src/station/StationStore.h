@@ -77,6 +77,14 @@ struct InboundSaved {
     long number = 0;  // the number the open ticket was stored under
 };
 
+// A text of the entry that a ticket table cannot hold: which one, and the
+// message naming the character and the table.
+enum class EntryText { kCustomer, kProduct, kTruck, kRemarks };
+struct RefusedText {
+    EntryText text = EntryText::kCustomer;
+    std::string message;
+};
+
 class StationTickets {
 public:
     explicit StationTickets(std::string dataDir);
@@ -106,6 +114,11 @@ public:
     // the disk before this returns kStored; the result's record is the
     // ticket as stored.
     store::MoveResult UpdateTables(const Entry& e, bool reprint, const xb::LocalTime& at, SaveOutcome& outcome);
+    // The first of the customer, product, plate and remarks with a
+    // character the code page of Ticket.dbf cannot hold, or (completing)
+    // that of the day table of `at` when it exists: nothing is stored
+    // with it, never a '?' in its place. Nothing when each can be stored.
+    std::optional<RefusedText> refusedText(const Entry& e, bool completing, const xb::LocalTime& at);
 
 private:
     store::TicketStore store_;

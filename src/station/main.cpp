@@ -7,6 +7,7 @@
 #include "devices/SerialPort.h"
 #include "dialogs/MessageSeam.h"
 #include "dialogs/ProgramMessages.h"
+#include "dialogs/QtText.h"
 #include "dialogs/WindowFocus.h"
 #include "kiosk/CurrentTicket.h"
 #include "kiosk/KioskScreen.h"
@@ -48,8 +49,8 @@ StationWindows& Windows()
 namespace {
 QPointer<TfrmMain> g_station;
 
-QString qs(const std::string& s) { return QString::fromStdString(s); }
-std::string ss(const QString& s) { return s.toStdString(); }
+QString qs(const std::string& s) { return dialogs::toQt(s); }
+std::string ss(const QString& s) { return dialogs::fromQt(s); }
 
 const char* const kMissingTables =
     "One or more data files missing in the Setup Directory.\r"
@@ -748,6 +749,15 @@ bool TfrmMain::CheckInputData()
     if (!inbound_ && txtOutWeight->text().isEmpty()) {
         dialogs::BlankWarning("Out Weight");
         focusWeightOr(txtOutWeight);
+        return false;
+    }
+    // A character the tickets' code page cannot hold is refused, never
+    // stored as another.
+    const bool completing = !inbound_ && !reprint_;
+    if (const auto refused = tickets_ ? tickets_->refusedText(entry(), completing, xb::now()) : std::nullopt) {
+        dialogs::ShowMessage(dialogs::kWarning, "Warning", refused->message);
+        QWidget* const fields[] = {cboCustomerName, cboProductName, txtTruck, txtRemarks};
+        fields[int(refused->text)]->setFocus();
         return false;
     }
     return true;

@@ -11,6 +11,7 @@
 #include "TestSupport.h"
 
 #include "data/Catalogue.h"
+#include "data/Cdx.h"
 #include "data/Clock.h"
 #include "data/CodeBase.h"
 #include "data/Date.h"
@@ -53,7 +54,7 @@ QByteArray rstripped(QByteArray s)
 // One record as a test writes it and expects it back; nullopt and an empty
 // day are blank values.
 struct Rec {
-    QByteArray name;                 // C(20), as written: trailing blanks and all
+    QByteArray name;                 // C(20), its bytes in 1252 as written: trailing blanks and all
     std::optional<double> amount;    // N(10,2)
     std::optional<long long> count;  // N(6,0)
     std::optional<double> rate;      // F(9,3)
@@ -202,7 +203,7 @@ bool appendRecord(xb::Table& t, const Rec& r, bool asText)
     t.blank();
     bool ok = true;
     if (!r.name.isEmpty())
-        ok = t.field("name")->assign(view(r.name)) && ok;
+        ok = t.field("name")->assign(QString::fromLatin1(r.name).toStdString()) && ok;  // the text; 1252 stored
     if (r.amount)
         ok = (asText ? t.field("amount")->assign(view(QByteArray::number(*r.amount, 'g', 12)))
                      : t.field("amount")->assignNumber(*r.amount)) && ok;
@@ -340,7 +341,7 @@ void expectEngineRecord(xb::Table& t, uint32_t n, const Rec& want)
     const xb::Field* name = t.field("name");
     QCOMPARE(int(name->raw().size()), 20);
     QCOMPARE(QByteArray(name->raw().data(), 20), want.name.leftJustified(20, ' '));
-    QCOMPARE(QByteArray::fromStdString(name->text()), want.name.trimmed());
+    QCOMPARE(QString::fromStdString(name->text()), QString::fromLatin1(want.name.trimmed()));  // read in 1252
     QCOMPARE(name->isBlank(), want.name.trimmed().isEmpty());
 
     const xb::Field* amount = t.field("amount");
@@ -393,6 +394,8 @@ private slots:
 
     // Engine writes, the python readers read.
     void engineTableReadsBackInPython();
+    void typedNamesReadRightInPython_data();
+    void typedNamesReadRightInPython();
     void emptyEngineTableReadsBackInPython();
     void engineAppendsToPythonTable_data();
     void engineAppendsToPythonTable();
@@ -439,6 +442,48 @@ void Agreement::cleanup()
 {
     xb::setClockSource({});
     dir_.reset();
+}
+
+// A name typed (UTF-8) into a table of each code page reaches dbfread,
+// which decodes by the header's mark, as the same text.
+void Agreement::typedNamesReadRightInPython_data()
+{
+    QTest::addColumn<int>("codePage");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("encoding");  // as dbfread names the header's code page
+    QTest::newRow("1252") << 1252 << QString::fromUtf8("Peña Müller €") << "cp1252";
+    QTest::newRow("437") << 437 << QString::fromUtf8("Peña Müller ½") << "cp437";
+    QTest::newRow("850") << 850 << QString::fromUtf8("ÁRIDOS Peña") << "cp850";
+    QTest::newRow("866") << 866 << QString::fromUtf8("Петров") << "cp866";
+    QTest::newRow("1250") << 1250 << QString::fromUtf8("Kőbánya Š") << "cp1250";
+    QTest::newRow("1251") << 1251 << QString::fromUtf8("Иванов") << "cp1251";
+}
+
+void Agreement::typedNamesReadRightInPython()
+{
+    QFETCH(int, codePage);
+    QFETCH(QString, name);
+    QFETCH(QString, encoding);
+    testsupport::EngineErrors errors;
+    const QString table = path("typed.dbf");
+    {
+        xb::Connection conn;
+        xb::Table* t = conn.create(table.toStdString(), kFields, {}, xb::CodePage::ofNumber(codePage)->mark());
+        QVERIFY(t);
+        QCOMPARE(t->appendStart(), int(xb::kSuccess));
+        t->blank();
+        QVERIFY(t->field("name")->assign(name.toStdString()));
+        QCOMPARE(t->append(), int(xb::kSuccess));
+        QCOMPARE(t->close(), int(xb::kSuccess));
+    }
+    QVERIFY2(errors.messages.empty(), firstMessage(errors));
+    QJsonDocument doc;
+    QString why;
+    QVERIFY2(runHelper("read_dbf.py", {table}, {}, &doc, why), qPrintable(why));
+    QCOMPARE(doc.object().value("encoding").toString(), encoding);
+    const QJsonArray records = doc.object().value("records").toArray();
+    QCOMPARE(records.size(), 1);
+    QCOMPARE(records[0].toObject().value("NAME").toString(), name);
 }
 
 void Agreement::engineTableReadsBackInPython()

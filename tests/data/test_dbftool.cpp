@@ -3,6 +3,8 @@
 
 #include "TestSupport.h"
 
+#include "data/CodeBase.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -22,6 +24,8 @@ private slots:
     void infoDescribesTable();
     void checkFindsFaults();
     void errorsGoToStandardError();
+    void textInTheTablesCodePage_data();
+    void textInTheTablesCodePage();
     void reindexMakesAMissingIndex_data();
     void reindexMakesAMissingIndex();
 };
@@ -187,4 +191,55 @@ void TestDbfTool::reindexMakesAMissingIndex()
 }
 
 QTEST_GUILESS_MAIN(TestDbfTool)
+
+// Text is taken and shown in UTF-8 and stored in the table's code page; a
+// character the code page cannot hold is refused and nothing is appended.
+void TestDbfTool::textInTheTablesCodePage_data()
+{
+    QTest::addColumn<QString>("codePage");
+    QTest::addColumn<QString>("info");  // the code page line of info
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("stored");  // empty: refused
+    QTest::newRow("default 1252") << "" << "code page: 0x03 (Windows 1252)" << QString::fromUtf8("MÜLLER BAU")
+                                  << QByteArray("M\xDCLLER BAU");
+    QTest::newRow("437") << "437" << "code page: 0x01 (DOS 437)" << QString::fromUtf8("MÜLLER BAU")
+                         << QByteArray("M\x9ALLER BAU");
+    QTest::newRow("850") << "850" << "code page: 0x02 (DOS 850)" << QString::fromUtf8("Peña")
+                         << QByteArray("Pe\xA4" "a");
+    QTest::newRow("866") << "866" << "code page: 0x65 (DOS 866)" << QString::fromUtf8("Петров")
+                         << QByteArray("\x8F\xA5\xE2\xE0\xAE\xA2");
+    QTest::newRow("1252 refuses ő") << "1252" << "code page: 0x03 (Windows 1252)" << QString::fromUtf8("Kőbánya")
+                                    << QByteArray();
+}
+
+void TestDbfTool::textInTheTablesCodePage()
+{
+    QFETCH(QString, codePage);
+    QFETCH(QString, info);
+    QFETCH(QString, name);
+    QFETCH(QByteArray, stored);
+    QTemporaryDir dir;
+    const QString t = dir.path() + "/customer.dbf";
+    QStringList create {"create", t, "3"};
+    if (!codePage.isEmpty())
+        create << "--code-page" << codePage;
+    QCOMPARE(run(tool(), create).exitCode, 0);
+    QVERIFY(QString::fromUtf8(run(tool(), {"info", t}).out).contains(info));
+    const auto appended = run(tool(), {"append", t, "code_num=1", "n_ame=" + name});
+    const QByteArray header("CODE_NUM,N_AME,ADD_R,FAX_NO\n");
+    if (stored.isEmpty()) {
+        QCOMPARE(appended.exitCode, 2);
+        QVERIFY2(QString::fromUtf8(appended.err).contains(QString::fromUtf8("\"ő\" (U+0151)")), appended.err.constData());
+        QCOMPARE(run(tool(), {"dump", t}).out, header);
+        return;
+    }
+    QCOMPARE(appended.exitCode, 0);
+    QCOMPARE(run(tool(), {"dump", t}).out, header + "1," + name.toUtf8() + ",,\n");
+    xb::Connection c;
+    c.setReadOnly(true);
+    xb::Table* table = c.open(t.toStdString());
+    QVERIFY(table && table->top() == xb::kSuccess);
+    QCOMPARE(QByteArray::fromStdString(std::string(table->field("n_ame")->trimmedView())), stored);
+}
+
 #include "test_dbftool.moc"

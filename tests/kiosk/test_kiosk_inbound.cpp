@@ -43,6 +43,8 @@ private slots:
     void materialButtons();
     void noMaterials_data();
     void noMaterials();
+    void namesOfOtherProgramsKeepTheirCharacters_data();
+    void namesOfOtherProgramsKeepTheirCharacters();
 };
 
 void TestKioskInbound::emptyPlate()
@@ -258,3 +260,75 @@ void TestKioskInbound::noMaterials()
 
 QTEST_MAIN(TestKioskInbound)
 #include "test_kiosk_inbound.moc"
+
+// Customer and product tables another program wrote in its code page: the
+// screens show the names, and the open ticket (in 1252, as the program
+// makes it) holds the same characters in its own bytes.
+void TestKioskInbound::namesOfOtherProgramsKeepTheirCharacters_data()
+{
+    QTest::addColumn<int>("codePage");
+    QTest::addColumn<QByteArray>("customer");  // as the customer table holds it
+    QTest::addColumn<QByteArray>("product");   // as the product table holds it
+    QTest::addColumn<QString>("customerText");
+    QTest::addColumn<QString>("productText");
+    QTest::addColumn<QByteArray>("storedCustomer");  // in the open ticket
+    QTest::addColumn<QByteArray>("storedProduct");
+    QTest::newRow("1252") << 1252 << QByteArray("M\xDCLLER BAU") << QByteArray("PIERRE CONCASS\xC9" "E")
+                          << QString::fromUtf8("MÜLLER BAU") << QString::fromUtf8("PIERRE CONCASSÉE")
+                          << QByteArray("M\xDCLLER BAU") << QByteArray("PIERRE CONCASS\xC9" "E");
+    QTest::newRow("437") << 437 << QByteArray("M\x9ALLER BAU") << QByteArray("PIERRE CONCASS\x90" "E")
+                         << QString::fromUtf8("MÜLLER BAU") << QString::fromUtf8("PIERRE CONCASSÉE")
+                         << QByteArray("M\xDCLLER BAU") << QByteArray("PIERRE CONCASS\xC9" "E");
+    QTest::newRow("850") << 850 << QByteArray("PE\xA5" "A") << QByteArray("ARENA \xB5" "RIDA")
+                         << QString::fromUtf8("PEÑA") << QString::fromUtf8("ARENA ÁRIDA") << QByteArray("PE\xD1" "A")
+                         << QByteArray("ARENA \xC1" "RIDA");
+}
+
+void TestKioskInbound::namesOfOtherProgramsKeepTheirCharacters()
+{
+    QFETCH(int, codePage);
+    QFETCH(QByteArray, customer);
+    QFETCH(QByteArray, product);
+    QFETCH(QString, customerText);
+    QFETCH(QString, productText);
+    QFETCH(QByteArray, storedCustomer);
+    QFETCH(QByteArray, storedProduct);
+    Site site;
+    site.writeStandard();
+    const unsigned char mark = xb::CodePage::ofNumber(codePage)->mark();
+    auto rewrite = [&](const char* file, int layout, const QByteArray& name, const char* card) {
+        QFile::remove(site.db(file));
+        xb::Connection c;
+        xb::Table* t = c.create(site.db(file).toStdString(), catalogue::layoutFields(layout),
+                                catalogue::layoutTags(layout), mark);
+        QVERIFY(t);
+        t->appendStart();
+        t->blank();
+        t->field("code_num")->assignInteger(1);
+        t->field("n_ame")->assignRaw(name.toStdString());
+        if (card)
+            t->field("fax_no")->assign(card);
+        QCOMPARE(t->append(), int(xb::kSuccess));
+    };
+    rewrite("customer.dbf", catalogue::kCustomerLayout, customer, "1001");
+    rewrite("product.dbf", catalogue::kProductLayout, product, nullptr);
+    dialogs::RecordingMessages shown;
+    TfrmSwipe* swipe = site.startKiosk();
+    TfrmLicense* license = toLicence(site, swipe);
+    QVERIFY(license);
+    typePlate(license, "P1");
+    TfrmMaterial* material = kiosk::Flow().material;
+    QVERIFY(material);
+    QCOMPARE(material->cmdMat[0]->caption(), productText);
+    QVERIFY(site.weigh("7000"));
+    QTest::mouseClick(material->cmdMat[0], Qt::LeftButton);
+    QCOMPARE(Site::showing(), kiosk::Flow().instructions);
+    xb::Connection c;
+    c.setReadOnly(true);
+    xb::Table* t = c.open(site.db("ticket.dbf").toStdString());
+    QVERIFY(t && t->top() == xb::kSuccess);
+    QCOMPARE(QByteArray::fromStdString(std::string(t->field("customer")->trimmedView())), storedCustomer);
+    QCOMPARE(QByteArray::fromStdString(std::string(t->field("product")->trimmedView())), storedProduct);
+    QCOMPARE(QString::fromStdString(t->field("customer")->text()), customerText);
+    QVERIFY(shown.shown.empty());
+}

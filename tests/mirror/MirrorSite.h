@@ -46,7 +46,7 @@ inline bool writeDay(const std::string& path, const xb::Date& day, const std::ve
         t->appendStart();
         t->blank();
         t->field("ticket")->assignInteger(k.number);
-        t->field("customer")->assign(k.customer);
+        t->field("customer")->assignRaw(k.customer);  // the bytes, as another program stored them
         t->field("product")->assign("PEA GRAVEL");
         t->field("truck")->assign("T-" + std::to_string(k.number));
         t->field("in_time")->assignInteger(730);

@@ -43,7 +43,7 @@ bool writeMasters(const std::string& dataDir, int layout, const std::vector<std:
             t->appendStart();
             t->blank();
             t->field("code_num")->assignInteger(code++);
-            t->field("n_ame")->assign(n);
+            t->field("n_ame")->assignRaw(n);  // the bytes, as another program stored them
             if (t->append() != xb::kSuccess)
                 return false;
         }

@@ -1,5 +1,5 @@
-// The site's side of the mirror, without a database: field text into
-// UTF-8, the day tables found and read as parts, their signatures, the
+// The site's side of the mirror, without a database: the day tables found
+// and read as parts, their signatures, the
 // state kept between runs and the settings.
 
 #include "MirrorSite.h"
@@ -10,7 +10,6 @@
 #include "mirror/MirrorSettings.h"
 #include "mirror/MirrorState.h"
 #include "mirror/SiteTables.h"
-#include "mirror/SiteText.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -66,31 +65,6 @@ class TestSiteTables : public QObject {
     Q_OBJECT
 
 private slots:
-    void fieldText_data()
-    {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<int>("mark");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("1252") << QByteArray("M\xDCLLER BAU") << 0x03 << QString::fromUtf8("MÜLLER BAU");
-        QTest::newRow("unset is 1252") << QByteArray("CAF\xC9 \x80") << 0x00 << QString::fromUtf8("CAFÉ €");
-        QTest::newRow("unknown mark is 1252") << QByteArray("\xDC") << 0xEE << QString::fromUtf8("Ü");
-        QTest::newRow("850") << QByteArray("M\x9ALLER") << 0x02 << QString::fromUtf8("MÜLLER");
-        QTest::newRow("866") << QByteArray("\x8F\xA5\xE2\xE0") << 0x65 << QString::fromUtf8("Петр");
-        QTest::newRow("1251") << QByteArray("\xCF\xE5\xF2\xF0") << 0xC9 << QString::fromUtf8("Петр");
-        QTest::newRow("byte 1252 leaves undefined") << QByteArray("A\x81" "B") << 0x03 << QString::fromUtf8("A\uFFFDB");
-        QTest::newRow("NUL inside") << QByteArray("A\0B\xDC", 4) << 0x03 << QString::fromUtf8("A BÜ");
-        QTest::newRow("ASCII as it is") << QByteArray("PLAIN 123") << 0x65 << QString("PLAIN 123");
-    }
-    void fieldText()
-    {
-        QFETCH(QByteArray, bytes);
-        QFETCH(int, mark);
-        QFETCH(QString, expected);
-        const std::string out =
-            mirror::fieldTextToUtf8(std::string_view(bytes.constData(), std::size_t(bytes.size())), (unsigned char)mark);
-        QCOMPARE(QString::fromStdString(out), expected);
-    }
-
     void dayOfTableName_data()
     {
         QTest::addColumn<QString>("name");

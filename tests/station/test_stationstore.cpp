@@ -146,6 +146,102 @@ private slots:
         QCOMPARE(testsupport::tableRows(data + "Ticket.dbf").size(), std::size_t(4));
     }
 
+    // Names in the code page of Ticket.dbf: one another program stored
+    // reads right and reaches the day table as the same bytes; one typed at
+    // the station is stored in the table's code page; a character the table
+    // cannot hold is refused, naming it, before anything is stored.
+    void namesInTheTicketsCodePage_data()
+    {
+        QTest::addColumn<int>("codePage");
+        QTest::addColumn<QByteArray>("stored");   // by another program
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QByteArray>("typedStored");
+        QTest::addColumn<QString>("refused");  // the character of `typed` refused, or empty
+        QTest::newRow("1252") << 1252 << QByteArray("M\xDCLLER BAU") << QString::fromUtf8("MÜLLER BAU")
+                              << QString::fromUtf8("Peña") << QByteArray("Pe\xF1" "a") << QString();
+        QTest::newRow("437") << 437 << QByteArray("M\x9ALLER BAU") << QString::fromUtf8("MÜLLER BAU")
+                             << QString::fromUtf8("Peña") << QByteArray("Pe\xA4" "a") << QString();
+        QTest::newRow("850") << 850 << QByteArray("\xB5" "RIDOS") << QString::fromUtf8("ÁRIDOS")
+                             << QString::fromUtf8("Peña") << QByteArray("Pe\xA4" "a") << QString();
+        QTest::newRow("1252 refuses ő") << 1252 << QByteArray("M\xDCLLER") << QString::fromUtf8("MÜLLER")
+                                        << QString::fromUtf8("Kőbánya") << QByteArray() << QString::fromUtf8("ő");
+        QTest::newRow("1250 holds ő") << 1250 << QByteArray("\x8A" "KODA") << QString::fromUtf8("ŠKODA")
+                                      << QString::fromUtf8("Kőbánya") << QByteArray("K\xF5" "b\xE1nya") << QString();
+        QTest::newRow("437 refuses the euro") << 437 << QByteArray("CAF\x90") << QString::fromUtf8("CAFÉ")
+                                              << QString::fromUtf8("5 €") << QByteArray() << QString::fromUtf8("€");
+    }
+    void namesInTheTicketsCodePage()
+    {
+        QFETCH(int, codePage);
+        QFETCH(QByteArray, stored);
+        QFETCH(QString, shown);
+        QFETCH(QString, typed);
+        QFETCH(QByteArray, typedStored);
+        QFETCH(QString, refused);
+        const QString data = dir_->path() + "/";
+        writeCounter(data + "Control.dbf", 41);
+        {
+            QVERIFY(catalogue::CreateTable(catalogue::kTicketLayout, (data + "Ticket.dbf").toStdString(),
+                                           xb::CodePage::ofNumber(codePage)->mark()));
+            xb::Connection c;
+            xb::Table* t = c.open((data + "Ticket.dbf").toStdString());
+            QVERIFY(t);
+            t->appendStart();
+            t->blank();
+            t->field("ticket")->assignInteger(42);
+            t->field("customer")->assignRaw(stored.toStdString());
+            t->field("product")->assignRaw(stored.toStdString());
+            t->field("in_time")->assignInteger(900);
+            t->field("in_date")->assignDate(xb::Date {2026, 12, 9});
+            t->field("in_wgt")->assignInteger(1500);
+            t->field("complete")->assignLogical(false);
+            QCOMPARE(t->append(), xb::kSuccess);
+        }
+        auto bytesOf = [](const QString& path, int record, const char* field) {
+            xb::Connection c;
+            c.setReadOnly(true);
+            xb::Table* t = c.open(path.toStdString());
+            return t && t->go(uint32_t(record)) == xb::kSuccess
+                       ? QByteArray::fromStdString(std::string(t->field(field)->trimmedView()))
+                       : QByteArray("(none)");
+        };
+        StationTickets tickets(data.toStdString());
+
+        // Typed at the station, weighed in.
+        Entry typedIn;
+        typedIn.customer = typed.toStdString();
+        typedIn.product = "SAND";
+        typedIn.inWeight = "1000";
+        const auto refusal = tickets.refusedText(typedIn, false, at(2026, 12, 9, 10));
+        if (refused.isEmpty()) {
+            QVERIFY2(!refusal, refusal ? refusal->message.c_str() : "");
+            QCOMPARE(tickets.UpdateTempTable(typedIn, at(2026, 12, 9, 10)).outcome, SaveOutcome::kStored);
+            QCOMPARE(bytesOf(data + "Ticket.dbf", 2, "customer"), typedStored);
+        } else {
+            QVERIFY(refusal);
+            QCOMPARE(refusal->text, EntryText::kCustomer);
+            const QString message = QString::fromStdString(refusal->message);
+            QVERIFY2(message.contains("\"" + refused + "\"") && message.contains("Customer Name") &&
+                         message.contains("Ticket.dbf"),
+                     qPrintable(message));
+        }
+
+        // Another program's name: shown, completed, kept byte for byte.
+        const auto open = tickets.CheckInRecord(42, false, at(2026, 12, 9, 11));
+        QVERIFY(open);
+        Entry loaded = entryOf(*open);
+        QCOMPARE(QString::fromStdString(loaded.customer), shown);
+        loaded.outWeight = "9000";
+        QVERIFY(!tickets.refusedText(loaded, true, at(2026, 12, 9, 11)));
+        SaveOutcome outcome {};
+        tickets.UpdateTables(loaded, false, at(2026, 12, 9, 11), outcome);
+        QCOMPARE(outcome, SaveOutcome::kStored);
+        QCOMPARE(bytesOf(data + "Dec0926.dbf", 1, "customer"), stored);
+        QCOMPARE(bytesOf(data + "Dec0926.dbf", 1, "product"), stored);
+        QCOMPARE(QString::fromStdString(testsupport::tableRows(data + "Dec0926.dbf")[0]["customer"]), shown);
+    }
+
     // A ticket weighed in before midnight is completed into the day of its
     // outbound and keeps its in date; a reprint files it again under the
     // same or a new number of that day.
