@@ -243,12 +243,36 @@ ListRows listRows(ListKind kind, const std::string& dataDir)
     return out;
 }
 
+namespace {
+// A plain number: an optional sign, digits, an optional point and digits.
+bool plainNumber(std::string_view t)
+{
+    std::size_t i = t.empty() || (t[0] != '-' && t[0] != '+') ? 0 : 1;
+    bool digits = false, point = false;
+    for (; i < t.size(); ++i) {
+        if (t[i] >= '0' && t[i] <= '9')
+            digits = true;
+        else if (t[i] == '.' && !point)
+            point = true;
+        else
+            return false;
+    }
+    return digits;
+}
+}  // namespace
+
 std::string csvField(std::string_view text)
 {
-    if (text.find_first_of(",\"\r\n") == std::string_view::npos)
-        return std::string(text);
+    // A spreadsheet takes a cell that starts like this for a formula: it is
+    // shown as text, after an apostrophe. A number ("-350") is a number.
+    std::string cell;
+    if (!text.empty() && std::string_view("=+-@\t\r").find(text[0]) != std::string_view::npos && !plainNumber(text))
+        cell = "'";
+    cell += text;
+    if (cell.find_first_of(",\"\r\n") == std::string::npos)
+        return cell;
     std::string out = "\"";
-    for (char c : text) {
+    for (char c : cell) {
         if (c == '"')
             out += '"';
         out += c;

@@ -89,14 +89,19 @@ ListRows listRows(ListKind kind, const std::string& dataDir);
 
 // ---- CSV ----
 
-// One field: quoted when it holds a comma, a quote or a line end, with its
-// quotes doubled.
+// The CSV files are UTF-8 with a byte-order mark, so a spreadsheet reads
+// them as UTF-8.
+constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+// One field: a text a spreadsheet would take for a formula (starting with
+// =, +, -, @, a tab or a CR, and not a plain number) after an apostrophe;
+// then quoted when it holds a comma, a quote or a line end, with its quotes
+// doubled.
 std::string csvField(std::string_view text);
-// Lines ending in CR LF, as spreadsheets expect.
+// The byte-order mark, then lines ending in CR LF, as spreadsheets expect.
 template <std::size_t N>
 std::string csvText(const std::array<std::string, N>& headings, const std::vector<std::array<std::string, N>>& lines)
 {
-    std::string out;
+    std::string out(kUtf8Mark);
     auto put = [&out](const std::array<std::string, N>& line) {
         for (std::size_t i = 0; i < N; ++i) {
             if (i)

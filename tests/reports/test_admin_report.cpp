@@ -107,12 +107,12 @@ private slots:
         QCOMPARE(QString::fromUtf8(r.out).trimmed(), out("t.csv") + ": 3 transactions from 2 day tables");
         QFile f(out("t.csv"));
         QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(QString::fromUtf8(f.readAll()),
-                 "TICKET,CUSTOMER NAME,PRODUCT,LICENSE PLATE,INBOUND DATE,INBOUND TIME,INBOUND WEIGHT,OUTBOUND DATE,"
+        QCOMPARE(f.readAll(),
+                 QByteArray("\xEF\xBB\xBF" "TICKET,CUSTOMER NAME,PRODUCT,LICENSE PLATE,INBOUND DATE,INBOUND TIME,INBOUND WEIGHT,OUTBOUND DATE,"
                  "OUTBOUND TIME,OUTBOUND WEIGHT,NET\r\n"
                  "30,\"ACME, \"\"THE\"\" HAULERS\",PEA GRAVEL,ABC 123,11/30/26,9:35,14020,11/30/26,14:05,8760,5260\r\n"
                  "10,ACME HAULING,PEA GRAVEL,ABC 123,12/01/26,9:35,14020,12/01/26,14:05,8760,5260\r\n"
-                 "11,ZED FARMS,TOPSOIL,Q 1,12/01/26,7:05,20000,12/01/26,11:59,5000,15000\r\n");
+                 "11,ZED FARMS,TOPSOIL,Q 1,12/01/26,7:05,20000,12/01/26,11:59,5000,15000\r\n"));
     }
 
     void listCsv_data()
@@ -131,7 +131,7 @@ private slots:
         QCOMPARE(r.exitCode, 0);
         QFile f(out("l.CSV"));
         QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(QString::fromUtf8(f.readAll()), expected);
+        QCOMPARE(f.readAll(), "\xEF\xBB\xBF" + expected.toUtf8());  // UTF-8 with its byte-order mark
     }
 
     void pdfWithoutDisplay()

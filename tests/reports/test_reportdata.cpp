@@ -107,10 +107,10 @@ private slots:
         const reports::TransactionLine expected = {"7",   "ACME, \"THE\" HAULERS", "TOPSOIL", "XY 9",  "12/08/26", "0:45",
                                                    "1234567", "12/08/26", "0:05", "0", "1234567"};
         QCOMPARE(line, expected);
-        QCOMPARE(QString::fromStdString(reports::transactionsCsv(t.rows)),
-                 "TICKET,CUSTOMER NAME,PRODUCT,LICENSE PLATE,INBOUND DATE,INBOUND TIME,INBOUND WEIGHT,OUTBOUND DATE,"
+        QCOMPARE(QByteArray::fromStdString(reports::transactionsCsv(t.rows)),
+                 QByteArray("\xEF\xBB\xBF" "TICKET,CUSTOMER NAME,PRODUCT,LICENSE PLATE,INBOUND DATE,INBOUND TIME,INBOUND WEIGHT,OUTBOUND DATE,"
                  "OUTBOUND TIME,OUTBOUND WEIGHT,NET\r\n"
-                 "7,\"ACME, \"\"THE\"\" HAULERS\",TOPSOIL,XY 9,12/08/26,0:45,1234567,12/08/26,0:05,0,1234567\r\n");
+                 "7,\"ACME, \"\"THE\"\" HAULERS\",TOPSOIL,XY 9,12/08/26,0:45,1234567,12/08/26,0:05,0,1234567\r\n"));
     }
 
     void unreadableTables_data()
@@ -165,8 +165,8 @@ private slots:
         const auto p = reports::listRows(reports::ListKind::kProducts, site.data());
         QCOMPARE(p.rows[0], (reports::ListLine {"7", "PEA GRAVEL", "12.50", "300"}));
         QCOMPARE(p.rows[1], (reports::ListLine {"8", "TOPSOIL", "", ""}));
-        QCOMPARE(QString::fromStdString(reports::csvText(reports::listHeadings(reports::ListKind::kProducts), p.rows)),
-                 "CODE NO.,NAME,PRICE PER TONNAGE,BALANCE\r\n7,PEA GRAVEL,12.50,300\r\n8,TOPSOIL,,\r\n");
+        QCOMPARE(QByteArray::fromStdString(reports::csvText(reports::listHeadings(reports::ListKind::kProducts), p.rows)),
+                 QByteArray("\xEF\xBB\xBF" "CODE NO.,NAME,PRICE PER TONNAGE,BALANCE\r\n7,PEA GRAVEL,12.50,300\r\n8,TOPSOIL,,\r\n"));
     }
 
     void listTableFaults()
@@ -193,6 +193,17 @@ private slots:
         QTest::newRow("quote") << "12\" PIPE" << "\"12\"\" PIPE\"";
         QTest::newRow("line end") << "A\nB" << "\"A\nB\"";
         QTest::newRow("UTF-8 kept") << "ÉPINETTE" << "ÉPINETTE";
+        // What a spreadsheet would take for a formula is shown as text.
+        QTest::newRow("equals") << "=1+2" << "'=1+2";
+        QTest::newRow("plus") << "+CMD|' /C calc'!A0" << "'+CMD|' /C calc'!A0";
+        QTest::newRow("minus word") << "-2+3" << "'-2+3";
+        QTest::newRow("at") << "@SUM(A1)" << "'@SUM(A1)";
+        QTest::newRow("tab") << "\t=1" << "'\t=1";
+        QTest::newRow("carriage return") << "\r=1" << "\"'\r=1\"";
+        QTest::newRow("formula with a comma") << "=HYPERLINK(\"x\",\"y\")" << "\"'=HYPERLINK(\"\"x\"\",\"\"y\"\")\"";
+        QTest::newRow("a negative number stays a number") << "-350" << "-350";
+        QTest::newRow("a signed decimal stays a number") << "+12.5" << "+12.5";
+        QTest::newRow("inside is harmless") << "A=B" << "A=B";
     }
     void csvFields()
     {
