@@ -2,10 +2,13 @@
 
 #include "data/Catalogue.h"
 #include "data/Paths.h"
+#include "data/TicketValues.h"
 #include "data/Util.h"
+#include "dialogs/MessageSeam.h"
 #include "kiosk/IniFile.h"
 
 #include <algorithm>
+#include <charconv>
 
 namespace kiosk {
 
@@ -147,6 +150,37 @@ void LoadKioskSettings()
     s.outboundTimeout = t.outbound;
     s.instructionsTimeout = t.instructions;
     s.steadyMs = t.steadyMs;
+    std::string problem;
+    s.printerCodePage = ReadPrinterCodePage(&problem);
+    if (!problem.empty())
+        dialogs::logLine(problem);
+}
+
+int printerCodePageOf(const std::string& value, bool present, std::string* problem)
+{
+    if (!present)
+        return xb::kDefaultCodePage;
+    const std::string_view v = values::trim(value);
+    int number = 0;
+    const auto r = std::from_chars(v.data(), v.data() + v.size(), number);
+    if (r.ec == std::errc() && r.ptr == v.data() + v.size() && xb::CodePage::ofNumber(number))
+        return number;
+    if (problem) {
+        std::string known;
+        for (int n : xb::CodePage::numbers())
+            known += (known.empty() ? "" : ", ") + std::to_string(n);
+        *problem = "setup.ini: [Printer] codepage=" + value + " is no code page the program knows (" + known +
+                   "): the ticket printer prints in 1252";
+    }
+    return xb::kDefaultCodePage;
+}
+
+int ReadPrinterCodePage(std::string* problem)
+{
+    std::optional<IniFile> ini = IniFile::load(kioskIniPath());
+    if (!ini)
+        return xb::kDefaultCodePage;
+    return printerCodePageOf(ini->value("Printer", "codepage"), ini->hasKey("Printer", "codepage"), problem);
 }
 
 std::string portNameFromIni(const std::string& key)

@@ -21,6 +21,7 @@ struct Settings {
     int outboundTimeout = 0;
     int instructionsTimeout = 0;
     int steadyMs = 1000;  // how long the scale's frames must agree before a weight is taken; 0 = at once
+    int printerCodePage = xb::kDefaultCodePage;  // the code page the ticket printer prints its text in
     xb::Connection* connection = nullptr;  // the kiosk's data connection
 };
 
@@ -97,7 +98,16 @@ int TimeoutMs(int seconds);
 // the steadiness is the default.
 KioskTimeouts ReadKioskIni(std::vector<std::string>& inbound, std::vector<std::string>& outbound);
 
-// The start-up reads into KioskSettings: ReadPorts, then ReadKioskIni.
+// [Printer] codepage of setup.ini: the code page the ticket printer prints
+// its text in, by its number (437, 850, 1252: those of xb::CodePage). A
+// missing key (or file) gives 1252, the code page of the program's tables,
+// so a site prints the bytes its printer printed before; a value that is no
+// code page known here gives 1252 too, and `problem` says so.
+int printerCodePageOf(const std::string& value, bool present, std::string* problem = nullptr);
+int ReadPrinterCodePage(std::string* problem = nullptr);
+
+// The start-up reads into KioskSettings: ReadPorts, then ReadKioskIni and
+// ReadPrinterCodePage (a value it cannot use is logged).
 void LoadKioskSettings();
 
 // The [Ports] value of setup.ini in the program directory for "com1".."com9"

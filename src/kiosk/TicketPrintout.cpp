@@ -3,6 +3,7 @@
 #include "devices/SerialPort.h"
 #include "dialogs/MessageSeam.h"
 #include "kiosk/KioskSettings.h"
+#include "data/CodePage.h"
 #include "data/TicketValues.h"
 
 #include <QElapsedTimer>
@@ -22,36 +23,6 @@ namespace {
 
 constexpr const char* kPrinterCaption = "Printer Error";
 int g_printerTimeoutMs = 5000;
-
-bool isUtf8(std::string_view s)
-{
-    for (std::size_t i = 0; i < s.size();) {
-        const unsigned char c = static_cast<unsigned char>(s[i]);
-        const int extra = c < 0x80 ? 0 : (c >> 5) == 0x6 ? 1 : (c >> 4) == 0xE ? 2 : (c >> 3) == 0x1E ? 3 : -1;
-        if (extra < 0 || i + std::size_t(extra) >= s.size())
-            return false;
-        for (int k = 1; k <= extra; ++k)
-            if ((static_cast<unsigned char>(s[i + std::size_t(k)]) >> 6) != 0x2)
-                return false;
-        i += std::size_t(extra) + 1;
-    }
-    return true;
-}
-
-// The first n characters: whole UTF-8 sequences when the text is UTF-8,
-// otherwise bytes of a single-byte code page.
-std::string firstChars(std::string_view s, std::size_t n)
-{
-    if (!isUtf8(s))
-        return std::string(s.substr(0, n));
-    std::size_t i = 0;
-    for (std::size_t count = 0; i < s.size() && count < n; ++count) {
-        ++i;
-        while (i < s.size() && (static_cast<unsigned char>(s[i]) >> 6) == 0x2)
-            ++i;
-    }
-    return std::string(s.substr(0, i));
-}
 
 // What went wrong, for the caller to word; `printed` stays false.
 struct Fault {
@@ -193,12 +164,19 @@ std::string timeOfDayText(const xb::LocalTime& t) { return values::timeText(t); 
 
 std::string dateText(const xb::LocalTime& t) { return values::dateText(values::dateOf(t)); }
 
-std::optional<std::string> KioskTicketBytes(const Ticket& t, int printerType, const xb::LocalTime& today)
+std::optional<std::string> KioskTicketBytes(const Ticket& t, int printerType, const xb::LocalTime& today,
+                                            int codePage)
 {
     TicketOutput out;
     out.path = printerPathFor(printerType);
     if (out.path.output == PrinterOutput::kNone)
         return std::nullopt;
+    const xb::CodePage* page = xb::CodePage::ofNumber(codePage);
+    if (!page)
+        page = &xb::CodePage::ofMark(xb::kDefaultCodePageMark);
+    // A name in the printer's code page, in upper case: one byte a
+    // character, so it lines up; what the printer cannot print is a '?'.
+    auto printed = [page](const std::string& text) { return page->encodeLossy(xb::upperCase(text)); };
     const auto weights = values::weighing(t.in_wgt, t.out_wgt);
     if (!weights)
         return std::nullopt;
@@ -222,12 +200,12 @@ std::optional<std::string> KioskTicketBytes(const Ticket& t, int printerType, co
     blankLine();
     blankLine();
     PrintText(out, "TICKET  : " + std::to_string(t.ticket), true);
-    PrintText(out, "CUSTOMER: " + values::upper(t.customer), true);
+    PrintText(out, "CUSTOMER: " + printed(t.customer), true);
     PrintText(out, "IN TIME : " + ticketTimeText(t.in_time) + "  " + ticketDateText(t.in_date), false);
     blankLine();
     PrintText(out, "OUT TIME: " + timeOfDayText(t.out_time) + "  " + dateText(t.out_date), false);
     blankLine();
-    PrintText(out, "MATERIAL: " + firstChars(values::upper(t.product), 31), true);
+    PrintText(out, "MATERIAL: " + printed(t.product).substr(0, 31), true);
     blankLine();
     weightLine("GROSS: ", weights->gross);
     blankLine();
@@ -251,7 +229,7 @@ PrintOutcome SendKioskTicket(devices::SerialPort& port)
         report("No ticket printer is configured.");
         return out;
     }
-    const auto bytes = KioskTicketBytes(CurrentTicket(), settings.PrinterType, xb::now());
+    const auto bytes = KioskTicketBytes(CurrentTicket(), settings.PrinterType, xb::now(), settings.printerCodePage);
     if (!bytes) {
         report("The ticket cannot be printed:", "its weights are not whole numbers.");
         return out;

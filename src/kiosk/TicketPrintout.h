@@ -14,6 +14,7 @@
 // Any other type has no ticket printer.
 
 #include "data/Clock.h"
+#include "data/CodePage.h"
 #include "kiosk/CurrentTicket.h"
 
 #include <optional>
@@ -61,8 +62,11 @@ std::string timeOfDayText(const xb::LocalTime& t);    // hh:mm
 std::string dateText(const xb::LocalTime& t);         // mm/dd/yyyy
 
 // The whole byte stream of one ticket; nothing when the printer type has no
-// output path or the weights are not whole numbers.
-std::optional<std::string> KioskTicketBytes(const Ticket& ticket, int printerType, const xb::LocalTime& today);
+// output path or the weights are not whole numbers. Its text is in the
+// printer's code page `codePage` (by number: 437, 850, 1252, ...; 1252
+// for one not known), a character it cannot print a '?'.
+std::optional<std::string> KioskTicketBytes(const Ticket& ticket, int printerType, const xb::LocalTime& today,
+                                            int codePage = xb::kDefaultCodePage);
 
 // Prints one ticket of CurrentTicket on the printer of KioskSettings: the
 // serial port passed in (closed, set up for the printer port at 9600 8N1 with

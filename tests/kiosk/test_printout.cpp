@@ -207,11 +207,35 @@ private slots:
         t.product = "crushed limestone base course 40mm grade";  // 40 characters
         QCOMPARE(t.product.size(), std::size_t(40));
         QCOMPARE(lineWith(ticketOf(t), "MATERIAL:"), std::string("MATERIAL: CRUSHED LIMESTONE BASE COURSE 4"));
-        // A name in UTF-8 is cut between characters, not inside one.
+        // A character is one byte of the printer's code page: 31 of them.
         t.product = std::string(30, 'a') + "\xC3\xA9" "bc";
-        QCOMPARE(lineWith(ticketOf(t), "MATERIAL:"), "MATERIAL: " + std::string(30, 'A') + "\xC3\xA9");
-        t.customer = "caf\xC3\xA9 m\xFCller";  // only a-z change case
-        QCOMPARE(lineWith(ticketOf(t), "CUSTOMER:"), std::string("CUSTOMER: CAF\xC3\xA9 M\xFCLLER"));
+        QCOMPARE(lineWith(ticketOf(t), "MATERIAL:"), "MATERIAL: " + std::string(30, 'A') + "\xC9");
+    }
+
+    // The names as the printer's code page has them, in upper case; what it
+    // cannot print is a '?'. 1252 is what the tables hold and the default.
+    void namesInThePrintersCodePage_data()
+    {
+        QTest::addColumn<int>("codePage");
+        QTest::addColumn<QString>("customer");
+        QTest::addColumn<QByteArray>("line");
+        QTest::newRow("1252") << 1252 << QString::fromUtf8("café Müller") << QByteArray("CUSTOMER: CAF\xC9 M\xDCLLER");
+        QTest::newRow("437") << 437 << QString::fromUtf8("MÜLLER BAU") << QByteArray("CUSTOMER: M\x9ALLER BAU");
+        QTest::newRow("850") << 850 << QString::fromUtf8("Peña") << QByteArray("CUSTOMER: PE\xA5" "A");
+        QTest::newRow("euro in 437") << 437 << QString::fromUtf8("5 € AG") << QByteArray("CUSTOMER: 5 ? AG");
+        QTest::newRow("ß keeps its case") << 1252 << QString::fromUtf8("Straße") << QByteArray("CUSTOMER: STRA\xDF" "E");
+        QTest::newRow("unknown code page is 1252") << 999 << QString::fromUtf8("Ü") << QByteArray("CUSTOMER: \xDC");
+    }
+    void namesInThePrintersCodePage()
+    {
+        QFETCH(int, codePage);
+        QFETCH(QString, customer);
+        QFETCH(QByteArray, line);
+        kiosk::Ticket t = sampleTicket();
+        t.customer = customer.toStdString();
+        const auto bytes = kiosk::KioskTicketBytes(t, 3, kToday, codePage);
+        QVERIFY(bytes);
+        QCOMPARE(QByteArray::fromStdString(lineWith(*bytes, "CUSTOMER:")), line);
     }
 
     void inDateAndTimeAsHeld_data()

@@ -70,6 +70,8 @@ private slots:
     void linesAndTimeouts();
     void steadiness_data();
     void steadiness();
+    void printerCodePage_data();
+    void printerCodePage();
     void portNamesAndConnection();
 
 private:
@@ -177,6 +179,36 @@ void TestSettings::steadiness()
     QCOMPARE(ReadKioskIni(in, out).steadyMs, ms);
     LoadKioskSettings();
     QCOMPARE(KioskSettings().steadyMs, ms);
+    QFile::remove(h() + "/setup.ini");
+}
+
+void TestSettings::printerCodePage_data()
+{
+    QTest::addColumn<QByteArray>("ini");  // "-": no setup.ini
+    QTest::addColumn<int>("codePage");
+    QTest::addColumn<bool>("problem");
+    QTest::newRow("no setup.ini") << QByteArray("-") << 1252 << false;
+    QTest::newRow("no key") << QByteArray("[Timer]\r\nlicense=5\r\n") << 1252 << false;
+    QTest::newRow("437") << QByteArray("[Printer]\r\ncodepage=437\r\n") << 437 << false;
+    QTest::newRow("850, blanks and case") << QByteArray("[printer]\r\nCodePage = 850 \r\n") << 850 << false;
+    QTest::newRow("1250") << QByteArray("[Printer]\r\ncodepage=1250\r\n") << 1250 << false;
+    QTest::newRow("no code page known") << QByteArray("[Printer]\r\ncodepage=65001\r\n") << 1252 << true;
+    QTest::newRow("a word") << QByteArray("[Printer]\r\ncodepage=latin\r\n") << 1252 << true;
+    QTest::newRow("empty") << QByteArray("[Printer]\r\ncodepage=\r\n") << 1252 << true;
+}
+
+void TestSettings::printerCodePage()
+{
+    QFETCH(QByteArray, ini);
+    QFETCH(int, codePage);
+    QFETCH(bool, problem);
+    if (ini != "-")
+        writeFile(h() + "/setup.ini", ini);
+    std::string why;
+    QCOMPARE(ReadPrinterCodePage(&why), codePage);
+    QCOMPARE(!why.empty(), problem);
+    LoadKioskSettings();
+    QCOMPARE(KioskSettings().printerCodePage, codePage);
     QFile::remove(h() + "/setup.ini");
 }
 
