@@ -29,6 +29,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <functional>
+#include <map>
 #include <optional>
 #include <unistd.h>
 
@@ -52,11 +53,11 @@ std::vector<TagSpec> nameTag()
     return tags;
 }
 
-// R1..R5 with quantities 1..5, R2 deleted, indexed on name.
-void makeTable(const std::string& path)
+// R1..R5 with quantities 1..5, R2 deleted, indexed on name (unless told).
+void makeTable(const std::string& path, bool indexed = true)
 {
     Connection c;
-    Table* t = c.create(path, kFields, nameTag());
+    Table* t = c.create(path, kFields, indexed ? nameTag() : std::vector<TagSpec> {});
     for (int i = 1; i <= 5; ++i) {
         t->appendBlank();
         t->field("name")->assign("R" + std::to_string(i));
@@ -79,6 +80,15 @@ Rows liveRows(const std::string& path, bool byName = false)
     for (int r = t->top(); r == kSuccess; r = t->skip(1))
         v.push_back(t->field("name")->text() + "=" + std::to_string(t->field("qty")->integer()));
     return v;
+}
+
+// Rows as one line, for a comparison that shows them when it fails.
+QString line(const Rows& rows)
+{
+    QStringList l;
+    for (const auto& r : rows)
+        l << QString::fromStdString(r);
+    return l.join(' ');
 }
 
 // The file's header length, record length and whole records.
@@ -152,6 +162,21 @@ void rawWrite(const std::string& path, uint32_t record, int at, const std::strin
     times[1].tv_sec += 1;
     QVERIFY(::futimens(fd, times) == 0);
     ::close(fd);
+}
+
+// Another program writes the table anew, the same records in the same
+// places, and renames the new file over it (as a program that packs a table
+// without deleted records by writing a new file does).
+void rawReplace(const std::string& path)
+{
+    QFile in(QString::fromStdString(path));
+    QVERIFY(in.open(QIODevice::ReadOnly));
+    const QByteArray bytes = in.readAll();
+    QFile out(QString::fromStdString(path + ".new"));
+    QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(out.write(bytes), qint64(bytes.size()));
+    out.close();
+    QVERIFY(::rename((path + ".new").c_str(), path.c_str()) == 0);
 }
 
 // lock_holder: another program holding a lock until this ends (or, with
@@ -248,6 +273,30 @@ std::vector<Other> others()
         {"packs by rename",
          [](const std::string& p) { QCOMPARE(run(tool(), {"pack", QString::fromStdString(p)}).exitCode, 0); },
          dropDeleted, true},
+        // A program that packs in place and then takes a new ticket: the
+        // records are renumbered, but the table holds as many as before.
+        {"packs in place, then appends",
+         [](const std::string& p) {
+             rawPackInPlace(p);
+             QCOMPARE(run(tool(), {"reindex", QString::fromStdString(p)}).exitCode, 0);
+             QCOMPARE(run(tool(), {"append", QString::fromStdString(p), "name=X", "qty=9"}).exitCode, 0);
+         },
+         [](Model& m) {
+             dropDeleted(m);
+             m.push_back({"X", 9});
+         },
+         true},
+        // One program appends without the index, another then changes a
+        // record's key through it: the index changed, and the count too.
+        {"appends without the index, then another changes a key",
+         [](const std::string& p) {
+             rawAppend(p, "X", 9);
+             QCOMPARE(run(tool(), {"set", QString::fromStdString(p), "1", "name=R1X"}).exitCode, 0);
+         },
+         [](Model& m) {
+             m[0].name = "R1X";
+             m.push_back({"X", 9});
+         }},
         {"holds the header briefly", [](const std::string&) {}, none, false, "header", true},
         {"holds the header", [](const std::string&) {}, none, false, "header"},
         {"holds record 4", [](const std::string&) {}, none, false, "4"},
@@ -293,12 +342,13 @@ std::vector<Ours> ours()
     };
 }
 
-// A small file layer that runs something just before the first rename (or
-// refuses to open indexes): the moment another program acts, inside one of
-// our calls.
+// A small file layer that runs something just before the first rename, or
+// just before the next record written to a table (or refuses to open
+// indexes): the moment another program acts, inside one of our calls.
 class HookedFiles final : public FileLayer {
 public:
     std::function<void()> beforeRename;
+    std::function<void()> beforeRecordWrite;
     bool failIndexOpens = false;
 
     int open(const std::string& path, int flags, mode_t mode) override
@@ -307,11 +357,27 @@ public:
             errno = EMFILE;
             return -1;
         }
-        return under().open(path, flags, mode);
+        const int fd = under().open(path, flags, mode);
+        if (fd >= 0)
+            tables_[fd] = path.size() > 4 && path.compare(path.size() - 4, 4, ".dbf") == 0;
+        return fd;
     }
-    int close(int fd) override { return under().close(fd); }
+    int close(int fd) override
+    {
+        tables_.erase(fd);
+        return under().close(fd);
+    }
     ssize_t pread(int fd, void* b, std::size_t n, uint64_t o) override { return under().pread(fd, b, n, o); }
-    ssize_t pwrite(int fd, const void* b, std::size_t n, uint64_t o) override { return under().pwrite(fd, b, n, o); }
+    ssize_t pwrite(int fd, const void* b, std::size_t n, uint64_t o) override
+    {
+        // A record (not the header's count and date) written to a table.
+        if (beforeRecordWrite && tables_[fd] && n >= 16 && o > 32) {
+            auto h = std::move(beforeRecordWrite);
+            beforeRecordWrite = nullptr;
+            h();
+        }
+        return under().pwrite(fd, b, n, o);
+    }
     int sync(int fd) override { return under().sync(fd); }
     int size(int fd, uint64_t& bytes) override { return under().size(fd, bytes); }
     int truncate(int fd, uint64_t bytes) override { return under().truncate(fd, bytes); }
@@ -331,6 +397,7 @@ public:
 
 private:
     static FileLayer& under() { return posixFiles(); }
+    std::map<int, bool> tables_;  // open descriptors: of a table?
     void hook()
     {
         if (auto h = std::move(beforeRename)) {
@@ -349,6 +416,8 @@ private slots:
     void interleavings_data();
     void interleavings();
     void createNeverReplaces();
+    void locksFollowTheReplacement_data();
+    void locksFollowTheReplacement();
     void counterWaitsForItsRecord_data();
     void counterWaitsForItsRecord();
     void exclusiveOpenHoldsTheTable();
@@ -454,6 +523,58 @@ void TestSharing::createNeverReplaces()
     QCOMPARE(run(tool(), {"keys", p, "N_AME"}).out, QByteArray("THEIRS 1\n"));
     QCOMPARE(run(tool(), {"check", p}).exitCode, 0);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), (QStringList {"customer.cdx", "customer.dbf"}));
+}
+
+void TestSharing::locksFollowTheReplacement_data()
+{
+    QTest::addColumn<bool>("appending");  // else: a change of record 4
+    QTest::newRow("append") << true;
+    QTest::newRow("change") << false;
+}
+
+void TestSharing::locksFollowTheReplacement()
+{
+    // Another program wrote the table anew and renamed it over ours; our
+    // next write follows the new file under the locks it needs. While it
+    // holds them, the table tool (which honours them) writes the same
+    // table: it must wait for them (and give up after its wait), never
+    // write in between and have its write overwritten. (A table without an
+    // index: the tool's exit says whether its write went through.)
+    QFETCH(bool, appending);
+    QTemporaryDir dir;
+    const std::string path = dir.path().toStdString() + "/t.dbf";
+    const QString p = QString::fromStdString(path);
+    makeTable(path, false);
+    HookedFiles files;
+    Connection c(files);
+    Table* t = c.open(path);
+    QVERIFY(t && t->go(4) == kSuccess);
+    rawReplace(path);
+    int toolExit = -1;
+    files.beforeRecordWrite = [&] {
+        toolExit = appending ? run(tool(), {"append", p, "name=X", "qty=9"}).exitCode
+                             : run(tool(), {"set", p, "4", "name=R4X"}).exitCode;
+    };
+    if (appending) {
+        QCOMPARE(t->appendStart(), int(kSuccess));
+        t->blank();
+        QVERIFY(t->field("name")->assign("NEW") && t->field("qty")->assignInteger(7));
+        QCOMPARE(t->append(), int(kSuccess));
+    } else {
+        QVERIFY(t->field("qty")->assignInteger(44));
+        QCOMPARE(t->flush(), int(kSuccess));
+    }
+    c.closeAll();
+    QVERIFY(toolExit >= 0);
+    Rows want = appending ? Rows {"R1=1", "R3=3", "R4=4", "R5=5", "NEW=7"} : Rows {"R1=1", "R3=3", "R4=44", "R5=5"};
+    if (toolExit == 0) {
+        // The tool's write went through, so it came before ours and stays.
+        if (appending)
+            want.insert(want.end() - 1, "X=9");
+        else
+            want[2] = "R4X=44";
+    }
+    QCOMPARE(line(liveRows(path)), line(want));
 }
 
 void TestSharing::counterWaitsForItsRecord_data()
