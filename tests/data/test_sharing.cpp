@@ -113,16 +113,23 @@ void putCount(int fd, uint32_t n)
 }
 
 // Another program that knows nothing of the index appends a record.
-void rawAppend(const std::string& path, const std::string& name, int qty)
+// Another program appends through a descriptor it holds open: after the
+// last whole record its file holds, then the count.
+void appendThrough(int fd, const std::string& name, int qty)
 {
-    int fd = ::open(path.c_str(), O_RDWR);
-    QVERIFY(fd >= 0);
     Shape s = shapeOf(fd);
     char q[8];
     std::snprintf(q, sizeof q, "%6d", qty);
     std::string rec = " " + (name + std::string(10, ' ')).substr(0, 10) + q + "\x1A";
     QVERIFY(::pwrite(fd, rec.data(), rec.size(), s.hdrLen + off_t(s.records) * s.recLen) == ssize_t(rec.size()));
     putCount(fd, s.records + 1);
+}
+
+void rawAppend(const std::string& path, const std::string& name, int qty)
+{
+    int fd = ::open(path.c_str(), O_RDWR);
+    QVERIFY(fd >= 0);
+    appendThrough(fd, name, qty);
     ::close(fd);
 }
 
@@ -147,7 +154,8 @@ void rawPackInPlace(const std::string& path)
 }
 
 // Another program changes bytes of a record without its index.
-void rawWrite(const std::string& path, uint32_t record, int at, const std::string& bytes)
+void rawWrite(const std::string& path, uint32_t record, int at, const std::string& bytes,
+              const struct timespec* stamp = nullptr)
 {
     int fd = ::open(path.c_str(), O_RDWR);
     QVERIFY(fd >= 0);
@@ -155,11 +163,15 @@ void rawWrite(const std::string& path, uint32_t record, int at, const std::strin
     QVERIFY(::pwrite(fd, bytes.data(), bytes.size(), s.hdrLen + off_t(record - 1) * s.recLen + at) ==
             ssize_t(bytes.size()));
     // Stamped a clock tick later, as a write that does not land in the
-    // tick of the last one is (a test is quicker than a tick).
+    // tick of the last one is (a test is quicker than a tick); or with the
+    // time given.
     struct stat st;
     QVERIFY(::fstat(fd, &st) == 0);
     struct timespec times[2] = {st.st_atim, st.st_mtim};
-    times[1].tv_sec += 1;
+    if (stamp)
+        times[1] = *stamp;
+    else
+        times[1].tv_sec += 1;
     QVERIFY(::futimens(fd, times) == 0);
     ::close(fd);
 }
@@ -418,6 +430,18 @@ private slots:
     void createNeverReplaces();
     void locksFollowTheReplacement_data();
     void locksFollowTheReplacement();
+    void packKeepsOthersWrites_data();
+    void packKeepsOthersWrites();
+    void indexInUseIsNotInterrupted_data();
+    void indexInUseIsNotInterrupted();
+    void takeBackKeepsOthersRecords_data();
+    void takeBackKeepsOthersRecords();
+    void lastUpdateIsTheDayOfTheWrite_data();
+    void lastUpdateIsTheDayOfTheWrite();
+    void moveFoundWhereItsCopyWent_data();
+    void moveFoundWhereItsCopyWent();
+    void counterNeverGoesBack_data();
+    void counterNeverGoesBack();
     void counterWaitsForItsRecord_data();
     void counterWaitsForItsRecord();
     void exclusiveOpenHoldsTheTable();
@@ -575,6 +599,230 @@ void TestSharing::locksFollowTheReplacement()
             want[2] = "R4X=44";
     }
     QCOMPARE(line(liveRows(path)), line(want));
+}
+
+void TestSharing::packKeepsOthersWrites_data()
+{
+    QTest::addColumn<QString>("other");
+    // A program that holds the table open (as xBase programs do from their
+    // open to their close) appends through its file after our pack.
+    QTest::newRow("appends through the file it holds open") << "open file";
+    // A change of another program in the clock tick of our last write: on
+    // a kernel with coarse file times (Debian 12's) its file time is that
+    // of our write; the test stamps it so.
+    QTest::newRow("changes a record in the tick of our last write") << "same tick";
+}
+
+void TestSharing::packKeepsOthersWrites()
+{
+    QFETCH(QString, other);
+    QTemporaryDir dir;
+    const std::string path = dir.path().toStdString() + "/t.dbf";
+    makeTable(path, false);
+    Rows want;
+    if (other == "open file") {
+        const int fd = ::open(path.c_str(), O_RDWR);
+        QVERIFY(fd >= 0);
+        {
+            Connection c;
+            Table* t = c.open(path);
+            QVERIFY(t);
+            QCOMPARE(t->pack(), int(kSuccess));
+        }
+        appendThrough(fd, "X", 9);
+        ::close(fd);
+        want = {"R1=1", "R3=3", "R4=4", "R5=5", "X=9"};
+    } else {
+        Connection c;
+        Table* t = c.open(path);
+        QVERIFY(t);
+        for (int r = t->top(); r == kSuccess; r = t->skip(1)) {
+        }
+        QVERIFY(t->go(3) == kSuccess && t->deleteRecord() == kSuccess);
+        QCOMPARE(t->flush(), int(kSuccess));
+        struct stat st;
+        QVERIFY(::stat(path.c_str(), &st) == 0);
+        rawWrite(path, 4, 11, "    40", &st.st_mtim);
+        QCOMPARE(t->pack(), int(kSuccess));
+        want = {"R1=1", "R4=40", "R5=5"};
+    }
+    QCOMPARE(line(liveRows(path)), line(want));
+}
+
+void TestSharing::indexInUseIsNotInterrupted_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::newRow("the table tool checks it") << "check";
+    QTest::newRow("the table tool appends") << "append";
+}
+
+void TestSharing::indexInUseIsNotInterrupted()
+{
+    // A table this program keeps open and has appended to: its index is in
+    // use, not left in the middle of a change by a program that died.
+    // Another program neither reports it damaged nor rebuilds it.
+    QFETCH(QString, command);
+    QTemporaryDir dir;
+    const std::string path = dir.path().toStdString() + "/t.dbf";
+    const QString p = QString::fromStdString(path);
+    makeTable(path);
+    Connection c;
+    Table* t = c.open(path);
+    QVERIFY(t && t->appendBlank() == kSuccess && t->field("name")->assign("NEW"));
+    QCOMPARE(t->go(1), int(kSuccess));
+    const auto r = command == "check" ? run(tool(), {"check", p}) : run(tool(), {"append", p, "name=X", "qty=9"});
+    QVERIFY2(!r.out.contains("middle of a change") && !r.err.contains("middle of a change"),
+             (r.out + r.err).constData());
+    QCOMPARE(r.exitCode, 0);
+}
+
+void TestSharing::takeBackKeepsOthersRecords_data()
+{
+    QTest::addColumn<bool>("otherFirst");  // the other's record comes before ours, else after
+    QTest::newRow("another program appended before our records") << true;
+    QTest::newRow("another program appended after our records") << false;
+}
+
+void TestSharing::takeBackKeepsOthersRecords()
+{
+    // A batch of appends is taken back (a month end's append-from that
+    // failed part of the way): only our records go, never one another
+    // program (one that takes no locks) appended meanwhile.
+    QFETCH(bool, otherFirst);
+    QTemporaryDir dir;
+    const std::string path = dir.path().toStdString() + "/t.dbf";
+    makeTable(path);
+    testsupport::EngineErrors errors;
+    Connection c;
+    Table* t = c.open(path);
+    QVERIFY(t);
+    const uint32_t keep = t->recCount();
+    if (otherFirst)
+        rawAppend(path, "X", 9);
+    QVERIFY(t->appendStart() == kSuccess && (t->blank(), t->field("name")->assign("NEW")));
+    QCOMPARE(t->append(), int(kSuccess));
+    if (!otherFirst)
+        rawAppend(path, "X", 9);
+    t->discardRecordsAfter(keep);
+    c.closeAll();
+    const Rows rows = liveRows(path);
+    QVERIFY2(std::find(rows.begin(), rows.end(), "X=9") != rows.end(), qPrintable(line(rows)));
+}
+
+void TestSharing::lastUpdateIsTheDayOfTheWrite_data()
+{
+    QTest::addColumn<bool>("appending");  // else: a change of record 1
+    QTest::newRow("append") << true;
+    QTest::newRow("change") << false;
+}
+
+void TestSharing::lastUpdateIsTheDayOfTheWrite()
+{
+    // A table the program keeps open over midnight: a write on the next day
+    // stamps the next day as the table's last update, which other programs
+    // read (and show, and back up by).
+    QFETCH(bool, appending);
+    QTemporaryDir dir;
+    const std::string path = dir.path().toStdString() + "/t.dbf";
+    makeTable(path, false);
+    LocalTime when {2026, 3, 14, 23, 59, 0};
+    setClockSource([&] { return when; });
+    {
+        Connection c;
+        Table* t = c.open(path);
+        QVERIFY(t && t->appendBlank() == kSuccess);
+        QCOMPARE(t->flush(), int(kSuccess));
+        when = {2026, 3, 15, 0, 1, 0};
+        if (appending) {
+            QCOMPARE(t->appendBlank(), int(kSuccess));
+        } else {
+            QVERIFY(t->go(1) == kSuccess && t->field("qty")->assignInteger(11));
+        }
+        QCOMPARE(t->flush(), int(kSuccess));
+    }
+    setClockSource({});
+    QFile f(QString::fromStdString(path));
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QByteArray h = f.read(4);
+    QCOMPARE(QString("%1-%2-%3").arg(1900 + uint8_t(h[1])).arg(uint8_t(h[2])).arg(uint8_t(h[3])), QString("2026-3-15"));
+}
+
+void TestSharing::moveFoundWhereItsCopyWent_data()
+{
+    QTest::addColumn<bool>("completing");  // else: a renumbering
+    QTest::newRow("completion") << true;
+    QTest::newRow("renumbering") << false;
+}
+
+void TestSharing::moveFoundWhereItsCopyWent()
+{
+    // Another lane puts a completed ticket in the day table between the
+    // record of our move and our copy, so our copy goes one record further
+    // on; then the old record cannot be removed (the station's other
+    // program holds it locked past our wait). The move must be settled by
+    // where the copy is: the ticket ends in one table, never in both.
+    QFETCH(bool, completing);
+    QTemporaryDir dir;
+    const std::string d = dir.path().toStdString() + "/";
+    const LocalTime at {2026, 3, 14, 12, 5, 0};
+    const QString day = QString::fromStdString(d + "Mar1426.dbf");
+    QVERIFY(testsupport::writeTicketTable(QString::fromStdString(d + "Ticket.dbf"),
+                                          completing ? std::vector<testsupport::HandTicket> {{7, "ACME", "T1", 14000}}
+                                                     : std::vector<testsupport::HandTicket> {}));
+    QVERIFY(testsupport::writeTicketTable(day, completing ? std::vector<testsupport::HandTicket> {{3, "BETA", "", 0, true}}
+                                                          : std::vector<testsupport::HandTicket> {
+                                                                {3, "BETA", "", 0, true}, {7, "ACME", "T1", 14000, true}}));
+    HookedFiles files;
+    files.beforeRename = [&] {
+        QCOMPARE(run(tool(), {"append", day, "ticket=5", "customer=OTHER", "complete=T"}).exitCode, 0);
+    };
+    Connection c(files);
+    store::TicketStore s(d, store::CounterMeaning::kLastIssued, {"Ticket.dbf", "Control.dbf"}, &c);
+    LockWait wait(std::chrono::milliseconds(300));
+    {
+        testsupport::EngineErrors errors;
+        Holder holder;
+        QVERIFY(holder.start(completing ? d + "Ticket.dbf" : day.toStdString(), completing ? "1" : "2"));
+        store::CompletedValues v;
+        v.outWeight = 4000;
+        const auto r = completing ? s.complete(7, std::nullopt, v, at) : s.renumber(7, 8, at);
+        QVERIFY(r.outcome != store::Outcome::kDone);
+    }
+    // Settled by the store's next operation, the other program gone.
+    QVERIFY(s.nextNumber().has_value());
+    c.closeAll();
+    int held = 0;
+    for (const QString& table : {QString::fromStdString(d + "Ticket.dbf"), day})
+        for (auto& row : testsupport::tableRows(table))
+            held += (row["ticket"] == "7" || row["ticket"] == "8") ? 1 : 0;
+    QCOMPARE(held, 1);
+}
+
+void TestSharing::counterNeverGoesBack_data()
+{
+    QTest::addColumn<bool>("lastIssued");  // the counter's meaning
+    QTest::newRow("the counter holds the last number issued") << true;
+    QTest::newRow("the counter holds the next number to issue") << false;
+}
+
+void TestSharing::counterNeverGoesBack()
+{
+    // A lane reads the next number (42) for the truck on its scale; before
+    // it keeps it, another lane on the same counter issues 42 to 45. Keeping
+    // 42 must not put the counter back: 43 to 45 would be issued again.
+    QFETCH(bool, lastIssued);
+    QTemporaryDir dir;
+    const std::string d = dir.path().toStdString() + "/";
+    const auto meaning = lastIssued ? store::CounterMeaning::kLastIssued : store::CounterMeaning::kNextToIssue;
+    store::TicketStore ours(d, meaning, {"Ticket.dbf", "Control.dbf"});
+    store::TicketStore theirs(d, meaning, {"Ticket.dbf", "Control.dbf"});
+    QVERIFY(ours.recordIssued(41));
+    const std::optional<long> mine = ours.nextNumber();
+    QCOMPARE(mine, std::optional<long>(42));
+    for (long n = 42; n <= 45; ++n)
+        QVERIFY(theirs.recordIssued(n));
+    QVERIFY(ours.recordIssued(*mine));
+    QCOMPARE(ours.nextNumber().value_or(-1), 46L);
 }
 
 void TestSharing::counterWaitsForItsRecord_data()
