@@ -361,6 +361,7 @@ class HookedFiles final : public FileLayer {
 public:
     std::function<void()> beforeRename;
     std::function<void()> beforeRecordWrite;
+    std::function<void()> afterTableOpen;  // just after the next open of a table
     bool failIndexOpens = false;
 
     int open(const std::string& path, int flags, mode_t mode) override
@@ -372,6 +373,11 @@ public:
         const int fd = under().open(path, flags, mode);
         if (fd >= 0)
             tables_[fd] = path.size() > 4 && path.compare(path.size() - 4, 4, ".dbf") == 0;
+        if (fd >= 0 && tables_[fd] && afterTableOpen) {
+            auto h = std::move(afterTableOpen);
+            afterTableOpen = nullptr;
+            h();
+        }
         return fd;
     }
     int close(int fd) override
@@ -552,8 +558,11 @@ void TestSharing::createNeverReplaces()
 void TestSharing::locksFollowTheReplacement_data()
 {
     QTest::addColumn<bool>("appending");  // else: a change of record 4
-    QTest::newRow("append") << true;
-    QTest::newRow("change") << false;
+    QTest::addColumn<bool>("againMeanwhile");  // the file is replaced again while we take it up
+    QTest::newRow("append") << true << false;
+    QTest::newRow("change") << false << false;
+    QTest::newRow("append, the file replaced again meanwhile") << true << true;
+    QTest::newRow("change, the file replaced again meanwhile") << false << true;
 }
 
 void TestSharing::locksFollowTheReplacement()
@@ -564,7 +573,10 @@ void TestSharing::locksFollowTheReplacement()
     // table: it must wait for them (and give up after its wait), never
     // write in between and have its write overwritten. (A table without an
     // index: the tool's exit says whether its write went through.)
+    // Should the file be replaced once more between our open of the new
+    // file and our locks on it, that one is not the table any more either.
     QFETCH(bool, appending);
+    QFETCH(bool, againMeanwhile);
     QTemporaryDir dir;
     const std::string path = dir.path().toStdString() + "/t.dbf";
     const QString p = QString::fromStdString(path);
@@ -574,6 +586,8 @@ void TestSharing::locksFollowTheReplacement()
     Table* t = c.open(path);
     QVERIFY(t && t->go(4) == kSuccess);
     rawReplace(path);
+    if (againMeanwhile)
+        files.afterTableOpen = [&] { rawReplace(path); };
     int toolExit = -1;
     files.beforeRecordWrite = [&] {
         toolExit = appending ? run(tool(), {"append", p, "name=X", "qty=9"}).exitCode
