@@ -433,6 +433,7 @@ class TestSharing : public QObject {
 private slots:
     void interleavings_data();
     void interleavings();
+    void createNeverReplaces_data();
     void createNeverReplaces();
     void locksFollowTheReplacement_data();
     void locksFollowTheReplacement();
@@ -533,16 +534,28 @@ void TestSharing::interleavings()
     QVERIFY2(check.exitCode == 0, check.out.constData());
 }
 
+void TestSharing::createNeverReplaces_data()
+{
+    QTest::addColumn<QString>("theirs");  // the name the other program gives its table
+    QTest::newRow("the same name") << "customer";
+    // File names are found whatever their letter case: a table of that name
+    // in other letters is the same table to every reader here.
+    QTest::newRow("the name in capitals") << "CUSTOMER";
+}
+
 void TestSharing::createNeverReplaces()
 {
     // Another program makes the table (and adds a customer) between our
-    // look and our rename: its table is kept whole, with its index.
+    // look and our rename: its table is kept whole, with its index, and no
+    // second table of that name is made beside it.
+    QFETCH(QString, theirs);
     QTemporaryDir dir;
     const QString p = dir.path() + "/customer.dbf";
+    const QString q = dir.path() + "/" + theirs + ".dbf";
     HookedFiles files;
     files.beforeRename = [&] {
-        QCOMPARE(run(tool(), {"create", p, "3"}).exitCode, 0);
-        QCOMPARE(run(tool(), {"append", p, "n_ame=THEIRS"}).exitCode, 0);
+        QCOMPARE(run(tool(), {"create", q, "3"}).exitCode, 0);
+        QCOMPARE(run(tool(), {"append", q, "n_ame=THEIRS"}).exitCode, 0);
     };
     testsupport::EngineErrors errors;
     {
@@ -552,7 +565,7 @@ void TestSharing::createNeverReplaces()
     QVERIFY(errors.contains("another program"));
     QCOMPARE(run(tool(), {"keys", p, "N_AME"}).out, QByteArray("THEIRS 1\n"));
     QCOMPARE(run(tool(), {"check", p}).exitCode, 0);
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), (QStringList {"customer.cdx", "customer.dbf"}));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), (QStringList {theirs + ".cdx", theirs + ".dbf"}));
 }
 
 void TestSharing::locksFollowTheReplacement_data()
