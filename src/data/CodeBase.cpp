@@ -788,7 +788,7 @@ Field* Table::fieldAt(int position)
 
 int Table::top()
 {
-    if (leaveRecord() != kSuccess || !catchUp(true))
+    if (leaveRecord() != kSuccess || !catchUp(true) || !tagStillThere())
         return kError;
     if (tag_ >= 0)
         return navigateTag(0, 0);
@@ -804,7 +804,7 @@ int Table::top()
 
 int Table::bottom()
 {
-    if (leaveRecord() != kSuccess || !catchUp(true))
+    if (leaveRecord() != kSuccess || !catchUp(true) || !tagStillThere())
         return kError;
     if (tag_ >= 0)
         return navigateTag(1, 0);
@@ -821,6 +821,10 @@ int Table::bottom()
 int Table::skip(long n)
 {
     if (leaveRecord() != kSuccess)
+        return kError;
+    // In an index's order, what another program wrote is looked at (the
+    // index pages may be stale); in record order a walk reads on.
+    if ((tag_ >= 0 || !lostTag_.empty()) && (!catchUp(true) || !tagStillThere()))
         return kError;
     if (tag_ >= 0)
         return navigateTag(2, n);
@@ -874,18 +878,20 @@ bool Table::pwriteAll(const void* data, std::size_t n, uint64_t off, std::string
     return f_->files->writeAll(f_->fd, data, n, off, &why);
 }
 
+namespace {
+bool sameDay(const Date& d, const LocalTime& t) { return d.year == t.year && d.month == t.month && d.day == t.day; }
+}  // namespace
+
 bool Table::writeHeaderCount(std::string& why)
 {
     Held held(*this);
     if (!held.record(0, why))
         return false;
     // Bytes 1 to 7: date of the last update and the record count, in one write.
-    if (!f_->updateDateTaken) {
-        LocalTime t = now();
-        f_->updateDate = Date {t.year, t.month, t.day};
-        f_->updateDateTaken = true;
-    }
-    const Date& t = f_->updateDate;
+    // The day of this write: a table kept open over midnight is stamped
+    // with the day it was last written.
+    const LocalTime day = now();
+    const Date t {day.year, day.month, day.day};
     unsigned char b[7];
     b[0] = (unsigned char)(std::clamp(t.year - 1900, 0, 255));
     b[1] = (unsigned char)t.month;
@@ -967,7 +973,7 @@ int Table::flushRecord()
     changed_ = false;
     afterRecordWritten(recno_);
     int r = kSuccess;
-    if (f_->headerCount != f_->count && !writeHeaderCount(why))
+    if ((f_->headerCount != f_->count || !sameDay(f_->lastUpdate, xb::now())) && !writeHeaderCount(why))
         r = fail("the header cannot be written (" + why + ")");
     else if (!updateIndexForChange(orig_.data(), rec_.data(), recno_))
         r = kError;
@@ -1088,6 +1094,7 @@ int Table::append()
     recno_ = f_->count;
     gen_ = f_->generation;
     eof_ = bof_ = false;
+    noteOwnAppend(recno_);
     const bool indexed = insertIndexKeys(rec_.data(), recno_);
     noteOwnWrite();
     return indexed ? kSuccess : kError;
@@ -1113,6 +1120,17 @@ int Table::discardRecordsAfter(uint32_t keep)
         return kError;
     if (!f_->lost.empty() || f_->count != mine || f_->generation != generation)
         return fail("another program wrote to the table meanwhile: the records appended could not be taken back");
+    // Records another program appended before this handle's last ones stay:
+    // the cut goes just before this handle's records.
+    if (!appendedRuns_.empty() && runsGen_ == f_->generation && appendedRuns_.back().second == f_->count &&
+        appendedRuns_.back().first > keep + 1) {
+        const uint32_t first = appendedRuns_.back().first;
+        for (std::size_t i = 0; i + 1 < appendedRuns_.size(); ++i)
+            if (appendedRuns_[i].second > keep && appendedRuns_[i].first < first)
+                return fail("another program appended records among these: the records appended could not be taken "
+                            "back");
+        keep = first - 1;
+    }
     if (!markIndexChanging(why))
         return fail(why + ": the records appended could not be taken back");
     // The file is cut first and the count written after: a crash between
@@ -1139,6 +1157,22 @@ int Table::discardRecordsAfter(uint32_t keep)
         r = kError;
     noteOwnWrite();
     return r;
+}
+
+// This handle's appends, as runs of consecutive records: what a take-back
+// may cut.
+void Table::noteOwnAppend(uint32_t recno)
+{
+    if (runsGen_ != f_->generation)
+        appendedRuns_.clear();
+    runsGen_ = f_->generation;
+    if (!appendedRuns_.empty() && appendedRuns_.back().second + 1 == recno) {
+        appendedRuns_.back().second = recno;
+        return;
+    }
+    if (appendedRuns_.size() >= 64)
+        appendedRuns_.erase(appendedRuns_.begin());
+    appendedRuns_.emplace_back(recno, recno);
 }
 
 int Table::appendBlank()

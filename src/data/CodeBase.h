@@ -25,6 +25,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -235,7 +236,7 @@ private:
     void releaseRecordLock(uint32_t record);
     bool holdTableLock(std::string& why);
     void releaseTableLock();
-    bool waitForLock(uint64_t offset, uint64_t length, const std::string& what, std::string& why);
+    bool waitForLock(int fd, uint64_t offset, uint64_t length, const std::string& what, std::string& why);
     bool readRecordFromDisk(uint32_t n, char* out);
     void reopenIndex();
     bool usableForWrites(const char* what);
@@ -264,6 +265,8 @@ private:
     void afterRecordWritten(uint32_t recno);
     void mergeOthersChanges(const std::vector<char>& now);
     bool closeFileIfLast();
+    void noteOwnAppend(uint32_t recno);
+    bool tagStillThere();
 
     // What every handle on one file shares (see TableFile below).
     std::shared_ptr<TableFile> f_;
@@ -283,6 +286,9 @@ private:
     uint64_t gen_ = 0;    // the file's generation when the current record was read
     std::string entryFault_;  // why the last index entry loaded was not the record's
     bool exclusive_ = false;  // holds the table lock from its open to its close
+    std::vector<std::pair<uint32_t, uint32_t>> appendedRuns_;  // records this handle appended, first..last
+    uint64_t runsGen_ = 0;
+    std::string lostTag_;  // the selected tag, gone from the index another program wrote anew
 };
 
 class Connection {

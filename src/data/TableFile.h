@@ -43,8 +43,6 @@ struct TableFile {
     bool dirtyData = false;  // written since the last sync to disk
 
     std::vector<char> appendBuf;
-    Date updateDate {};  // the date written as the last update, taken at the first write
-    bool updateDateTaken = false;
 
     std::vector<char> cache;  // a run of records read ahead
     uint32_t cacheFirst = 0;

@@ -316,6 +316,7 @@ std::vector<std::string> Table::tagNames() const
 
 bool Table::selectTag(std::string_view name)
 {
+    lostTag_.clear();
     if (name.empty()) {
         tag_ = -1;
         return true;
@@ -465,7 +466,7 @@ int Table::navigateTagOnce(int how, long n)
 
 int Table::seek(std::string_view text)
 {
-    if (leaveRecord() != kSuccess || !catchUp(true))
+    if (leaveRecord() != kSuccess || !catchUp(true) || !tagStillThere())
         return kError;
     if (!f_->index || tag_ < 0)
         return fail("seek without an index tag selected");

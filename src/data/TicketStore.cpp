@@ -23,6 +23,22 @@ bool validTicketNo(long long n) { return n >= kFirstTicketNo && n <= kLastTicket
 
 long following(long n) { return n >= kLastTicketNo || n < kFirstTicketNo ? kFirstTicketNo : n + 1; }
 
+// Whether `issued` lies behind the number the counter already gives as
+// issued (within half the range of numbers, counting round past 99999):
+// another lane kept later numbers, and keeping this one would put the
+// counter back.
+bool behindCounter(long issued, std::optional<long long> counter, CounterMeaning meaning)
+{
+    if (!counter)
+        return false;
+    const long long last = meaning == CounterMeaning::kLastIssued ? *counter : *counter - 1;
+    if (!validTicketNo(last))
+        return false;
+    const long long range = kLastTicketNo - kFirstTicketNo + 1;
+    const long long ahead = ((last - issued) % range + range) % range;
+    return ahead > 0 && ahead < range / 2;
+}
+
 // ---------------------------------------------------------------- connections
 
 OperationConnection::OperationConnection(xb::Connection* given) : connection_(given), own_(given == nullptr)
@@ -443,7 +459,9 @@ bool TicketStore::recordIssued(long issued)
         return false;
     bool ok = false;
     int r = t->top();
-    if (r == xb::kSuccess) {
+    if (r == xb::kSuccess && behindCounter(issued, t->field("company")->readInteger(), meaning_)) {
+        ok = true;  // another lane issued later numbers meanwhile: the counter keeps them
+    } else if (r == xb::kSuccess) {
         ok = util::ireplace(t.get(), "company", store);
     } else if (r != xb::kError && t->appendStart() == xb::kSuccess) {
         t->blank();

@@ -437,6 +437,8 @@ private slots:
     void createNeverReplaces();
     void locksFollowTheReplacement_data();
     void locksFollowTheReplacement();
+    void tagAnotherProgramDroppedIsReported_data();
+    void tagAnotherProgramDroppedIsReported();
     void packKeepsOthersWrites_data();
     void packKeepsOthersWrites();
     void indexInUseIsNotInterrupted_data();
@@ -626,6 +628,45 @@ void TestSharing::locksFollowTheReplacement()
             want[2] = "R4X=44";
     }
     QCOMPARE(line(liveRows(path)), line(want));
+}
+
+void TestSharing::tagAnotherProgramDroppedIsReported_data()
+{
+    QTest::addColumn<bool>("fromTheTop");  // else: the walk goes on from where it is
+    QTest::newRow("the walk goes on") << false;
+    QTest::newRow("the walk starts again") << true;
+}
+
+void TestSharing::tagAnotherProgramDroppedIsReported()
+{
+    // We walk the table in name order; another program writes a new index
+    // without that tag (its own tags) and appends. The walk must not go on
+    // in record order as if nothing happened: it is refused, with a report
+    // naming the tag.
+    QFETCH(bool, fromTheTop);
+    QTemporaryDir dir;
+    const std::string path = dir.path().toStdString() + "/t.dbf";
+    makeTable(path);
+    {
+        std::vector<TagSpec> qtyTag(1);
+        qtyTag[0].name = "QTY";
+        qtyTag[0].keyExpr = "qty";
+        Connection c;
+        Table* o = c.create(dir.path().toStdString() + "/o.dbf", kFields, qtyTag);
+        QVERIFY(o);
+    }
+    testsupport::EngineErrors errors;
+    Connection c;
+    Table* t = c.open(path);
+    QVERIFY(t && t->selectTag("NAME") && t->top() == kSuccess);
+    rawAppend(path, "A0", 9);
+    QVERIFY(::rename((dir.path() + "/o.cdx").toStdString().c_str(), (dir.path() + "/t.cdx").toStdString().c_str()) == 0);
+    const int r = fromTheTop ? t->top() : t->skip(1);
+    QVERIFY2(r == kError && errors.contains("NAME"),
+             qPrintable(QString("moved to %1 (%2) in \"%3\" order")
+                            .arg(QString::fromStdString(t->field("name")->text()))
+                            .arg(r)
+                            .arg(QString::fromStdString(t->selectedTag()))));
 }
 
 void TestSharing::packKeepsOthersWrites_data()
