@@ -18,6 +18,7 @@
 #include <iostream>
 #include <map>
 #include <mutex>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -534,6 +535,26 @@ int Table::fail(const std::string& fault)
     return kError;
 }
 
+namespace {
+// Whether the directory holds a file of this name in other letters.
+bool otherLetterCaseExists(const std::string& path)
+{
+    const std::string dir = directoryOf(path);
+    const std::string name = baseName(path);
+    DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+    if (!d)
+        return false;
+    bool found = false;
+    while (const dirent* e = ::readdir(d))
+        if (name != e->d_name && ::strcasecmp(name.c_str(), e->d_name) == 0) {
+            found = true;
+            break;
+        }
+    ::closedir(d);
+    return found;
+}
+}  // namespace
+
 bool Table::openFile(const std::string& givenPath)
 {
     std::string p = givenPath;
@@ -952,7 +973,10 @@ int Table::flushRecord()
     }
     // After another program packed the table, the record under this number
     // is the one read only when it is unchanged.
-    if (gen_ != f_->generation && std::memcmp(now.data(), orig_.data(), now.size()) != 0)
+    // A pack in place followed by appends leaves the count as it was: the
+    // record read then lies under an earlier number.
+    if (std::memcmp(now.data(), orig_.data(), now.size()) != 0 &&
+        (gen_ != f_->generation || liesEarlier(recno_, orig_.data())))
         return refuse("another program packed the table since the record was read, and it now holds another "
                       "record under that number");
     mergeOthersChanges(now);
@@ -1241,6 +1265,10 @@ int Table::pack()
         return kError;
     if (!usableForWrites("the table was not packed"))
         return kError;
+    // The records as the file holds them, not as read ahead: another
+    // program's change in the clock tick of our last write leaves no later
+    // file time to be seen by.
+    f_->cacheCount = 0;
     // A program that writes without the locks may still write meanwhile:
     // then the pack starts again from what the file holds.
     for (int attempt = 0;; ++attempt) {
@@ -1608,6 +1636,13 @@ Table* Connection::create(std::string_view pathIn, const std::vector<FieldSpec>&
         ok = false;
         why = errno == EEXIST ? std::string("another program made a file of that name meanwhile, and it was kept")
                               : std::string(std::strerror(errno));
+    }
+    if (ok && safety_ && otherLetterCaseExists(path)) {
+        // Another program made the table under its name in other letters
+        // meanwhile: that is this table to every reader here.
+        files.remove(path);
+        ok = false;
+        why = "another program made a file of that name meanwhile, and it was kept";
     }
     if (!ok) {
         files.remove(tmp);

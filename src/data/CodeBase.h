@@ -267,6 +267,8 @@ private:
     bool closeFileIfLast();
     void noteOwnAppend(uint32_t recno);
     bool tagStillThere();
+    bool indexHoldsRecords(uint32_t first, uint32_t last);
+    bool liesEarlier(uint32_t n, const char* rec);
 
     // What every handle on one file shares (see TableFile below).
     std::shared_ptr<TableFile> f_;

@@ -340,12 +340,66 @@ bool Table::catchUp(bool reading)
 
     if (indexChanged || replaced || (!f.index && !f.indexStale && fileExists(f.indexPath))) {
         reopenIndex();
+        // One program may have appended without the index and another then
+        // changed the index: the records appended must be in it.
+        if (f.index && !renumbered && f.count > before && !indexHoldsRecords(before + 1, f.count))
+            rebuildIndex("another program appended to the table without its index");
     } else if (f.index && f.count != before) {
         // The other program changed the number of records and left the
         // index as it was: its keys are not the table's.
         rebuildIndex("another program changed the table without its index");
     }
     return true;
+}
+
+// Whether every tag holds the entries of records first..last (the last 256
+// of them at most: what one look after another program's appends needs).
+bool Table::indexHoldsRecords(uint32_t first, uint32_t last)
+{
+    CdxIndex& index = *f_->index;
+    std::vector<char> rec(std::size_t(f_->recLen));
+    for (uint32_t n = std::max(first, last > 256 ? last - 255 : 1u); n <= last; ++n) {
+        if (!f_->files->readAll(f_->fd, rec.data(), rec.size(),
+                                uint64_t(f_->hdrLen) + uint64_t(n - 1) * uint64_t(f_->recLen)))
+            return false;
+        for (int t = 0; t < index.tagCount(); ++t) {
+            const auto key = index.recordKey(t, rec.data());
+            if (!key || index.tag(t).unique)
+                continue;
+            IndexEntry e;
+            IdxStatus st = index.seek(t, *key, e);
+            int steps = 0;
+            while (st == IdxStatus::Ok && e.key == *key && e.recno != n && ++steps < 10000) {
+                const IndexEntry from = e;
+                st = index.next(t, from, e);
+            }
+            if (st != IdxStatus::Ok || e.key != *key || e.recno != n)
+                return false;
+        }
+    }
+    return true;
+}
+
+// Whether the record `rec`, read under number n, is now in the file under
+// an earlier number (the 4096 before it at most): another program packed
+// the table, and what lies under n is another record.
+bool Table::liesEarlier(uint32_t n, const char* rec)
+{
+    const std::size_t len = std::size_t(f_->recLen);
+    const uint32_t per = uint32_t(std::max<std::size_t>(1, (std::size_t(1) << 16) / len));
+    std::vector<char> buf;
+    const uint32_t lowest = n > 4096 ? n - 4096 : 1;
+    for (uint32_t hi = n; hi > lowest;) {
+        const uint32_t lo = std::max(lowest, hi > per ? hi - per : 1u);
+        buf.resize(std::size_t(hi - lo) * len);
+        if (!f_->files->readAll(f_->fd, buf.data(), buf.size(), uint64_t(f_->hdrLen) + uint64_t(lo - 1) * len))
+            return false;
+        for (uint32_t k = 0; k < hi - lo; ++k)
+            if (std::memcmp(buf.data() + std::size_t(k) * len, rec, len) == 0)
+                return true;
+        hi = lo;
+    }
+    return false;
 }
 
 // Whether another program wrote the file since this process last looked
