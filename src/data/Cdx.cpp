@@ -26,6 +26,8 @@ namespace {
 constexpr uint32_t kHeaderSize = 1024;
 constexpr int kMaxDepth = 32;
 constexpr int kDirKeyLen = 10;
+// Locked while a program holds the index marked (far past any index's pages).
+constexpr uint64_t kInUseLockAt = 0x3FFFFFFF;
 constexpr size_t kMarkerPos = 488;   // inside the reserved bytes 16..501 of the file header
 constexpr char kMarker[8] = {'C', 'H', 'A', 'N', 'G', 'I', 'N', 'G'};
 constexpr uint8_t kOptUnique = 0x01, kOptFor = 0x08, kOptCompact = 0x20, kOptCompound = 0x40,
@@ -253,6 +255,16 @@ struct CdxIndex::Impl {
 
     // changes
     bool beginChange(std::string& f);
+    // Whether a live program holds the mark's lock (see beginChange).
+    bool markHeldElsewhere()
+    {
+        struct flock l {};
+        l.l_type = F_WRLCK;
+        l.l_whence = SEEK_SET;
+        l.l_start = off_t(kInUseLockAt);
+        l.l_len = 1;
+        return ::fcntl(fd, F_OFD_GETLK, &l) == 0 && l.l_type != F_UNLCK;
+    }
     void touch(Node* n)
     {
         if (!n->dirty) {
@@ -556,6 +568,10 @@ bool CdxIndex::Impl::beginChange(std::string& f)
         }
         marked = true;
         noteOwnWrite();
+        // While the mark is ours, its byte is locked: another program that
+        // finds the mark and the byte locked knows the index is in use, not
+        // left by a program that died (whose locks went with it).
+        files->lock(fd, kInUseLockAt, 1);
     }
     return true;
 }
@@ -1001,7 +1017,7 @@ std::unique_ptr<CdxIndex> CdxIndex::open(const std::string& path, const FieldLis
     m.freeHead = rd32(m.header + 4);
     if (m.freeHead == kNone)
         m.freeHead = 0;
-    m.interrupted = std::memcmp(m.header + kMarkerPos, kMarker, sizeof kMarker) == 0;
+    m.interrupted = std::memcmp(m.header + kMarkerPos, kMarker, sizeof kMarker) == 0 && !m.markHeldElsewhere();
 
     std::vector<std::pair<std::string, uint32_t>> dir;
     std::unordered_set<uint32_t> seen;
@@ -1334,6 +1350,7 @@ bool CdxIndex::flush(std::string& fault)
                 return false;
             }
             m.marked = false;
+            m.files->unlock(m.fd, kInUseLockAt, 1);
             m.noteOwnWrite();
         }
     }
