@@ -1345,12 +1345,17 @@ int Table::packOnce(bool& changedMeanwhile)
         ::fchmod(out, st.st_mode & 07777);
     if (files.sync(out) != 0)
         return abandon(std::string("it cannot be flushed to disk (") + std::strerror(errno) + ")");
-    if (files.close(out) != 0) {
-        files.remove(tmp);
-        return fail(std::string("the table was not packed: ") + std::strerror(errno));
-    }
+    // The locks held are taken on the new file before it is put in place
+    // (nobody else has it yet), so no program that opens it once it is in
+    // place writes before this pack is done; it stays open as the table.
+    if (f_->tableLocks > 0)
+        files.lock(out, f_->tableLockStart, f_->tableLockLength);
+    for (const auto& [at, holders] : f_->recordLocks)
+        if (f_->tableLocks == 0)
+            files.lock(out, at, 1);
     // The file is replaced only when it still holds what was packed.
     if (f_->exclusiveHolders == 0 && changedByOthers()) {
+        files.close(out);
         files.remove(tmp);
         changedMeanwhile = true;
         return kError;
@@ -1361,26 +1366,13 @@ int Table::packOnce(bool& changedMeanwhile)
     prepareIndexForPack();
     if (files.rename(tmp, f_->path) != 0) {
         int e = errno;
+        files.close(out);
         files.remove(tmp);
         return fail(std::string("the table was not packed: it cannot be replaced (") + std::strerror(e) + ")");
     }
     syncDirectoryOf(f_->path, files);
 
-    int newFd = files.open(f_->path, O_RDWR);
-    if (newFd < 0) {
-        // Writes to the old file would be lost: every handle only reads now.
-        for (Table* h : f_->handles)
-            h->readOnly_ = true;
-        return fail(std::string("the packed table cannot be opened again (") + std::strerror(errno) +
-                    "); it is only read until it is opened again");
-    }
-    // The locks held move to the new file (nobody else can hold them there:
-    // nobody else had the file yet).
-    if (f_->tableLocks > 0)
-        files.lock(newFd, f_->tableLockStart, f_->tableLockLength);
-    for (const auto& [at, holders] : f_->recordLocks)
-        if (f_->tableLocks == 0)
-            files.lock(newFd, at, 1);
+    const int newFd = out;
     files.close(f_->fd);
     f_->fd = newFd;
     registerOpenTable(f_);

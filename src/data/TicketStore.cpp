@@ -678,7 +678,13 @@ Settled settle(const TicketStore& store, xb::Connection* connection, const Pendi
             readable = false;
             return Settled::kCopiedOnly;
         }
-        copied = target->recCount() >= p.copy.recno && matches(target.get(), p.copy);
+        // The copy goes after the records the table holds when it is
+        // appended: another program's appends between the record of the
+        // move and the copy put it further on than recorded.
+        Key at = p.copy;
+        const uint32_t last = std::min<uint32_t>(target->recCount(), p.copy.recno + 1000);
+        for (at.recno = p.copy.recno; at.recno <= last && !copied; ++at.recno)
+            copied = matches(target.get(), at);
     }
     if (copied) {
         ScopedTable source(util::mOpen(conn.get(), store.directory() + p.source));
