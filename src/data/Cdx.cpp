@@ -255,7 +255,18 @@ struct CdxIndex::Impl {
 
     // changes
     bool beginChange(std::string& f);
-    // Whether a live program holds the mark's lock (see beginChange).
+    // The mark's lock: shared, as several programs may each have the index
+    // marked at once (F_UNLCK lets it go).
+    void holdInUse(short type)
+    {
+        struct flock l {};
+        l.l_type = type;
+        l.l_whence = SEEK_SET;
+        l.l_start = off_t(kInUseLockAt);
+        l.l_len = 1;
+        ::fcntl(fd, F_OFD_SETLK, &l);
+    }
+    // Whether another live program holds the mark's lock (see beginChange).
     bool markHeldElsewhere()
     {
         struct flock l {};
@@ -571,7 +582,7 @@ bool CdxIndex::Impl::beginChange(std::string& f)
         // While the mark is ours, its byte is locked: another program that
         // finds the mark and the byte locked knows the index is in use, not
         // left by a program that died (whose locks went with it).
-        files->lock(fd, kInUseLockAt, 1);
+        holdInUse(F_RDLCK);
     }
     return true;
 }
@@ -1343,14 +1354,19 @@ bool CdxIndex::flush(std::string& fault)
                 fault = "cannot sync the index: " + sysError();
             return false;
         }
-        if (ok) {
+        if (ok && m.markHeldElsewhere()) {
+            // Another program has it marked too: the last one to finish
+            // takes the mark away, and one that dies before leaves it.
+            m.marked = false;
+            m.holdInUse(F_UNLCK);
+        } else if (ok) {
             std::memset(m.header + kMarkerPos, 0, sizeof kMarker);
             if (!pwriteAll(*m.files, m.fd, m.header + kMarkerPos, sizeof kMarker, kMarkerPos)) {
                 fault = "cannot write the index: " + sysError();
                 return false;
             }
             m.marked = false;
-            m.files->unlock(m.fd, kInUseLockAt, 1);
+            m.holdInUse(F_UNLCK);
             m.noteOwnWrite();
         }
     }

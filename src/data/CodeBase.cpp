@@ -536,6 +536,34 @@ int Table::fail(const std::string& fault)
 }
 
 namespace {
+std::string packJournalOf(const std::string& table) { return table + ".packing"; }
+
+// Copies the packed table `journal` over the table open at `fd` and cuts
+// the table to its length; on the disk when true.
+bool copyPackedInPlace(FileLayer& files, const std::string& journal, int fd, std::string& why)
+{
+    const int in = files.open(journal, O_RDONLY);
+    uint64_t size = 0;
+    if (in < 0 || files.size(in, size) != 0) {
+        why = std::strerror(errno);
+        if (in >= 0)
+            files.close(in);
+        return false;
+    }
+    std::vector<char> buf(std::size_t(1) << 20);
+    bool ok = true;
+    for (uint64_t at = 0; ok && at < size; at += buf.size()) {
+        const std::size_t n = std::size_t(std::min<uint64_t>(buf.size(), size - at));
+        ok = files.readAll(in, buf.data(), n, at, &why) && files.writeAll(fd, buf.data(), n, at, &why);
+    }
+    files.close(in);
+    if (ok && (files.truncate(fd, size) != 0 || files.sync(fd) != 0)) {
+        why = std::strerror(errno);
+        ok = false;
+    }
+    return ok;
+}
+
 // Whether the directory holds a file of this name in other letters.
 bool otherLetterCaseExists(const std::string& path)
 {
@@ -554,6 +582,36 @@ bool otherLetterCaseExists(const std::string& path)
     return found;
 }
 }  // namespace
+
+// A pack cut short while it copied the packed table in place left the
+// copy under the journal's name: it is copied again, under every lock of
+// the table (whatever its layout), before the table is read.
+bool Table::packJournalRedone()
+{
+    const std::string journal = packJournalOf(f_->path);
+    struct stat st;
+    if (::stat(journal.c_str(), &st) != 0)  // its exact name: one look, no search
+        return true;
+    constexpr uint64_t kEveryLock = 0x7FFFFFFE;  // bytes 1 .. the header's lock byte
+    std::string why;
+    if (!waitForLock(f_->fd, 1, kEveryLock, "the table", why)) {
+        fail(why + ": a pack cut short cannot be finished");
+        return false;
+    }
+    bool ok = true;
+    if (::stat(journal.c_str(), &st) == 0) {  // else another program finished it meanwhile
+        ok = copyPackedInPlace(*f_->files, journal, f_->fd, why);
+        if (ok) {
+            f_->packRedone = true;
+            f_->files->remove(journal);
+            syncDirectoryOf(journal, *f_->files);
+        } else {
+            fail("a pack cut short cannot be finished (" + why + ")");
+        }
+    }
+    f_->files->unlock(f_->fd, 1, kEveryLock);
+    return ok;
+}
 
 bool Table::openFile(const std::string& givenPath)
 {
@@ -578,6 +636,8 @@ bool Table::openFile(const std::string& givenPath)
             return bad("the table does not exist");
         return bad(std::string("the table cannot be opened (") + std::strerror(errno) + ")");
     }
+    if (!f_->readOnly && !packJournalRedone())
+        return false;
     struct stat st;
     if (::fstat(f_->fd, &st) != 0)
         return bad(std::string("the table cannot be examined (") + std::strerror(errno) + ")");
@@ -1242,6 +1302,11 @@ int Table::flush()
     int r = flushRecord();
     if (!syncToDisk())
         r = kError;
+    // The index's mark is taken away below: only once it agrees with the
+    // table as the file is now (another program may have died in the
+    // middle of a pack or an append, leaving its mark to this one).
+    if (f_->index && !readOnly_ && !catchUp())
+        r = kError;
     if (!flushIndex())
         r = kError;
     return r;
@@ -1288,8 +1353,8 @@ int Table::pack()
 int Table::packOnce(bool& changedMeanwhile)
 {
     std::string why;
-    // The packed table is written beside the old one, flushed to disk and
-    // renamed over it: a crash leaves one or the other, never a half table.
+    // The packed table is written beside the old one and flushed to disk
+    // before any of it is written over the table.
     FileLayer& files = *f_->files;
     std::string tmp;
     int out = files.makeTemporary(f_->path + ".pack-", tmp);
@@ -1345,37 +1410,41 @@ int Table::packOnce(bool& changedMeanwhile)
         ::fchmod(out, st.st_mode & 07777);
     if (files.sync(out) != 0)
         return abandon(std::string("it cannot be flushed to disk (") + std::strerror(errno) + ")");
-    // The locks held are taken on the new file before it is put in place
-    // (nobody else has it yet), so no program that opens it once it is in
-    // place writes before this pack is done; it stays open as the table.
-    if (f_->tableLocks > 0)
-        files.lock(out, f_->tableLockStart, f_->tableLockLength);
-    for (const auto& [at, holders] : f_->recordLocks)
-        if (f_->tableLocks == 0)
-            files.lock(out, at, 1);
-    // The file is replaced only when it still holds what was packed.
+    // The file is written over only when it still holds what was packed.
     if (f_->exclusiveHolders == 0 && changedByOthers()) {
         files.close(out);
         files.remove(tmp);
         changedMeanwhile = true;
         return kError;
     }
-    // The old index no longer matches once the packed table is in place:
-    // mark it interrupted first, so a crash before the new index is in place
-    // makes the next open rebuild it.
+    files.close(out);
+    // The old index no longer matches once the packed records are in
+    // place: mark it interrupted first, so a crash before the new index is
+    // in place makes the next open rebuild it.
     prepareIndexForPack();
-    if (files.rename(tmp, f_->path) != 0) {
+    // The packed table is copied over the table in place, so that programs
+    // holding the file open go on writing the table. The copy, whole and on
+    // the disk, takes the journal's name first: a crash while it is copied
+    // leaves it, and the next open copies it again (packJournalRedone).
+    const std::string journal = packJournalOf(f_->path);
+    if (files.rename(tmp, journal) != 0) {
         int e = errno;
-        files.close(out);
         files.remove(tmp);
-        return fail(std::string("the table was not packed: it cannot be replaced (") + std::strerror(e) + ")");
+        return fail(std::string("the table was not packed: its copy cannot be kept (") + std::strerror(e) + ")");
     }
-    syncDirectoryOf(f_->path, files);
-
-    const int newFd = out;
-    files.close(f_->fd);
-    f_->fd = newFd;
-    registerOpenTable(f_);
+    syncDirectoryOf(journal, files);
+    if (!copyPackedInPlace(files, journal, f_->fd, why)) {
+        // The index keeps its mark (it is let go unwritten), so the next
+        // open rebuilds it for the packed table.
+        if (f_->index) {
+            f_->index->abandon();
+            f_->index.reset();
+        }
+        f_->lost = "a pack was cut short (" + why + "); the table is packed at its next open";
+        return fail(f_->lost);
+    }
+    files.remove(journal);
+    syncDirectoryOf(journal, files);
     f_->header = head;
     f_->count = f_->headerCount = kept;
     f_->lastUpdate = Date {t.year, t.month, t.day};

@@ -269,6 +269,7 @@ private:
     bool tagStillThere();
     bool indexHoldsRecords(uint32_t first, uint32_t last);
     bool liesEarlier(uint32_t n, const char* rec);
+    bool packJournalRedone();
 
     // What every handle on one file shares (see TableFile below).
     std::shared_ptr<TableFile> f_;

@@ -66,6 +66,7 @@ struct TableFile {
     struct timespec seenTime {};
     uint64_t generation = 0;  // counts the times another program renumbered or replaced the records
     std::string lost;         // why the file is no longer this table (removed, another layout): nothing is written
+    bool packRedone = false;  // a pack cut short was finished from its journal: the index is built again
     // Byte-range locks held on fd by the process, counted: offset -> holders.
     std::map<uint64_t, int> recordLocks;
     int tableLocks = 0;

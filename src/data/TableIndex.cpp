@@ -105,8 +105,10 @@ void Table::openIndex()
     f_->indexFault.clear();
     // An index left in the middle of a change is rebuilt; a read-only open
     // (a check) leaves it to be reported.
-    if (f_->index->foundInterrupted() && !readOnly_)
+    if ((f_->index->foundInterrupted() || f_->packRedone) && !readOnly_) {
+        f_->packRedone = false;
         rebuildIndex("the index was left in the middle of a change");
+    }
 }
 
 bool Table::rebuildIndex(const std::string& reason)

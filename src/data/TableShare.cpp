@@ -290,16 +290,29 @@ bool Table::catchUp(bool reading)
         fail(std::string("the table cannot be examined (") + std::strerror(errno) + ")");
         return false;
     }
-    const bool replaced = st.st_nlink == 0;
-    const bool tableChanged = replaced || changedBetween(f, st);
+    bool replaced = st.st_nlink == 0;
+    bool tableChanged = replaced || changedBetween(f, st);
     if (reading && !tableChanged)
         return true;
+    // Another program's pack cut short while it copied the packed table in
+    // place is finished before anything is written. Looked for before every
+    // write: the copy may have changed the file within the clock tick of
+    // this process's last write, which its time does not show.
+    if (!reading && !replaced && !f.readOnly) {
+        if (!packJournalRedone())
+            return false;
+        if (::fstat(f.fd, &st) != 0) {
+            fail(std::string("the table cannot be examined (") + std::strerror(errno) + ")");
+            return false;
+        }
+        tableChanged = tableChanged || f.packRedone;
+    }
     const bool indexChanged = f.index && f.index->changedOnDisk();
     if (!tableChanged && !indexChanged)
         return true;
 
     const uint32_t before = f.count;
-    bool renumbered = false;
+    bool renumbered = f.packRedone;
     if (replaced) {
         if (!followReplacement())
             return false;
@@ -338,7 +351,17 @@ bool Table::catchUp(bool reading)
         if (h2->eof_)
             h2->recno_ = f.count + 1;
 
-    if (indexChanged || replaced || (!f.index && !f.indexStale && fileExists(f.indexPath))) {
+    if (f.packRedone) {
+        // The index was marked for the pack, but a program still writing
+        // may have cleared the mark: it is built for the packed records.
+        if (f.index) {
+            f.packRedone = false;
+            rebuildIndex("another program's pack was cut short; it was finished");
+        } else if (fileExists(f.indexPath)) {
+            reopenIndex();  // rebuilds it
+        }
+        f.packRedone = false;
+    } else if (indexChanged || replaced || (!f.index && !f.indexStale && fileExists(f.indexPath))) {
         reopenIndex();
         // One program may have appended without the index and another then
         // changed the index: the records appended must be in it.

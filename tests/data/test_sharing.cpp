@@ -700,12 +700,6 @@ void TestSharing::packKeepsOthersWrites()
         appendThrough(fd, "X", 9);
         ::close(fd);
         want = {"R1=1", "R3=3", "R4=4", "R5=5", "X=9"};
-        // A pack puts a new file in place of the table; a program that
-        // writes through the old file it keeps open (and takes no locks,
-        // or never looks whether the file was replaced) writes into a file
-        // that is no longer the table. Mended by a pack in place (with a
-        // journal that a kill cannot break), which is not done yet.
-        QEXPECT_FAIL("appends through the file it holds open", "a pack replaces the file others hold open", Continue);
     } else {
         Connection c;
         Table* t = c.open(path);
