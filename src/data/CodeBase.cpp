@@ -609,7 +609,21 @@ bool Table::packJournalRedone()
             fail("a pack cut short cannot be finished (" + why + ")");
         }
     }
-    f_->files->unlock(f_->fd, 1, kEveryLock);
+    // Let go of the range but for the locks this process held before.
+    std::vector<std::pair<uint64_t, uint64_t>> held;  // [from, end)
+    if (f_->tableLocks > 0)
+        held.emplace_back(f_->tableLockStart, f_->tableLockStart + f_->tableLockLength);
+    for (const auto& [at, holders] : f_->recordLocks)
+        held.emplace_back(at, at + 1);
+    std::sort(held.begin(), held.end());
+    uint64_t from = 1;
+    for (const auto& [a, b] : held) {
+        if (a > from)
+            f_->files->unlock(f_->fd, from, a - from);
+        from = std::max(from, b);
+    }
+    if (from < 1 + kEveryLock)
+        f_->files->unlock(f_->fd, from, 1 + kEveryLock - from);
     return ok;
 }
 
