@@ -26,6 +26,8 @@ namespace {
 constexpr uint32_t kHeaderSize = 1024;
 constexpr int kMaxDepth = 32;
 constexpr int kDirKeyLen = 10;
+// Locked while a program holds the index marked (far past any index's pages).
+constexpr uint64_t kInUseLockAt = 0x3FFFFFFF;
 constexpr size_t kMarkerPos = 488;   // inside the reserved bytes 16..501 of the file header
 constexpr char kMarker[8] = {'C', 'H', 'A', 'N', 'G', 'I', 'N', 'G'};
 constexpr uint8_t kOptUnique = 0x01, kOptFor = 0x08, kOptCompact = 0x20, kOptCompound = 0x40,
@@ -253,6 +255,27 @@ struct CdxIndex::Impl {
 
     // changes
     bool beginChange(std::string& f);
+    // The mark's lock: shared, as several programs may each have the index
+    // marked at once (F_UNLCK lets it go).
+    void holdInUse(short type)
+    {
+        struct flock l {};
+        l.l_type = type;
+        l.l_whence = SEEK_SET;
+        l.l_start = off_t(kInUseLockAt);
+        l.l_len = 1;
+        ::fcntl(fd, F_OFD_SETLK, &l);
+    }
+    // Whether another live program holds the mark's lock (see beginChange).
+    bool markHeldElsewhere()
+    {
+        struct flock l {};
+        l.l_type = F_WRLCK;
+        l.l_whence = SEEK_SET;
+        l.l_start = off_t(kInUseLockAt);
+        l.l_len = 1;
+        return ::fcntl(fd, F_OFD_GETLK, &l) == 0 && l.l_type != F_UNLCK;
+    }
     void touch(Node* n)
     {
         if (!n->dirty) {
@@ -556,6 +579,10 @@ bool CdxIndex::Impl::beginChange(std::string& f)
         }
         marked = true;
         noteOwnWrite();
+        // While the mark is ours, its byte is locked: another program that
+        // finds the mark and the byte locked knows the index is in use, not
+        // left by a program that died (whose locks went with it).
+        holdInUse(F_RDLCK);
     }
     return true;
 }
@@ -1001,7 +1028,7 @@ std::unique_ptr<CdxIndex> CdxIndex::open(const std::string& path, const FieldLis
     m.freeHead = rd32(m.header + 4);
     if (m.freeHead == kNone)
         m.freeHead = 0;
-    m.interrupted = std::memcmp(m.header + kMarkerPos, kMarker, sizeof kMarker) == 0;
+    m.interrupted = std::memcmp(m.header + kMarkerPos, kMarker, sizeof kMarker) == 0 && !m.markHeldElsewhere();
 
     std::vector<std::pair<std::string, uint32_t>> dir;
     std::unordered_set<uint32_t> seen;
@@ -1327,13 +1354,19 @@ bool CdxIndex::flush(std::string& fault)
                 fault = "cannot sync the index: " + sysError();
             return false;
         }
-        if (ok) {
+        if (ok && m.markHeldElsewhere()) {
+            // Another program has it marked too: the last one to finish
+            // takes the mark away, and one that dies before leaves it.
+            m.marked = false;
+            m.holdInUse(F_UNLCK);
+        } else if (ok) {
             std::memset(m.header + kMarkerPos, 0, sizeof kMarker);
             if (!pwriteAll(*m.files, m.fd, m.header + kMarkerPos, sizeof kMarker, kMarkerPos)) {
                 fault = "cannot write the index: " + sysError();
                 return false;
             }
             m.marked = false;
+            m.holdInUse(F_UNLCK);
             m.noteOwnWrite();
         }
     }

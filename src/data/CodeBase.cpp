@@ -18,6 +18,7 @@
 #include <iostream>
 #include <map>
 #include <mutex>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -546,6 +547,98 @@ int Table::fail(const std::string& fault)
     return kError;
 }
 
+namespace {
+std::string packJournalOf(const std::string& table) { return table + ".packing"; }
+
+// Copies the packed table `journal` over the table open at `fd` and cuts
+// the table to its length; on the disk when true.
+bool copyPackedInPlace(FileLayer& files, const std::string& journal, int fd, std::string& why)
+{
+    const int in = files.open(journal, O_RDONLY);
+    uint64_t size = 0;
+    if (in < 0 || files.size(in, size) != 0) {
+        why = std::strerror(errno);
+        if (in >= 0)
+            files.close(in);
+        return false;
+    }
+    std::vector<char> buf(std::size_t(1) << 20);
+    bool ok = true;
+    for (uint64_t at = 0; ok && at < size; at += buf.size()) {
+        const std::size_t n = std::size_t(std::min<uint64_t>(buf.size(), size - at));
+        ok = files.readAll(in, buf.data(), n, at, &why) && files.writeAll(fd, buf.data(), n, at, &why);
+    }
+    files.close(in);
+    if (ok && (files.truncate(fd, size) != 0 || files.sync(fd) != 0)) {
+        why = std::strerror(errno);
+        ok = false;
+    }
+    return ok;
+}
+
+// Whether the directory holds a file of this name in other letters.
+bool otherLetterCaseExists(const std::string& path)
+{
+    const std::string dir = directoryOf(path);
+    const std::string name = baseName(path);
+    DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+    if (!d)
+        return false;
+    bool found = false;
+    while (const dirent* e = ::readdir(d))
+        if (name != e->d_name && ::strcasecmp(name.c_str(), e->d_name) == 0) {
+            found = true;
+            break;
+        }
+    ::closedir(d);
+    return found;
+}
+}  // namespace
+
+// A pack cut short while it copied the packed table in place left the
+// copy under the journal's name: it is copied again, under every lock of
+// the table (whatever its layout), before the table is read.
+bool Table::packJournalRedone()
+{
+    const std::string journal = packJournalOf(f_->path);
+    struct stat st;
+    if (::stat(journal.c_str(), &st) != 0)  // its exact name: one look, no search
+        return true;
+    constexpr uint64_t kEveryLock = 0x7FFFFFFE;  // bytes 1 .. the header's lock byte
+    std::string why;
+    if (!waitForLock(f_->fd, 1, kEveryLock, "the table", why)) {
+        fail(why + ": a pack cut short cannot be finished");
+        return false;
+    }
+    bool ok = true;
+    if (::stat(journal.c_str(), &st) == 0) {  // else another program finished it meanwhile
+        ok = copyPackedInPlace(*f_->files, journal, f_->fd, why);
+        if (ok) {
+            f_->packRedone = true;
+            f_->files->remove(journal);
+            syncDirectoryOf(journal, *f_->files);
+        } else {
+            fail("a pack cut short cannot be finished (" + why + ")");
+        }
+    }
+    // Let go of the range but for the locks this process held before.
+    std::vector<std::pair<uint64_t, uint64_t>> held;  // [from, end)
+    if (f_->tableLocks > 0)
+        held.emplace_back(f_->tableLockStart, f_->tableLockStart + f_->tableLockLength);
+    for (const auto& [at, holders] : f_->recordLocks)
+        held.emplace_back(at, at + 1);
+    std::sort(held.begin(), held.end());
+    uint64_t from = 1;
+    for (const auto& [a, b] : held) {
+        if (a > from)
+            f_->files->unlock(f_->fd, from, a - from);
+        from = std::max(from, b);
+    }
+    if (from < 1 + kEveryLock)
+        f_->files->unlock(f_->fd, from, 1 + kEveryLock - from);
+    return ok;
+}
+
 bool Table::openFile(const std::string& givenPath)
 {
     std::string p = givenPath;
@@ -569,6 +662,8 @@ bool Table::openFile(const std::string& givenPath)
             return bad("the table does not exist");
         return bad(std::string("the table cannot be opened (") + std::strerror(errno) + ")");
     }
+    if (!f_->readOnly && !packJournalRedone())
+        return false;
     struct stat st;
     if (::fstat(f_->fd, &st) != 0)
         return bad(std::string("the table cannot be examined (") + std::strerror(errno) + ")");
@@ -801,7 +896,7 @@ Field* Table::fieldAt(int position)
 
 int Table::top()
 {
-    if (leaveRecord() != kSuccess || !catchUp(true))
+    if (leaveRecord() != kSuccess || !catchUp(true) || !tagStillThere())
         return kError;
     if (tag_ >= 0)
         return navigateTag(0, 0);
@@ -817,7 +912,7 @@ int Table::top()
 
 int Table::bottom()
 {
-    if (leaveRecord() != kSuccess || !catchUp(true))
+    if (leaveRecord() != kSuccess || !catchUp(true) || !tagStillThere())
         return kError;
     if (tag_ >= 0)
         return navigateTag(1, 0);
@@ -834,6 +929,10 @@ int Table::bottom()
 int Table::skip(long n)
 {
     if (leaveRecord() != kSuccess)
+        return kError;
+    // In an index's order, what another program wrote is looked at (the
+    // index pages may be stale); in record order a walk reads on.
+    if ((tag_ >= 0 || !lostTag_.empty()) && (!catchUp(true) || !tagStillThere()))
         return kError;
     if (tag_ >= 0)
         return navigateTag(2, n);
@@ -887,18 +986,20 @@ bool Table::pwriteAll(const void* data, std::size_t n, uint64_t off, std::string
     return f_->files->writeAll(f_->fd, data, n, off, &why);
 }
 
+namespace {
+bool sameDay(const Date& d, const LocalTime& t) { return d.year == t.year && d.month == t.month && d.day == t.day; }
+}  // namespace
+
 bool Table::writeHeaderCount(std::string& why)
 {
     Held held(*this);
     if (!held.record(0, why))
         return false;
     // Bytes 1 to 7: date of the last update and the record count, in one write.
-    if (!f_->updateDateTaken) {
-        LocalTime t = now();
-        f_->updateDate = Date {t.year, t.month, t.day};
-        f_->updateDateTaken = true;
-    }
-    const Date& t = f_->updateDate;
+    // The day of this write: a table kept open over midnight is stamped
+    // with the day it was last written.
+    const LocalTime day = now();
+    const Date t {day.year, day.month, day.day};
     unsigned char b[7];
     b[0] = (unsigned char)(std::clamp(t.year - 1900, 0, 255));
     b[1] = (unsigned char)t.month;
@@ -959,7 +1060,10 @@ int Table::flushRecord()
     }
     // After another program packed the table, the record under this number
     // is the one read only when it is unchanged.
-    if (gen_ != f_->generation && std::memcmp(now.data(), orig_.data(), now.size()) != 0)
+    // A pack in place followed by appends leaves the count as it was: the
+    // record read then lies under an earlier number.
+    if (std::memcmp(now.data(), orig_.data(), now.size()) != 0 &&
+        (gen_ != f_->generation || liesEarlier(recno_, orig_.data())))
         return refuse("another program packed the table since the record was read, and it now holds another "
                       "record under that number");
     mergeOthersChanges(now);
@@ -980,7 +1084,7 @@ int Table::flushRecord()
     changed_ = false;
     afterRecordWritten(recno_);
     int r = kSuccess;
-    if (f_->headerCount != f_->count && !writeHeaderCount(why))
+    if ((f_->headerCount != f_->count || !sameDay(f_->lastUpdate, xb::now())) && !writeHeaderCount(why))
         r = fail("the header cannot be written (" + why + ")");
     else if (!updateIndexForChange(orig_.data(), rec_.data(), recno_))
         r = kError;
@@ -1101,6 +1205,7 @@ int Table::append()
     recno_ = f_->count;
     gen_ = f_->generation;
     eof_ = bof_ = false;
+    noteOwnAppend(recno_);
     const bool indexed = insertIndexKeys(rec_.data(), recno_);
     noteOwnWrite();
     return indexed ? kSuccess : kError;
@@ -1126,6 +1231,17 @@ int Table::discardRecordsAfter(uint32_t keep)
         return kError;
     if (!f_->lost.empty() || f_->count != mine || f_->generation != generation)
         return fail("another program wrote to the table meanwhile: the records appended could not be taken back");
+    // Records another program appended before this handle's last ones stay:
+    // the cut goes just before this handle's records.
+    if (!appendedRuns_.empty() && runsGen_ == f_->generation && appendedRuns_.back().second == f_->count &&
+        appendedRuns_.back().first > keep + 1) {
+        const uint32_t first = appendedRuns_.back().first;
+        for (std::size_t i = 0; i + 1 < appendedRuns_.size(); ++i)
+            if (appendedRuns_[i].second > keep && appendedRuns_[i].first < first)
+                return fail("another program appended records among these: the records appended could not be taken "
+                            "back");
+        keep = first - 1;
+    }
     if (!markIndexChanging(why))
         return fail(why + ": the records appended could not be taken back");
     // The file is cut first and the count written after: a crash between
@@ -1152,6 +1268,22 @@ int Table::discardRecordsAfter(uint32_t keep)
         r = kError;
     noteOwnWrite();
     return r;
+}
+
+// This handle's appends, as runs of consecutive records: what a take-back
+// may cut.
+void Table::noteOwnAppend(uint32_t recno)
+{
+    if (runsGen_ != f_->generation)
+        appendedRuns_.clear();
+    runsGen_ = f_->generation;
+    if (!appendedRuns_.empty() && appendedRuns_.back().second + 1 == recno) {
+        appendedRuns_.back().second = recno;
+        return;
+    }
+    if (appendedRuns_.size() >= 64)
+        appendedRuns_.erase(appendedRuns_.begin());
+    appendedRuns_.emplace_back(recno, recno);
 }
 
 int Table::appendBlank()
@@ -1197,6 +1329,11 @@ int Table::flush()
     int r = flushRecord();
     if (!syncToDisk())
         r = kError;
+    // The index's mark is taken away below: only once it agrees with the
+    // table as the file is now (another program may have died in the
+    // middle of a pack or an append, leaving its mark to this one).
+    if (f_->index && !readOnly_ && !catchUp())
+        r = kError;
     if (!flushIndex())
         r = kError;
     return r;
@@ -1220,6 +1357,10 @@ int Table::pack()
         return kError;
     if (!usableForWrites("the table was not packed"))
         return kError;
+    // The records as the file holds them, not as read ahead: another
+    // program's change in the clock tick of our last write leaves no later
+    // file time to be seen by.
+    f_->cacheCount = 0;
     // A program that writes without the locks may still write meanwhile:
     // then the pack starts again from what the file holds.
     for (int attempt = 0;; ++attempt) {
@@ -1239,8 +1380,8 @@ int Table::pack()
 int Table::packOnce(bool& changedMeanwhile)
 {
     std::string why;
-    // The packed table is written beside the old one, flushed to disk and
-    // renamed over it: a crash leaves one or the other, never a half table.
+    // The packed table is written beside the old one and flushed to disk
+    // before any of it is written over the table.
     FileLayer& files = *f_->files;
     std::string tmp;
     int out = files.makeTemporary(f_->path + ".pack-", tmp);
@@ -1296,45 +1437,41 @@ int Table::packOnce(bool& changedMeanwhile)
         ::fchmod(out, st.st_mode & 07777);
     if (files.sync(out) != 0)
         return abandon(std::string("it cannot be flushed to disk (") + std::strerror(errno) + ")");
-    if (files.close(out) != 0) {
-        files.remove(tmp);
-        return fail(std::string("the table was not packed: ") + std::strerror(errno));
-    }
-    // The file is replaced only when it still holds what was packed.
+    // The file is written over only when it still holds what was packed.
     if (f_->exclusiveHolders == 0 && changedByOthers()) {
+        files.close(out);
         files.remove(tmp);
         changedMeanwhile = true;
         return kError;
     }
-    // The old index no longer matches once the packed table is in place:
-    // mark it interrupted first, so a crash before the new index is in place
-    // makes the next open rebuild it.
+    files.close(out);
+    // The old index no longer matches once the packed records are in
+    // place: mark it interrupted first, so a crash before the new index is
+    // in place makes the next open rebuild it.
     prepareIndexForPack();
-    if (files.rename(tmp, f_->path) != 0) {
+    // The packed table is copied over the table in place, so that programs
+    // holding the file open go on writing the table. The copy, whole and on
+    // the disk, takes the journal's name first: a crash while it is copied
+    // leaves it, and the next open copies it again (packJournalRedone).
+    const std::string journal = packJournalOf(f_->path);
+    if (files.rename(tmp, journal) != 0) {
         int e = errno;
         files.remove(tmp);
-        return fail(std::string("the table was not packed: it cannot be replaced (") + std::strerror(e) + ")");
+        return fail(std::string("the table was not packed: its copy cannot be kept (") + std::strerror(e) + ")");
     }
-    syncDirectoryOf(f_->path, files);
-
-    int newFd = files.open(f_->path, O_RDWR);
-    if (newFd < 0) {
-        // Writes to the old file would be lost: every handle only reads now.
-        for (Table* h : f_->handles)
-            h->readOnly_ = true;
-        return fail(std::string("the packed table cannot be opened again (") + std::strerror(errno) +
-                    "); it is only read until it is opened again");
+    syncDirectoryOf(journal, files);
+    if (!copyPackedInPlace(files, journal, f_->fd, why)) {
+        // The index keeps its mark (it is let go unwritten), so the next
+        // open rebuilds it for the packed table.
+        if (f_->index) {
+            f_->index->abandon();
+            f_->index.reset();
+        }
+        f_->lost = "a pack was cut short (" + why + "); the table is packed at its next open";
+        return fail(f_->lost);
     }
-    // The locks held move to the new file (nobody else can hold them there:
-    // nobody else had the file yet).
-    if (f_->tableLocks > 0)
-        files.lock(newFd, f_->tableLockStart, f_->tableLockLength);
-    for (const auto& [at, holders] : f_->recordLocks)
-        if (f_->tableLocks == 0)
-            files.lock(newFd, at, 1);
-    files.close(f_->fd);
-    f_->fd = newFd;
-    registerOpenTable(f_);
+    files.remove(journal);
+    syncDirectoryOf(journal, files);
     f_->header = head;
     f_->count = f_->headerCount = kept;
     f_->lastUpdate = Date {t.year, t.month, t.day};
@@ -1587,6 +1724,13 @@ Table* Connection::create(std::string_view pathIn, const std::vector<FieldSpec>&
         ok = false;
         why = errno == EEXIST ? std::string("another program made a file of that name meanwhile, and it was kept")
                               : std::string(std::strerror(errno));
+    }
+    if (ok && safety_ && otherLetterCaseExists(path)) {
+        // Another program made the table under its name in other letters
+        // meanwhile: that is this table to every reader here.
+        files.remove(path);
+        ok = false;
+        why = "another program made a file of that name meanwhile, and it was kept";
     }
     if (!ok) {
         files.remove(tmp);

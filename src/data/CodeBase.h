@@ -26,6 +26,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -249,7 +250,7 @@ private:
     void releaseRecordLock(uint32_t record);
     bool holdTableLock(std::string& why);
     void releaseTableLock();
-    bool waitForLock(uint64_t offset, uint64_t length, const std::string& what, std::string& why);
+    bool waitForLock(int fd, uint64_t offset, uint64_t length, const std::string& what, std::string& why);
     bool readRecordFromDisk(uint32_t n, char* out);
     void reopenIndex();
     bool usableForWrites(const char* what);
@@ -278,6 +279,11 @@ private:
     void afterRecordWritten(uint32_t recno);
     void mergeOthersChanges(const std::vector<char>& now);
     bool closeFileIfLast();
+    void noteOwnAppend(uint32_t recno);
+    bool tagStillThere();
+    bool indexHoldsRecords(uint32_t first, uint32_t last);
+    bool liesEarlier(uint32_t n, const char* rec);
+    bool packJournalRedone();
 
     // What every handle on one file shares (see TableFile below).
     std::shared_ptr<TableFile> f_;
@@ -297,6 +303,9 @@ private:
     uint64_t gen_ = 0;    // the file's generation when the current record was read
     std::string entryFault_;  // why the last index entry loaded was not the record's
     bool exclusive_ = false;  // holds the table lock from its open to its close
+    std::vector<std::pair<uint32_t, uint32_t>> appendedRuns_;  // records this handle appended, first..last
+    uint64_t runsGen_ = 0;
+    std::string lostTag_;  // the selected tag, gone from the index another program wrote anew
 };
 
 class Connection {

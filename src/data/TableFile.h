@@ -44,8 +44,6 @@ struct TableFile {
     bool dirtyData = false;  // written since the last sync to disk
 
     std::vector<char> appendBuf;
-    Date updateDate {};  // the date written as the last update, taken at the first write
-    bool updateDateTaken = false;
 
     std::vector<char> cache;  // a run of records read ahead
     uint32_t cacheFirst = 0;
@@ -69,6 +67,7 @@ struct TableFile {
     struct timespec seenTime {};
     uint64_t generation = 0;  // counts the times another program renumbered or replaced the records
     std::string lost;         // why the file is no longer this table (removed, another layout): nothing is written
+    bool packRedone = false;  // a pack cut short was finished from its journal: the index is built again
     // Byte-range locks held on fd by the process, counted: offset -> holders.
     std::map<uint64_t, int> recordLocks;
     int tableLocks = 0;

@@ -105,8 +105,10 @@ void Table::openIndex()
     f_->indexFault.clear();
     // An index left in the middle of a change is rebuilt; a read-only open
     // (a check) leaves it to be reported.
-    if (f_->index->foundInterrupted() && !readOnly_)
+    if ((f_->index->foundInterrupted() || f_->packRedone) && !readOnly_) {
+        f_->packRedone = false;
         rebuildIndex("the index was left in the middle of a change");
+    }
 }
 
 bool Table::rebuildIndex(const std::string& reason)
@@ -316,6 +318,7 @@ std::vector<std::string> Table::tagNames() const
 
 bool Table::selectTag(std::string_view name)
 {
+    lostTag_.clear();
     if (name.empty()) {
         tag_ = -1;
         return true;
@@ -465,7 +468,7 @@ int Table::navigateTagOnce(int how, long n)
 
 int Table::seek(std::string_view text)
 {
-    if (leaveRecord() != kSuccess || !catchUp(true))
+    if (leaveRecord() != kSuccess || !catchUp(true) || !tagStillThere())
         return kError;
     if (!f_->index || tag_ < 0)
         return fail("seek without an index tag selected");

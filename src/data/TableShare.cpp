@@ -65,13 +65,13 @@ std::chrono::milliseconds lockWait() { return std::chrono::milliseconds(lockWait
 
 // ---------------------------------------------------------------- locks
 
-bool Table::waitForLock(uint64_t offset, uint64_t length, const std::string& what, std::string& why)
+bool Table::waitForLock(int fd, uint64_t offset, uint64_t length, const std::string& what, std::string& why)
 {
     FileLayer& files = *f_->files;
     const auto deadline = std::chrono::steady_clock::now() + lockWait();
     auto pause = std::chrono::milliseconds(2);
     for (;;) {
-        if (files.lock(f_->fd, offset, length) == 0)
+        if (files.lock(fd, offset, length) == 0)
             return true;
         const int e = errno;
         // A file system that keeps no locks (some network shares): there is
@@ -100,7 +100,7 @@ bool Table::holdRecordLock(uint32_t record, std::string& why)
         return true;
     const uint64_t at = kHeaderLockAt - std::min<uint64_t>(record, kHeaderLockAt - 1);
     int& holders = f.recordLocks[at];
-    if (holders == 0 && f.tableLocks == 0 && !waitForLock(at, 1, "the table's " + lockName(record), why)) {
+    if (holders == 0 && f.tableLocks == 0 && !waitForLock(f.fd, at, 1, "the table's " + lockName(record), why)) {
         f.recordLocks.erase(at);
         return false;
     }
@@ -137,7 +137,7 @@ bool Table::holdTableLock(std::string& why)
         records = std::min<uint64_t>(std::max<uint64_t>(records, uint64_t(f.count) + 1), kHeaderLockAt - 1);
         f.tableLockStart = kHeaderLockAt - records;
         f.tableLockLength = records + 1;
-        if (!waitForLock(f.tableLockStart, f.tableLockLength, "the table", why))
+        if (!waitForLock(f.fd, f.tableLockStart, f.tableLockLength, "the table", why))
             return false;
     }
     ++f.tableLocks;
@@ -219,42 +219,55 @@ bool Table::followReplacement()
 {
     TableFile& f = *f_;
     FileLayer& files = *f.files;
-    const int fd = files.open(f.path, f.readOnly ? O_RDONLY : O_RDWR);
-    if (fd < 0) {
-        f.lost = errno == ENOENT ? "another program removed the table"
-                                 : std::string("another program replaced the table, and the new file cannot be opened (") +
-                                       std::strerror(errno) + ")";
+    // Should the file be replaced again while its locks are taken, the one
+    // renamed over it last is the table: a few tries.
+    for (int tries = 0; tries < 5; ++tries) {
+        const int fd = files.open(f.path, f.readOnly ? O_RDONLY : O_RDWR);
+        if (fd < 0) {
+            f.lost = errno == ENOENT ? "another program removed the table"
+                                     : std::string("another program replaced the table, and the new file cannot be "
+                                                   "opened (") +
+                                           std::strerror(errno) + ")";
+            return true;
+        }
+        std::vector<char> head(f.header.size());
+        struct stat st;
+        if (::fstat(fd, &st) != 0 || uint64_t(st.st_size) < head.size() ||
+            !files.readAll(fd, head.data(), head.size(), 0) ||
+            std::memcmp(head.data() + 8, f.header.data() + 8, 4) != 0 ||
+            std::memcmp(head.data() + 32, f.header.data() + 32, head.size() - 32) != 0) {
+            files.close(fd);
+            f.lost = "another program replaced the table with one of another layout";
+            return true;
+        }
+        // The locks held on the old file are taken on the new one before it
+        // is used: another program may hold them there meanwhile.
+        std::string why;
+        bool locked = true;
+        if (f.tableLocks > 0)
+            locked = waitForLock(fd, f.tableLockStart, f.tableLockLength, "the table", why);
+        for (const auto& [at, holders] : f.recordLocks)
+            if (locked && f.tableLocks == 0)
+                locked = waitForLock(fd, at, 1, "the table's " + lockName(uint32_t(kHeaderLockAt - at)), why);
+        if (!locked) {
+            files.close(fd);
+            fail(why);
+            return false;
+        }
+        // Still the file at the path, now that it is locked?
+        struct stat now;
+        if (::stat(f.path.c_str(), &now) != 0 || now.st_dev != st.st_dev || now.st_ino != st.st_ino) {
+            files.close(fd);  // its locks go with it
+            continue;
+        }
+        files.close(f.fd);
+        f.fd = fd;
+        if (f.registered)
+            registerOpenTable(f_);
         return true;
     }
-    std::vector<char> head(f.header.size());
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || uint64_t(st.st_size) < head.size() ||
-        !files.readAll(fd, head.data(), head.size(), 0) ||
-        std::memcmp(head.data() + 8, f.header.data() + 8, 4) != 0 ||
-        std::memcmp(head.data() + 32, f.header.data() + 32, head.size() - 32) != 0) {
-        files.close(fd);
-        f.lost = "another program replaced the table with one of another layout";
-        return true;
-    }
-    // The locks held on the old file are taken on the new one before it is
-    // used: another program may hold them there meanwhile.
-    std::string why;
-    bool locked = true;
-    if (f.tableLocks > 0)
-        locked = waitForLock(f.tableLockStart, f.tableLockLength, "the table", why);
-    for (const auto& [at, holders] : f.recordLocks)
-        if (locked && f.tableLocks == 0)
-            locked = waitForLock(at, 1, "the table's " + lockName(uint32_t(kHeaderLockAt - at)), why);
-    if (!locked) {
-        files.close(fd);
-        fail(why);
-        return false;
-    }
-    files.close(f.fd);
-    f.fd = fd;
-    if (f.registered)
-        registerOpenTable(f_);
-    return true;
+    fail("another program keeps replacing the table");
+    return false;
 }
 
 // Takes in what another program wrote since this process last looked: a
@@ -277,16 +290,29 @@ bool Table::catchUp(bool reading)
         fail(std::string("the table cannot be examined (") + std::strerror(errno) + ")");
         return false;
     }
-    const bool replaced = st.st_nlink == 0;
-    const bool tableChanged = replaced || changedBetween(f, st);
+    bool replaced = st.st_nlink == 0;
+    bool tableChanged = replaced || changedBetween(f, st);
     if (reading && !tableChanged)
         return true;
+    // Another program's pack cut short while it copied the packed table in
+    // place is finished before anything is written. Looked for before every
+    // write: the copy may have changed the file within the clock tick of
+    // this process's last write, which its time does not show.
+    if (!reading && !replaced && !f.readOnly) {
+        if (!packJournalRedone())
+            return false;
+        if (::fstat(f.fd, &st) != 0) {
+            fail(std::string("the table cannot be examined (") + std::strerror(errno) + ")");
+            return false;
+        }
+        tableChanged = tableChanged || f.packRedone;
+    }
     const bool indexChanged = f.index && f.index->changedOnDisk();
     if (!tableChanged && !indexChanged)
         return true;
 
     const uint32_t before = f.count;
-    bool renumbered = false;
+    bool renumbered = f.packRedone;
     if (replaced) {
         if (!followReplacement())
             return false;
@@ -325,14 +351,78 @@ bool Table::catchUp(bool reading)
         if (h2->eof_)
             h2->recno_ = f.count + 1;
 
-    if (indexChanged || replaced || (!f.index && !f.indexStale && fileExists(f.indexPath))) {
+    if (f.packRedone) {
+        // The index was marked for the pack, but a program still writing
+        // may have cleared the mark: it is built for the packed records.
+        if (f.index) {
+            f.packRedone = false;
+            rebuildIndex("another program's pack was cut short; it was finished");
+        } else if (fileExists(f.indexPath)) {
+            reopenIndex();  // rebuilds it
+        }
+        f.packRedone = false;
+    } else if (indexChanged || replaced || (!f.index && !f.indexStale && fileExists(f.indexPath))) {
         reopenIndex();
+        // One program may have appended without the index and another then
+        // changed the index: the records appended must be in it.
+        if (f.index && !renumbered && f.count > before && !indexHoldsRecords(before + 1, f.count))
+            rebuildIndex("another program appended to the table without its index");
     } else if (f.index && f.count != before) {
         // The other program changed the number of records and left the
         // index as it was: its keys are not the table's.
         rebuildIndex("another program changed the table without its index");
     }
     return true;
+}
+
+// Whether every tag holds the entries of records first..last (the last 256
+// of them at most: what one look after another program's appends needs).
+bool Table::indexHoldsRecords(uint32_t first, uint32_t last)
+{
+    CdxIndex& index = *f_->index;
+    std::vector<char> rec(std::size_t(f_->recLen));
+    for (uint32_t n = std::max(first, last > 256 ? last - 255 : 1u); n <= last; ++n) {
+        if (!f_->files->readAll(f_->fd, rec.data(), rec.size(),
+                                uint64_t(f_->hdrLen) + uint64_t(n - 1) * uint64_t(f_->recLen)))
+            return false;
+        for (int t = 0; t < index.tagCount(); ++t) {
+            const auto key = index.recordKey(t, rec.data());
+            if (!key || index.tag(t).unique)
+                continue;
+            IndexEntry e;
+            IdxStatus st = index.seek(t, *key, e);
+            int steps = 0;
+            while (st == IdxStatus::Ok && e.key == *key && e.recno != n && ++steps < 10000) {
+                const IndexEntry from = e;
+                st = index.next(t, from, e);
+            }
+            if (st != IdxStatus::Ok || e.key != *key || e.recno != n)
+                return false;
+        }
+    }
+    return true;
+}
+
+// Whether the record `rec`, read under number n, is now in the file under
+// an earlier number (the 4096 before it at most): another program packed
+// the table, and what lies under n is another record.
+bool Table::liesEarlier(uint32_t n, const char* rec)
+{
+    const std::size_t len = std::size_t(f_->recLen);
+    const uint32_t per = uint32_t(std::max<std::size_t>(1, (std::size_t(1) << 16) / len));
+    std::vector<char> buf;
+    const uint32_t lowest = n > 4096 ? n - 4096 : 1;
+    for (uint32_t hi = n; hi > lowest;) {
+        const uint32_t lo = std::max(lowest, hi > per ? hi - per : 1u);
+        buf.resize(std::size_t(hi - lo) * len);
+        if (!f_->files->readAll(f_->fd, buf.data(), buf.size(), uint64_t(f_->hdrLen) + uint64_t(lo - 1) * len))
+            return false;
+        for (uint32_t k = 0; k < hi - lo; ++k)
+            if (std::memcmp(buf.data() + std::size_t(k) * len, rec, len) == 0)
+                return true;
+        hi = lo;
+    }
+    return false;
 }
 
 // Whether another program wrote the file since this process last looked
@@ -359,10 +449,28 @@ void Table::reopenIndex()
     f_->indexUnreadable = false;
     f_->indexFault.clear();
     openIndex();
-    if (!f_->index)
+    if (!f_->index) {
+        for (auto& [h, name] : selected)
+            h->lostTag_ = name;
         return;
-    for (auto& [h, name] : selected)
+    }
+    for (auto& [h, name] : selected) {
         h->tag_ = f_->index->findTag(name);
+        if (h->tag_ < 0)
+            h->lostTag_ = name;
+    }
+}
+
+// False (reported) when another program wrote the index anew without the
+// tag this handle walks by: going on in record order would be a wrong
+// answer. Until another tag (or record order) is selected.
+bool Table::tagStillThere()
+{
+    if (lostTag_.empty())
+        return true;
+    fail("another program wrote the index anew without the tag " + lostTag_ +
+         ": the table cannot be read in its order");
+    return false;
 }
 
 // Whether a write may go ahead: the table is still the file, and its index

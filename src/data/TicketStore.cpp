@@ -23,6 +23,22 @@ bool validTicketNo(long long n) { return n >= kFirstTicketNo && n <= kLastTicket
 
 long following(long n) { return n >= kLastTicketNo || n < kFirstTicketNo ? kFirstTicketNo : n + 1; }
 
+// Whether `issued` lies behind the number the counter already gives as
+// issued (within half the range of numbers, counting round past 99999):
+// another lane kept later numbers, and keeping this one would put the
+// counter back.
+bool behindCounter(long issued, std::optional<long long> counter, CounterMeaning meaning)
+{
+    if (!counter)
+        return false;
+    const long long last = meaning == CounterMeaning::kLastIssued ? *counter : *counter - 1;
+    if (!validTicketNo(last))
+        return false;
+    const long long range = kLastTicketNo - kFirstTicketNo + 1;
+    const long long ahead = ((last - issued) % range + range) % range;
+    return ahead > 0 && ahead < range / 2;
+}
+
 // ---------------------------------------------------------------- connections
 
 OperationConnection::OperationConnection(xb::Connection* given) : connection_(given), own_(given == nullptr)
@@ -451,7 +467,9 @@ bool TicketStore::recordIssued(long issued)
         return false;
     bool ok = false;
     int r = t->top();
-    if (r == xb::kSuccess) {
+    if (r == xb::kSuccess && behindCounter(issued, t->field("company")->readInteger(), meaning_)) {
+        ok = true;  // another lane issued later numbers meanwhile: the counter keeps them
+    } else if (r == xb::kSuccess) {
         ok = util::ireplace(t.get(), "company", store);
     } else if (r != xb::kError && t->appendStart() == xb::kSuccess) {
         t->blank();
@@ -668,7 +686,13 @@ Settled settle(const TicketStore& store, xb::Connection* connection, const Pendi
             readable = false;
             return Settled::kCopiedOnly;
         }
-        copied = target->recCount() >= p.copy.recno && matches(target.get(), p.copy);
+        // The copy goes after the records the table holds when it is
+        // appended: another program's appends between the record of the
+        // move and the copy put it further on than recorded.
+        Key at = p.copy;
+        const uint32_t last = std::min<uint32_t>(target->recCount(), p.copy.recno + 1000);
+        for (at.recno = p.copy.recno; at.recno <= last && !copied; ++at.recno)
+            copied = matches(target.get(), at);
     }
     if (copied) {
         ScopedTable source(util::mOpen(conn.get(), store.directory() + p.source));

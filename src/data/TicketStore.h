@@ -133,6 +133,8 @@ public:
     // number following it); creates the table or its record when missing.
     // False, with nothing stored, for a number that is no ticket number or a
     // counter that cannot be written (reported).
+    // A number behind the one the counter holds (another lane issued
+    // later ones meanwhile) leaves the counter as it is.
     bool recordIssued(long issued);
 
     // ---- open tickets ----

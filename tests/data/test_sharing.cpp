@@ -29,6 +29,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <functional>
+#include <map>
 #include <optional>
 #include <unistd.h>
 
@@ -52,11 +53,11 @@ std::vector<TagSpec> nameTag()
     return tags;
 }
 
-// R1..R5 with quantities 1..5, R2 deleted, indexed on name.
-void makeTable(const std::string& path)
+// R1..R5 with quantities 1..5, R2 deleted, indexed on name (unless told).
+void makeTable(const std::string& path, bool indexed = true)
 {
     Connection c;
-    Table* t = c.create(path, kFields, nameTag());
+    Table* t = c.create(path, kFields, indexed ? nameTag() : std::vector<TagSpec> {});
     for (int i = 1; i <= 5; ++i) {
         t->appendBlank();
         t->field("name")->assign("R" + std::to_string(i));
@@ -81,6 +82,15 @@ Rows liveRows(const std::string& path, bool byName = false)
     return v;
 }
 
+// Rows as one line, for a comparison that shows them when it fails.
+QString line(const Rows& rows)
+{
+    QStringList l;
+    for (const auto& r : rows)
+        l << QString::fromStdString(r);
+    return l.join(' ');
+}
+
 // The file's header length, record length and whole records.
 struct Shape {
     uint16_t hdrLen, recLen;
@@ -103,16 +113,23 @@ void putCount(int fd, uint32_t n)
 }
 
 // Another program that knows nothing of the index appends a record.
-void rawAppend(const std::string& path, const std::string& name, int qty)
+// Another program appends through a descriptor it holds open: after the
+// last whole record its file holds, then the count.
+void appendThrough(int fd, const std::string& name, int qty)
 {
-    int fd = ::open(path.c_str(), O_RDWR);
-    QVERIFY(fd >= 0);
     Shape s = shapeOf(fd);
     char q[8];
     std::snprintf(q, sizeof q, "%6d", qty);
     std::string rec = " " + (name + std::string(10, ' ')).substr(0, 10) + q + "\x1A";
     QVERIFY(::pwrite(fd, rec.data(), rec.size(), s.hdrLen + off_t(s.records) * s.recLen) == ssize_t(rec.size()));
     putCount(fd, s.records + 1);
+}
+
+void rawAppend(const std::string& path, const std::string& name, int qty)
+{
+    int fd = ::open(path.c_str(), O_RDWR);
+    QVERIFY(fd >= 0);
+    appendThrough(fd, name, qty);
     ::close(fd);
 }
 
@@ -137,7 +154,8 @@ void rawPackInPlace(const std::string& path)
 }
 
 // Another program changes bytes of a record without its index.
-void rawWrite(const std::string& path, uint32_t record, int at, const std::string& bytes)
+void rawWrite(const std::string& path, uint32_t record, int at, const std::string& bytes,
+              const struct timespec* stamp = nullptr)
 {
     int fd = ::open(path.c_str(), O_RDWR);
     QVERIFY(fd >= 0);
@@ -145,13 +163,32 @@ void rawWrite(const std::string& path, uint32_t record, int at, const std::strin
     QVERIFY(::pwrite(fd, bytes.data(), bytes.size(), s.hdrLen + off_t(record - 1) * s.recLen + at) ==
             ssize_t(bytes.size()));
     // Stamped a clock tick later, as a write that does not land in the
-    // tick of the last one is (a test is quicker than a tick).
+    // tick of the last one is (a test is quicker than a tick); or with the
+    // time given.
     struct stat st;
     QVERIFY(::fstat(fd, &st) == 0);
     struct timespec times[2] = {st.st_atim, st.st_mtim};
-    times[1].tv_sec += 1;
+    if (stamp)
+        times[1] = *stamp;
+    else
+        times[1].tv_sec += 1;
     QVERIFY(::futimens(fd, times) == 0);
     ::close(fd);
+}
+
+// Another program writes the table anew, the same records in the same
+// places, and renames the new file over it (as a program that packs a table
+// without deleted records by writing a new file does).
+void rawReplace(const std::string& path)
+{
+    QFile in(QString::fromStdString(path));
+    QVERIFY(in.open(QIODevice::ReadOnly));
+    const QByteArray bytes = in.readAll();
+    QFile out(QString::fromStdString(path + ".new"));
+    QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(out.write(bytes), qint64(bytes.size()));
+    out.close();
+    QVERIFY(::rename((path + ".new").c_str(), path.c_str()) == 0);
 }
 
 // lock_holder: another program holding a lock until this ends (or, with
@@ -248,6 +285,30 @@ std::vector<Other> others()
         {"packs by rename",
          [](const std::string& p) { QCOMPARE(run(tool(), {"pack", QString::fromStdString(p)}).exitCode, 0); },
          dropDeleted, true},
+        // A program that packs in place and then takes a new ticket: the
+        // records are renumbered, but the table holds as many as before.
+        {"packs in place, then appends",
+         [](const std::string& p) {
+             rawPackInPlace(p);
+             QCOMPARE(run(tool(), {"reindex", QString::fromStdString(p)}).exitCode, 0);
+             QCOMPARE(run(tool(), {"append", QString::fromStdString(p), "name=X", "qty=9"}).exitCode, 0);
+         },
+         [](Model& m) {
+             dropDeleted(m);
+             m.push_back({"X", 9});
+         },
+         true},
+        // One program appends without the index, another then changes a
+        // record's key through it: the index changed, and the count too.
+        {"appends without the index, then another changes a key",
+         [](const std::string& p) {
+             rawAppend(p, "X", 9);
+             QCOMPARE(run(tool(), {"set", QString::fromStdString(p), "1", "name=R1X"}).exitCode, 0);
+         },
+         [](Model& m) {
+             m[0].name = "R1X";
+             m.push_back({"X", 9});
+         }},
         {"holds the header briefly", [](const std::string&) {}, none, false, "header", true},
         {"holds the header", [](const std::string&) {}, none, false, "header"},
         {"holds record 4", [](const std::string&) {}, none, false, "4"},
@@ -293,12 +354,14 @@ std::vector<Ours> ours()
     };
 }
 
-// A small file layer that runs something just before the first rename (or
-// refuses to open indexes): the moment another program acts, inside one of
-// our calls.
+// A small file layer that runs something just before the first rename, or
+// just before the next record written to a table (or refuses to open
+// indexes): the moment another program acts, inside one of our calls.
 class HookedFiles final : public FileLayer {
 public:
     std::function<void()> beforeRename;
+    std::function<void()> beforeRecordWrite;
+    std::function<void()> afterTableOpen;  // just after the next open of a table
     bool failIndexOpens = false;
 
     int open(const std::string& path, int flags, mode_t mode) override
@@ -307,11 +370,32 @@ public:
             errno = EMFILE;
             return -1;
         }
-        return under().open(path, flags, mode);
+        const int fd = under().open(path, flags, mode);
+        if (fd >= 0)
+            tables_[fd] = path.size() > 4 && path.compare(path.size() - 4, 4, ".dbf") == 0;
+        if (fd >= 0 && tables_[fd] && afterTableOpen) {
+            auto h = std::move(afterTableOpen);
+            afterTableOpen = nullptr;
+            h();
+        }
+        return fd;
     }
-    int close(int fd) override { return under().close(fd); }
+    int close(int fd) override
+    {
+        tables_.erase(fd);
+        return under().close(fd);
+    }
     ssize_t pread(int fd, void* b, std::size_t n, uint64_t o) override { return under().pread(fd, b, n, o); }
-    ssize_t pwrite(int fd, const void* b, std::size_t n, uint64_t o) override { return under().pwrite(fd, b, n, o); }
+    ssize_t pwrite(int fd, const void* b, std::size_t n, uint64_t o) override
+    {
+        // A record (not the header's count and date) written to a table.
+        if (beforeRecordWrite && tables_[fd] && n >= 16 && o > 32) {
+            auto h = std::move(beforeRecordWrite);
+            beforeRecordWrite = nullptr;
+            h();
+        }
+        return under().pwrite(fd, b, n, o);
+    }
     int sync(int fd) override { return under().sync(fd); }
     int size(int fd, uint64_t& bytes) override { return under().size(fd, bytes); }
     int truncate(int fd, uint64_t bytes) override { return under().truncate(fd, bytes); }
@@ -331,6 +415,7 @@ public:
 
 private:
     static FileLayer& under() { return posixFiles(); }
+    std::map<int, bool> tables_;  // open descriptors: of a table?
     void hook()
     {
         if (auto h = std::move(beforeRename)) {
@@ -348,7 +433,24 @@ class TestSharing : public QObject {
 private slots:
     void interleavings_data();
     void interleavings();
+    void createNeverReplaces_data();
     void createNeverReplaces();
+    void locksFollowTheReplacement_data();
+    void locksFollowTheReplacement();
+    void tagAnotherProgramDroppedIsReported_data();
+    void tagAnotherProgramDroppedIsReported();
+    void packKeepsOthersWrites_data();
+    void packKeepsOthersWrites();
+    void indexInUseIsNotInterrupted_data();
+    void indexInUseIsNotInterrupted();
+    void takeBackKeepsOthersRecords_data();
+    void takeBackKeepsOthersRecords();
+    void lastUpdateIsTheDayOfTheWrite_data();
+    void lastUpdateIsTheDayOfTheWrite();
+    void moveFoundWhereItsCopyWent_data();
+    void moveFoundWhereItsCopyWent();
+    void counterNeverGoesBack_data();
+    void counterNeverGoesBack();
     void counterWaitsForItsRecord_data();
     void counterWaitsForItsRecord();
     void exclusiveOpenHoldsTheTable();
@@ -434,16 +536,28 @@ void TestSharing::interleavings()
     QVERIFY2(check.exitCode == 0, check.out.constData());
 }
 
+void TestSharing::createNeverReplaces_data()
+{
+    QTest::addColumn<QString>("theirs");  // the name the other program gives its table
+    QTest::newRow("the same name") << "customer";
+    // File names are found whatever their letter case: a table of that name
+    // in other letters is the same table to every reader here.
+    QTest::newRow("the name in capitals") << "CUSTOMER";
+}
+
 void TestSharing::createNeverReplaces()
 {
     // Another program makes the table (and adds a customer) between our
-    // look and our rename: its table is kept whole, with its index.
+    // look and our rename: its table is kept whole, with its index, and no
+    // second table of that name is made beside it.
+    QFETCH(QString, theirs);
     QTemporaryDir dir;
     const QString p = dir.path() + "/customer.dbf";
+    const QString q = dir.path() + "/" + theirs + ".dbf";
     HookedFiles files;
     files.beforeRename = [&] {
-        QCOMPARE(run(tool(), {"create", p, "3"}).exitCode, 0);
-        QCOMPARE(run(tool(), {"append", p, "n_ame=THEIRS"}).exitCode, 0);
+        QCOMPARE(run(tool(), {"create", q, "3"}).exitCode, 0);
+        QCOMPARE(run(tool(), {"append", q, "n_ame=THEIRS"}).exitCode, 0);
     };
     testsupport::EngineErrors errors;
     {
@@ -453,7 +567,330 @@ void TestSharing::createNeverReplaces()
     QVERIFY(errors.contains("another program"));
     QCOMPARE(run(tool(), {"keys", p, "N_AME"}).out, QByteArray("THEIRS 1\n"));
     QCOMPARE(run(tool(), {"check", p}).exitCode, 0);
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), (QStringList {"customer.cdx", "customer.dbf"}));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), (QStringList {theirs + ".cdx", theirs + ".dbf"}));
+}
+
+void TestSharing::locksFollowTheReplacement_data()
+{
+    QTest::addColumn<bool>("appending");  // else: a change of record 4
+    QTest::addColumn<bool>("againMeanwhile");  // the file is replaced again while we take it up
+    QTest::newRow("append") << true << false;
+    QTest::newRow("change") << false << false;
+    QTest::newRow("append, the file replaced again meanwhile") << true << true;
+    QTest::newRow("change, the file replaced again meanwhile") << false << true;
+}
+
+void TestSharing::locksFollowTheReplacement()
+{
+    // Another program wrote the table anew and renamed it over ours; our
+    // next write follows the new file under the locks it needs. While it
+    // holds them, the table tool (which honours them) writes the same
+    // table: it must wait for them (and give up after its wait), never
+    // write in between and have its write overwritten. (A table without an
+    // index: the tool's exit says whether its write went through.)
+    // Should the file be replaced once more between our open of the new
+    // file and our locks on it, that one is not the table any more either.
+    QFETCH(bool, appending);
+    QFETCH(bool, againMeanwhile);
+    QTemporaryDir dir;
+    const std::string path = dir.path().toStdString() + "/t.dbf";
+    const QString p = QString::fromStdString(path);
+    makeTable(path, false);
+    HookedFiles files;
+    Connection c(files);
+    Table* t = c.open(path);
+    QVERIFY(t && t->go(4) == kSuccess);
+    rawReplace(path);
+    if (againMeanwhile)
+        files.afterTableOpen = [&] { rawReplace(path); };
+    int toolExit = -1;
+    files.beforeRecordWrite = [&] {
+        toolExit = appending ? run(tool(), {"append", p, "name=X", "qty=9"}).exitCode
+                             : run(tool(), {"set", p, "4", "name=R4X"}).exitCode;
+    };
+    if (appending) {
+        QCOMPARE(t->appendStart(), int(kSuccess));
+        t->blank();
+        QVERIFY(t->field("name")->assign("NEW") && t->field("qty")->assignInteger(7));
+        QCOMPARE(t->append(), int(kSuccess));
+    } else {
+        QVERIFY(t->field("qty")->assignInteger(44));
+        QCOMPARE(t->flush(), int(kSuccess));
+    }
+    c.closeAll();
+    QVERIFY(toolExit >= 0);
+    Rows want = appending ? Rows {"R1=1", "R3=3", "R4=4", "R5=5", "NEW=7"} : Rows {"R1=1", "R3=3", "R4=44", "R5=5"};
+    if (toolExit == 0) {
+        // The tool's write went through, so it came before ours and stays.
+        if (appending)
+            want.insert(want.end() - 1, "X=9");
+        else
+            want[2] = "R4X=44";
+    }
+    QCOMPARE(line(liveRows(path)), line(want));
+}
+
+void TestSharing::tagAnotherProgramDroppedIsReported_data()
+{
+    QTest::addColumn<bool>("fromTheTop");  // else: the walk goes on from where it is
+    QTest::newRow("the walk goes on") << false;
+    QTest::newRow("the walk starts again") << true;
+}
+
+void TestSharing::tagAnotherProgramDroppedIsReported()
+{
+    // We walk the table in name order; another program writes a new index
+    // without that tag (its own tags) and appends. The walk must not go on
+    // in record order as if nothing happened: it is refused, with a report
+    // naming the tag.
+    QFETCH(bool, fromTheTop);
+    QTemporaryDir dir;
+    const std::string path = dir.path().toStdString() + "/t.dbf";
+    makeTable(path);
+    {
+        std::vector<TagSpec> qtyTag(1);
+        qtyTag[0].name = "QTY";
+        qtyTag[0].keyExpr = "qty";
+        Connection c;
+        Table* o = c.create(dir.path().toStdString() + "/o.dbf", kFields, qtyTag);
+        QVERIFY(o);
+    }
+    testsupport::EngineErrors errors;
+    Connection c;
+    Table* t = c.open(path);
+    QVERIFY(t && t->selectTag("NAME") && t->top() == kSuccess);
+    rawAppend(path, "A0", 9);
+    QVERIFY(::rename((dir.path() + "/o.cdx").toStdString().c_str(), (dir.path() + "/t.cdx").toStdString().c_str()) == 0);
+    const int r = fromTheTop ? t->top() : t->skip(1);
+    QVERIFY2(r == kError && errors.contains("NAME"),
+             qPrintable(QString("moved to %1 (%2) in \"%3\" order")
+                            .arg(QString::fromStdString(t->field("name")->text()))
+                            .arg(r)
+                            .arg(QString::fromStdString(t->selectedTag()))));
+}
+
+void TestSharing::packKeepsOthersWrites_data()
+{
+    QTest::addColumn<QString>("other");
+    // A program that holds the table open (as xBase programs do from their
+    // open to their close) appends through its file after our pack.
+    QTest::newRow("appends through the file it holds open") << "open file";
+    // A change of another program in the clock tick of our last write: on
+    // a kernel with coarse file times (Debian 12's) its file time is that
+    // of our write; the test stamps it so.
+    QTest::newRow("changes a record in the tick of our last write") << "same tick";
+}
+
+void TestSharing::packKeepsOthersWrites()
+{
+    QFETCH(QString, other);
+    QTemporaryDir dir;
+    const std::string path = dir.path().toStdString() + "/t.dbf";
+    makeTable(path, false);
+    Rows want;
+    if (other == "open file") {
+        const int fd = ::open(path.c_str(), O_RDWR);
+        QVERIFY(fd >= 0);
+        {
+            Connection c;
+            Table* t = c.open(path);
+            QVERIFY(t);
+            QCOMPARE(t->pack(), int(kSuccess));
+        }
+        appendThrough(fd, "X", 9);
+        ::close(fd);
+        want = {"R1=1", "R3=3", "R4=4", "R5=5", "X=9"};
+    } else {
+        Connection c;
+        Table* t = c.open(path);
+        QVERIFY(t);
+        for (int r = t->top(); r == kSuccess; r = t->skip(1)) {
+        }
+        QVERIFY(t->go(3) == kSuccess && t->deleteRecord() == kSuccess);
+        QCOMPARE(t->flush(), int(kSuccess));
+        struct stat st;
+        QVERIFY(::stat(path.c_str(), &st) == 0);
+        rawWrite(path, 4, 11, "    40", &st.st_mtim);
+        QCOMPARE(t->pack(), int(kSuccess));
+        want = {"R1=1", "R4=40", "R5=5"};
+    }
+    QCOMPARE(line(liveRows(path)), line(want));
+}
+
+void TestSharing::indexInUseIsNotInterrupted_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::newRow("the table tool checks it") << "check";
+    QTest::newRow("the table tool appends") << "append";
+}
+
+void TestSharing::indexInUseIsNotInterrupted()
+{
+    // A table this program keeps open and has appended to: its index is in
+    // use, not left in the middle of a change by a program that died.
+    // Another program neither reports it damaged nor rebuilds it.
+    QFETCH(QString, command);
+    QTemporaryDir dir;
+    const std::string path = dir.path().toStdString() + "/t.dbf";
+    const QString p = QString::fromStdString(path);
+    makeTable(path);
+    Connection c;
+    Table* t = c.open(path);
+    QVERIFY(t && t->appendBlank() == kSuccess && t->field("name")->assign("NEW"));
+    QCOMPARE(t->go(1), int(kSuccess));
+    const auto r = command == "check" ? run(tool(), {"check", p}) : run(tool(), {"append", p, "name=X", "qty=9"});
+    QVERIFY2(!r.out.contains("middle of a change") && !r.err.contains("middle of a change"),
+             (r.out + r.err).constData());
+    QCOMPARE(r.exitCode, 0);
+}
+
+void TestSharing::takeBackKeepsOthersRecords_data()
+{
+    QTest::addColumn<bool>("otherFirst");  // the other's record comes before ours, else after
+    QTest::newRow("another program appended before our records") << true;
+    QTest::newRow("another program appended after our records") << false;
+}
+
+void TestSharing::takeBackKeepsOthersRecords()
+{
+    // A batch of appends is taken back (a month end's append-from that
+    // failed part of the way): only our records go, never one another
+    // program (one that takes no locks) appended meanwhile.
+    QFETCH(bool, otherFirst);
+    QTemporaryDir dir;
+    const std::string path = dir.path().toStdString() + "/t.dbf";
+    makeTable(path);
+    testsupport::EngineErrors errors;
+    Connection c;
+    Table* t = c.open(path);
+    QVERIFY(t);
+    const uint32_t keep = t->recCount();
+    if (otherFirst)
+        rawAppend(path, "X", 9);
+    QVERIFY(t->appendStart() == kSuccess && (t->blank(), t->field("name")->assign("NEW")));
+    QCOMPARE(t->append(), int(kSuccess));
+    if (!otherFirst)
+        rawAppend(path, "X", 9);
+    t->discardRecordsAfter(keep);
+    c.closeAll();
+    const Rows rows = liveRows(path);
+    QVERIFY2(std::find(rows.begin(), rows.end(), "X=9") != rows.end(), qPrintable(line(rows)));
+}
+
+void TestSharing::lastUpdateIsTheDayOfTheWrite_data()
+{
+    QTest::addColumn<bool>("appending");  // else: a change of record 1
+    QTest::newRow("append") << true;
+    QTest::newRow("change") << false;
+}
+
+void TestSharing::lastUpdateIsTheDayOfTheWrite()
+{
+    // A table the program keeps open over midnight: a write on the next day
+    // stamps the next day as the table's last update, which other programs
+    // read (and show, and back up by).
+    QFETCH(bool, appending);
+    QTemporaryDir dir;
+    const std::string path = dir.path().toStdString() + "/t.dbf";
+    makeTable(path, false);
+    LocalTime when {2026, 3, 14, 23, 59, 0};
+    setClockSource([&] { return when; });
+    {
+        Connection c;
+        Table* t = c.open(path);
+        QVERIFY(t && t->appendBlank() == kSuccess);
+        QCOMPARE(t->flush(), int(kSuccess));
+        when = {2026, 3, 15, 0, 1, 0};
+        if (appending) {
+            QCOMPARE(t->appendBlank(), int(kSuccess));
+        } else {
+            QVERIFY(t->go(1) == kSuccess && t->field("qty")->assignInteger(11));
+        }
+        QCOMPARE(t->flush(), int(kSuccess));
+    }
+    setClockSource({});
+    QFile f(QString::fromStdString(path));
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QByteArray h = f.read(4);
+    QCOMPARE(QString("%1-%2-%3").arg(1900 + uint8_t(h[1])).arg(uint8_t(h[2])).arg(uint8_t(h[3])), QString("2026-3-15"));
+}
+
+void TestSharing::moveFoundWhereItsCopyWent_data()
+{
+    QTest::addColumn<bool>("completing");  // else: a renumbering
+    QTest::newRow("completion") << true;
+    QTest::newRow("renumbering") << false;
+}
+
+void TestSharing::moveFoundWhereItsCopyWent()
+{
+    // Another lane puts a completed ticket in the day table between the
+    // record of our move and our copy, so our copy goes one record further
+    // on; then the old record cannot be removed (the station's other
+    // program holds it locked past our wait). The move must be settled by
+    // where the copy is: the ticket ends in one table, never in both.
+    QFETCH(bool, completing);
+    QTemporaryDir dir;
+    const std::string d = dir.path().toStdString() + "/";
+    const LocalTime at {2026, 3, 14, 12, 5, 0};
+    const QString day = QString::fromStdString(d + "Mar1426.dbf");
+    QVERIFY(testsupport::writeTicketTable(QString::fromStdString(d + "Ticket.dbf"),
+                                          completing ? std::vector<testsupport::HandTicket> {{7, "ACME", "T1", 14000}}
+                                                     : std::vector<testsupport::HandTicket> {}));
+    QVERIFY(testsupport::writeTicketTable(day, completing ? std::vector<testsupport::HandTicket> {{3, "BETA", "", 0, true}}
+                                                          : std::vector<testsupport::HandTicket> {
+                                                                {3, "BETA", "", 0, true}, {7, "ACME", "T1", 14000, true}}));
+    HookedFiles files;
+    files.beforeRename = [&] {
+        QCOMPARE(run(tool(), {"append", day, "ticket=5", "customer=OTHER", "complete=T"}).exitCode, 0);
+    };
+    Connection c(files);
+    store::TicketStore s(d, store::CounterMeaning::kLastIssued, {"Ticket.dbf", "Control.dbf"}, &c);
+    LockWait wait(std::chrono::milliseconds(300));
+    {
+        testsupport::EngineErrors errors;
+        Holder holder;
+        QVERIFY(holder.start(completing ? d + "Ticket.dbf" : day.toStdString(), completing ? "1" : "2"));
+        store::CompletedValues v;
+        v.outWeight = 4000;
+        const auto r = completing ? s.complete(7, std::nullopt, v, at) : s.renumber(7, 8, at);
+        QVERIFY(r.outcome != store::Outcome::kDone);
+    }
+    // Settled by the store's next operation, the other program gone.
+    QVERIFY(s.nextNumber().has_value());
+    c.closeAll();
+    int held = 0;
+    for (const QString& table : {QString::fromStdString(d + "Ticket.dbf"), day})
+        for (auto& row : testsupport::tableRows(table))
+            held += (row["ticket"] == "7" || row["ticket"] == "8") ? 1 : 0;
+    QCOMPARE(held, 1);
+}
+
+void TestSharing::counterNeverGoesBack_data()
+{
+    QTest::addColumn<bool>("lastIssued");  // the counter's meaning
+    QTest::newRow("the counter holds the last number issued") << true;
+    QTest::newRow("the counter holds the next number to issue") << false;
+}
+
+void TestSharing::counterNeverGoesBack()
+{
+    // A lane reads the next number (42) for the truck on its scale; before
+    // it keeps it, another lane on the same counter issues 42 to 45. Keeping
+    // 42 must not put the counter back: 43 to 45 would be issued again.
+    QFETCH(bool, lastIssued);
+    QTemporaryDir dir;
+    const std::string d = dir.path().toStdString() + "/";
+    const auto meaning = lastIssued ? store::CounterMeaning::kLastIssued : store::CounterMeaning::kNextToIssue;
+    store::TicketStore ours(d, meaning, {"Ticket.dbf", "Control.dbf"});
+    store::TicketStore theirs(d, meaning, {"Ticket.dbf", "Control.dbf"});
+    QVERIFY(ours.recordIssued(41));
+    const std::optional<long> mine = ours.nextNumber();
+    QCOMPARE(mine, std::optional<long>(42));
+    for (long n = 42; n <= 45; ++n)
+        QVERIFY(theirs.recordIssued(n));
+    QVERIFY(ours.recordIssued(*mine));
+    QCOMPARE(ours.nextNumber().value_or(-1), 46L);
 }
 
 void TestSharing::counterWaitsForItsRecord_data()

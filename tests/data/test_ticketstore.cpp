@@ -242,16 +242,22 @@ void TestStore::interruptedMove_data()
     QTest::addColumn<bool>("copied");        // the copy reached its table
     QTest::addColumn<bool>("sourceDeleted");  // the old record was marked deleted
     QTest::addColumn<bool>("journalWhole");
+    QTest::addColumn<bool>("otherFirst");  // another lane appended ticket 5 to the day table between the record and the copy
     QTest::addColumn<std::vector<long>>("openAfter");
     QTest::addColumn<std::vector<long>>("dayAfter");
     using V = std::vector<long>;
-    QTest::newRow("complete: journal cut short") << false << false << false << false << V {7} << V {3};
-    QTest::newRow("complete: before the copy") << false << false << false << true << V {7} << V {3};
-    QTest::newRow("complete: after the copy") << false << true << false << true << V {} << V {3, 7};
-    QTest::newRow("complete: after the delete") << false << true << true << true << V {} << V {3, 7};
-    QTest::newRow("renumber: before the copy") << true << false << false << true << V {} << V {3, 7};
-    QTest::newRow("renumber: after the copy") << true << true << false << true << V {} << V {3, 8};
-    QTest::newRow("renumber: after the delete") << true << true << true << true << V {} << V {3, 8};
+    QTest::newRow("complete: journal cut short") << false << false << false << false << false << V {7} << V {3};
+    QTest::newRow("complete: before the copy") << false << false << false << true << false << V {7} << V {3};
+    QTest::newRow("complete: after the copy") << false << true << false << true << false << V {} << V {3, 7};
+    QTest::newRow("complete: after the delete") << false << true << true << true << false << V {} << V {3, 7};
+    QTest::newRow("renumber: before the copy") << true << false << false << true << false << V {} << V {3, 7};
+    QTest::newRow("renumber: after the copy") << true << true << false << true << false << V {} << V {3, 8};
+    QTest::newRow("renumber: after the delete") << true << true << true << true << false << V {} << V {3, 8};
+    // The copy went one record further on than the record of the move says.
+    QTest::newRow("complete: after the copy, another lane's ticket before it")
+        << false << true << false << true << true << V {} << V {3, 5, 7};
+    QTest::newRow("renumber: after the copy, another lane's ticket before it")
+        << true << true << false << true << true << V {} << V {3, 5, 8};
 }
 
 void TestStore::interruptedMove()
@@ -260,6 +266,7 @@ void TestStore::interruptedMove()
     QFETCH(bool, copied);
     QFETCH(bool, sourceDeleted);
     QFETCH(bool, journalWhole);
+    QFETCH(bool, otherFirst);
     QFETCH(std::vector<long>, openAfter);
     QFETCH(std::vector<long>, dayAfter);
     const QString day = catalogue::dayTableName(kDay).c_str();
@@ -282,6 +289,8 @@ void TestStore::interruptedMove()
     const uint32_t fromRec = renumbering ? 2 : 1;
     const uint32_t copyRec = renumbering ? 3 : 2;
     const long copyNumber = renumbering ? 8 : 7;
+    if (otherFirst)
+        appendCopy(dayTable(), 5, "OTHER", "1000", "20261208");
     if (copied)
         appendCopy(dayTable(), copyNumber, "ACME", "930", "20261208");
     if (sourceDeleted) {
