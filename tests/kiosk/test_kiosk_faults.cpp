@@ -165,6 +165,9 @@ void TestKioskFaults::sequences_data()
     //                     just before the kiosk next opens FILE
     //   ticketno N        an open ticket numbered N
     //   boxcaption TEXT   the caption of the one box showing
+    //   day N             (setup) a completed ticket N in the day's table
+    //   kept FILE         the bytes kept by "keep" are still in the file,
+    //                     past its first 32 (the count and date may change)
     QTest::addColumn<QStringList>("steps");
     const QString seeOffice = "|Please see the scale office.";
     const QString scaleError = "box Weigh Scale Error|Scale Indicator Error!|Unable to read the weight.";
@@ -280,6 +283,12 @@ void TestKioskFaults::sequences_data()
     QTest::newRow("a counter whose number cannot be read")
         << QStringList {"patch control.dbf 500 5O0", "card 1001", "plate AB1", "weigh 12000", "material 1", notStored,
                         "screen swipe", "open 0"};
+    // A day's table cut short inside its last record (a completed ticket the
+    // header counts): the next completed ticket is not written over what is
+    // left of it.
+    QTest::newRow("a day table cut short inside its last record")
+        << QStringList {"day 10", "day 11", "cut Dec0926.dbf", "open 77 BLUE_RIVER_AGGREGATES 9000",
+                        "keep Dec0926.dbf", "weigh 15000", "card 1002", "wait 1000", "kept Dec0926.dbf"};
     // An open ticket whose first weight cannot be read is not weighed out
     // with a tare of 0, and it is not the scale's fault.
     QTest::newRow("an open ticket whose first weight cannot be read")
@@ -475,6 +484,12 @@ bool TestKioskFaults::step(const QString& line)
         kept_[arg] = bytesOf(site.db(arg));
         return true;
     }
+    if (verb == "kept") {
+        const QByteArray now = bytesOf(site.db(arg));
+        const QByteArray& then = kept_[arg];
+        return (now.size() >= then.size() && now.mid(32, then.size() - 32) == then.mid(32)) ||
+               fail("what the file held was written over");
+    }
     if (verb == "unchanged")
         return bytesOf(site.db(arg)) == kept_[arg] || fail("the file was changed");
     if (verb == "screen")
@@ -559,7 +574,7 @@ void TestKioskFaults::sequences()
         } else if (w[0] == "steady") {
             steady = w[1].toLatin1();
         } else if (w[0] != "open" && w[0] != "garbage" && w[0] != "cut" && w[0] != "unplug" &&
-                   w[0] != "materials" && w[0] != "patch") {
+                   w[0] != "materials" && w[0] != "patch" && w[0] != "day") {
             break;
         }
     }
@@ -578,6 +593,28 @@ void TestKioskFaults::sequences()
             QVERIFY(f.resize(f.size() - 40));  // the end mark and part of the last record
         } else if (w[0] == "unplug") {
             QVERIFY(QFile::remove(QString::fromStdString(site.linkOf("printer"))));
+        } else if (w[0] == "day") {
+            const QString day = site.db(QString::fromStdString(catalogue::dayTableName(xb::Date {kNow.year, kNow.month, kNow.day})));
+            if (!QFile::exists(day))
+                QVERIFY(catalogue::CreateTable(catalogue::kTicketLayout, day.toStdString()));
+            xb::Connection c;
+            xb::Table* t = c.open(day.toStdString());
+            QVERIFY(t);
+            t->appendStart();
+            t->blank();
+            t->field("ticket")->assignInteger(w[1].toLong());
+            t->field("customer")->assign("ARDWICK HAULAGE");
+            t->field("truck")->assign("DAY" + w[1].toStdString());
+            t->field("product")->assign("TOPSOIL");
+            t->field("in_time")->assign("130");
+            t->field("in_date")->assign("20261209");
+            t->field("out_time")->assign("210");
+            t->field("out_date")->assign("20261209");
+            t->field("in_wgt")->assignInteger(14000);
+            t->field("out_wgt")->assignInteger(9000);
+            t->field("net_wgt")->assignInteger(5000);
+            t->field("complete")->assignLogical(true);
+            QCOMPARE(t->append(), int(xb::kSuccess));
         } else if (w[0] == "materials") {
             std::vector<std::string> names;
             for (int n = 1; n <= w[1].toInt(); ++n)
