@@ -166,6 +166,9 @@ void TestKioskFaults::sequences_data()
     //   ticketno N        an open ticket numbered N
     //   boxcaption TEXT   the caption of the one box showing
     //   day N             (setup) a completed ticket N in the day's table
+    //   productnames A B  (setup) product.dbf with these names, '_' a blank,
+    //                     each character one byte of the site's code page
+    //   product TEXT      the open ticket's material, byte for byte (as above)
     //   kept FILE         the bytes kept by "keep" are still in the file,
     //                     past its first 32 (the count and date may change)
     QTest::addColumn<QStringList>("steps");
@@ -289,6 +292,13 @@ void TestKioskFaults::sequences_data()
     QTest::newRow("a day table cut short inside its last record")
         << QStringList {"day 10", "day 11", "cut Dec0926.dbf", "open 77 BLUE_RIVER_AGGREGATES 9000",
                         "keep Dec0926.dbf", "weigh 15000", "card 1002", "wait 1000", "kept Dec0926.dbf"};
+    // The tables hold their text in the site's single-byte code page: a
+    // material named with an accented letter is stored as the table names
+    // it, not as something else.
+    QTest::newRow("a material with an accented letter")
+        << QStringList {QString::fromUtf8("productnames PIERRE_CONCASS\u00C9E TOPSOIL"), "card 1001", "plate AB1",
+                        "weigh 12000", "material 1", "screen instructions",
+                        QString::fromUtf8("product PIERRE_CONCASS\u00C9E")};
     // An open ticket whose first weight cannot be read is not weighed out
     // with a tare of 0, and it is not the scale's fault.
     QTest::newRow("an open ticket whose first weight cannot be read")
@@ -484,6 +494,14 @@ bool TestKioskFaults::step(const QString& line)
         kept_[arg] = bytesOf(site.db(arg));
         return true;
     }
+    if (verb == "product") {
+        const std::string want = QString(arg).replace('_', ' ').toLatin1().toStdString();
+        auto rows = Site::rows(site.db("ticket.dbf"));
+        if (rows.size() != 1)
+            return fail(QString("%1 open tickets").arg(rows.size()));
+        return rows.front()["product"] == want ||
+               fail("the material stored is " + QString::fromLatin1(rows.front()["product"].c_str()));
+    }
     if (verb == "kept") {
         const QByteArray now = bytesOf(site.db(arg));
         const QByteArray& then = kept_[arg];
@@ -574,7 +592,7 @@ void TestKioskFaults::sequences()
         } else if (w[0] == "steady") {
             steady = w[1].toLatin1();
         } else if (w[0] != "open" && w[0] != "garbage" && w[0] != "cut" && w[0] != "unplug" &&
-                   w[0] != "materials" && w[0] != "patch" && w[0] != "day") {
+                   w[0] != "materials" && w[0] != "patch" && w[0] != "day" && w[0] != "productnames") {
             break;
         }
     }
@@ -615,6 +633,11 @@ void TestKioskFaults::sequences()
             t->field("net_wgt")->assignInteger(5000);
             t->field("complete")->assignLogical(true);
             QCOMPARE(t->append(), int(xb::kSuccess));
+        } else if (w[0] == "productnames") {
+            std::vector<std::string> names;
+            for (int n = 1; n < w.size(); ++n)
+                names.push_back(QString(w[n]).replace('_', ' ').toLatin1().toStdString());
+            site.writeProducts(names);
         } else if (w[0] == "materials") {
             std::vector<std::string> names;
             for (int n = 1; n <= w[1].toInt(); ++n)
