@@ -225,6 +225,21 @@ bool takeBack(xb::Table* t, uint32_t recno)
     return t->go(recno) == xb::kSuccess && t->deleteRecord() == xb::kSuccess && t->flush() == xb::kSuccess;
 }
 
+// A table cut short inside a record its header counts (reported): that
+// record was stored once, its ticket cannot be told, and an append would
+// write over what is left of it. The table is left as it is, for dbftool
+// check to show.
+bool cutShort(xb::Table* t)
+{
+    if (t->headerRecordCount() <= t->recCount())
+        return false;
+    xb::reportError(t->path(), "the table is cut short inside record " + std::to_string(t->recCount() + 1) +
+                                   ": the header counts " + std::to_string(t->headerRecordCount()) +
+                                   " records, the file holds " + std::to_string(t->recCount()) +
+                                   " whole ones; it is left as it is");
+    return true;
+}
+
 // ---- the record of a move in progress ----
 
 // What identifies a ticket record well enough to find it again after a
@@ -363,6 +378,28 @@ std::string TicketStore::pendingPath() const { return path("tickets.pending"); }
 // ---- numbering ----
 
 namespace {
+// The counter's value in the open table: nothing when it has no record or
+// the field is blank; `unreadable` when the table cannot be read or the
+// field holds something that is not a number (reported), which taken for 0
+// would start the numbering again.
+std::optional<long long> counterValue(xb::Table* t, xb::Field* f, bool& unreadable)
+{
+    unreadable = false;
+    const int r = t->top();
+    if (r == xb::kError) {
+        unreadable = true;
+        return std::nullopt;
+    }
+    if (r != xb::kSuccess || f->trimmedView().empty())
+        return std::nullopt;
+    const std::optional<long long> v = f->readInteger();
+    if (!v) {
+        xb::reportError(t->path(), f->unreadableText() + ": no ticket number can be issued");
+        unreadable = true;
+    }
+    return v;
+}
+
 // The counter's value: nothing when the table is missing or has no record;
 // `unreadable` when it exists but cannot be used.
 std::optional<long long> readCounter(xb::Connection* c, const std::string& path, bool& unreadable)
@@ -379,16 +416,19 @@ std::optional<long long> readCounter(xb::Connection* c, const std::string& path,
         unreadable = true;
         return std::nullopt;
     }
-    int r = t->top();
-    if (r == xb::kError) {
-        unreadable = true;
-        return std::nullopt;
-    }
-    if (r != xb::kSuccess)
-        return std::nullopt;
-    return f->integer();
+    return counterValue(t.get(), f, unreadable);
 }
 }  // namespace
+
+long TicketStore::numberAfter(const std::optional<long long>& counter) const
+{
+    if (!counter)
+        return kFirstTicketNo;
+    const long long c = *counter;
+    if (meaning_ == CounterMeaning::kLastIssued)
+        return c >= 0 && c < kLastTicketNo ? long(c + 1) : kFirstTicketNo;
+    return validTicketNo(c) ? long(c) : kFirstTicketNo;
+}
 
 std::optional<long> TicketStore::nextNumber()
 {
@@ -397,12 +437,7 @@ std::optional<long> TicketStore::nextNumber()
     std::optional<long long> counter = readCounter(connection_, counterTablePath(), unreadable);
     if (unreadable)
         return std::nullopt;
-    if (!counter)
-        return kFirstTicketNo;
-    const long long c = *counter;
-    if (meaning_ == CounterMeaning::kLastIssued)
-        return c >= 0 && c < kLastTicketNo ? long(c + 1) : kFirstTicketNo;
-    return validTicketNo(c) ? long(c) : kFirstTicketNo;
+    return numberAfter(counter);
 }
 
 long TicketStore::firstFreeNumber(long from)
@@ -439,11 +474,8 @@ std::optional<long> TicketStore::freeNumber(long from)
     return from;  // every number is open: nothing better to offer
 }
 
-bool TicketStore::recordIssued(long issued)
+bool TicketStore::keepCounter(const std::function<std::optional<long>(const std::optional<long long>&)>& issue)
 {
-    if (!validTicketNo(issued))
-        return false;
-    const long long store = meaning_ == CounterMeaning::kLastIssued ? issued : following(issued);
     const std::string path = counterTablePath();
     OperationConnection conn(connection_);
     ScopedTable t;
@@ -457,27 +489,55 @@ bool TicketStore::recordIssued(long issued)
     }
     if (!t)
         return false;
-    if (!t->field("company")) {
+    xb::Field* f = t->field("company");
+    if (!f) {
         xb::reportError(t->path(), "the table has no field company: the ticket number was not kept");
         return false;
     }
     // The counter's record stays locked from its read to its write, so that
-    // another program that honours the lock reads the number written.
+    // another program that honours the lock reads the number written, and
+    // never has its own number written over.
     if (!t->lockRecord(1))
         return false;
     bool ok = false;
-    int r = t->top();
-    if (r == xb::kSuccess && behindCounter(issued, t->field("company")->readInteger(), meaning_)) {
-        ok = true;  // another lane issued later numbers meanwhile: the counter keeps them
-    } else if (r == xb::kSuccess) {
-        ok = util::ireplace(t.get(), "company", store);
-    } else if (r != xb::kError && t->appendStart() == xb::kSuccess) {
-        t->blank();
-        ok = util::ireplace(t.get(), "company", store) && t->append() == xb::kSuccess;
+    bool unreadable = false;
+    const std::optional<long long> counter = counterValue(t.get(), f, unreadable);
+    const std::optional<long> issued = unreadable ? std::nullopt : issue(counter);
+    if (issued && validTicketNo(*issued)) {
+        const long long store = meaning_ == CounterMeaning::kLastIssued ? *issued : following(*issued);
+        int r = t->top();
+        if (r == xb::kSuccess && behindCounter(*issued, counter, meaning_)) {
+            ok = true;  // another lane issued later numbers meanwhile: the counter keeps them
+        } else if (r == xb::kSuccess) {
+            ok = util::ireplace(t.get(), "company", store);
+        } else if (r != xb::kError && t->appendStart() == xb::kSuccess) {
+            t->blank();
+            ok = util::ireplace(t.get(), "company", store) && t->append() == xb::kSuccess;
+        }
+        ok = ok && t->flush() == xb::kSuccess;
     }
-    ok = ok && t->flush() == xb::kSuccess;
     t->unlockRecord(1);
     return t.close() == xb::kSuccess && ok;
+}
+
+bool TicketStore::recordIssued(long issued)
+{
+    if (!validTicketNo(issued))
+        return false;
+    return keepCounter([issued](const std::optional<long long>&) { return std::optional<long>(issued); });
+}
+
+std::optional<long> TicketStore::issueNumber()
+{
+    recoverPending();
+    std::optional<long> issued;
+    const bool kept = keepCounter([&](const std::optional<long long>& counter) {
+        issued = freeNumber(numberAfter(counter));
+        return issued;
+    });
+    if (!kept)
+        return std::nullopt;
+    return issued;
 }
 
 // ---- open tickets ----
@@ -505,17 +565,17 @@ TicketStore::OpenLookup TicketStore::lookUpOpenFor(const std::string& customer)
         return found;
     // A record the header counts but the file holds only in part was stored
     // once: its ticket cannot be told, and writing on would lose it.
-    if (t->headerRecordCount() > t->recCount()) {
-        xb::reportError(t->path(), "the table is cut short inside record " + std::to_string(t->recCount() + 1) +
-                                       ": the header counts " + std::to_string(t->headerRecordCount()) +
-                                       " records, the file holds " + std::to_string(t->recCount()) +
-                                       " whole ones; it is left as it is");
+    if (cutShort(t.get()))
         return found;
-    }
     int r = t->top();
     for (; r == xb::kSuccess; r = t->skip(1))
         if (holdsName(name, customer) && !isComplete(t.get())) {
             found.ticket = recordOf(t.get());
+            // A weight that is no number would be taken for 0.
+            if (const std::string fault = unreadableWeight(t.get()); !fault.empty()) {
+                xb::reportError(t->path(), fault + ": the open ticket cannot be weighed out");
+                found.weightsReadable = false;
+            }
             break;
         }
     found.readable = r != xb::kError;
@@ -585,7 +645,7 @@ TicketStore::AddResult TicketStore::addOpen(const TicketRecord& ticket, const xb
         return result;
     OperationConnection conn(connection_);
     ScopedTable t(util::mOpen(conn.get(), openPath));
-    if (!t || t->appendStart() != xb::kSuccess)
+    if (!t || cutShort(t.get()) || t->appendStart() != xb::kSuccess)
         return result;
     t->blank();
     xb::Table* tt = t.get();
@@ -771,7 +831,7 @@ MoveResult TicketStore::complete(long number, const std::optional<std::string>& 
     if (!ensureTicketTable(dayPath, open->textCodePage().mark()))
         return result;
     ScopedTable day(util::mOpen(conn.get(), dayPath));
-    if (!day || day->appendStart() != xb::kSuccess)
+    if (!day || cutShort(day.get()) || day->appendStart() != xb::kSuccess)
         return result;
     day->blank();
     xb::Table* d = day.get();
@@ -869,7 +929,7 @@ MoveResult TicketStore::renumber(long oldNumber, long newNumber, const xb::Local
     }
     const Key from = keyOf(day.get());
     const Captured source = Captured::of(day.get());
-    if (day->appendStart() != xb::kSuccess)
+    if (cutShort(day.get()) || day->appendStart() != xb::kSuccess)
         return result;
     day->blank();
     xb::Table* d = day.get();

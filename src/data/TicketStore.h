@@ -30,6 +30,7 @@
 #include "data/CodeBase.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -120,10 +121,18 @@ public:
     // ---- numbering ----
 
     // The number the next ticket gets: by the counter's meaning, 1 when the
-    // counter table or its record is missing or holds no ticket number.
-    // Nothing when the counter table exists but cannot be read (reported):
-    // no number can be issued without the counter being kept.
+    // counter table or its record is missing, blank or holds no ticket
+    // number. Nothing when the counter table exists but cannot be read, or
+    // its field holds something that is not a number (reported): no number
+    // can be issued without the counter being kept.
     std::optional<long> nextNumber();
+    // Issues a number: under the counter's record lock, from its read to its
+    // write, the counter is read, the first number from the one it gives
+    // that no open ticket holds is taken, and the counter is kept after it
+    // (created when missing). Another program that honours the lock never
+    // sees the counter go back, and no number is issued twice. Nothing, with
+    // the counter as it was, when it cannot be read or written (reported).
+    std::optional<long> issueNumber();
     // The first number from `from` on, wrapping after 99999, that no open
     // ticket holds; `from` itself when the open table cannot be read.
     long firstFreeNumber(long from);
@@ -149,9 +158,13 @@ public:
     // cannot be settled, the open table cannot be created, opened or read to
     // its end, or the table is cut short inside a record its header counts
     // (reported; the table is left as it is, for dbftool check to show).
+    // A ticket found whose weights are not numbers (another program's, or
+    // damaged) has `weightsReadable` false (reported): its in_wgt is no
+    // first weighing to weigh out against.
     struct OpenLookup {
         bool readable = true;
         std::optional<TicketRecord> ticket;
+        bool weightsReadable = true;
     };
     OpenLookup lookUpOpenFor(const std::string& customer);
     // Every open ticket in record order; none when the open table is missing.
@@ -199,6 +212,13 @@ public:
 
 private:
     std::string path(const std::string& name) const;
+    // The number a counter value gives the next ticket, by its meaning.
+    long numberAfter(const std::optional<long long>& counter) const;
+    // Opens (or creates) the counter, locks its record, reads it and keeps
+    // it after the number `issue` gives for what was read; false, with the
+    // counter as it was, when it cannot be read or written or `issue` gives
+    // nothing.
+    bool keepCounter(const std::function<std::optional<long>(const std::optional<long long>&)>& issue);
     std::string dir_;
     CounterMeaning meaning_;
     StoreFiles files_;

@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QBitmap>
 #include <QPixmap>
@@ -288,6 +289,17 @@ namespace {
 
 bool isKioskBox(const QObject* o) { return qobject_cast<const TfrmMsgBox*>(o) != nullptr; }
 
+// A key a keyboard-type card reader types: a character, or the Enter that
+// ends the card.
+bool isCardKey(const QKeyEvent& k)
+{
+    if (k.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
+        return false;
+    if (k.key() == Qt::Key_Return || k.key() == Qt::Key_Enter)
+        return true;
+    return !k.text().isEmpty() && k.text().front().isPrint();
+}
+
 // Centred over the window beneath, or the screen, and on the screen.
 void placeOver(TfrmMsgBox& box, const QWidget* over)
 {
@@ -317,6 +329,7 @@ bool sameMessage(const Message& a, const Message& b)
 class Boxes : public QObject {
 public:
     QPointer<TfrmMsgBox> showing;
+    QPointer<QWidget> cardKeys;  // where a card reader's keys go while a box shows
     std::deque<Message> waiting;
     QPointer<QWidget> beneath;
     int answering = 0;  // boxes of answerInMsgBox showing
@@ -336,6 +349,16 @@ protected:
     // goes back on top once that window is up.
     bool eventFilter(QObject* o, QEvent* e) override
     {
+        if ((e->type() == QEvent::KeyPress || e->type() == QEvent::KeyRelease) && o->isWidgetType() &&
+            isKioskBox(static_cast<QWidget*>(o)->window()) && isCardKey(*static_cast<QKeyEvent*>(e))) {
+            // Not an answer: a card, for the swipe screen when it shows.
+            if (cardKeys && cardKeys->isVisible()) {
+                const auto* k = static_cast<QKeyEvent*>(e);
+                QKeyEvent copy(k->type(), k->key(), k->modifiers(), k->text(), k->isAutoRepeat(), k->count());
+                QCoreApplication::sendEvent(cardKeys, &copy);
+            }
+            return true;
+        }
         if ((e->type() == QEvent::Show || e->type() == QEvent::WindowActivate) && o->isWidgetType() &&
             static_cast<QWidget*>(o)->isWindow() && !isKioskBox(o) && !raiseScheduled &&
             (showing || answering > 0)) {
@@ -465,6 +488,12 @@ void postMsgBox(const Message& m)
 }
 
 TfrmMsgBox* showingMsgBox() { return boxes().showing; }
+
+void setCardKeysTarget(QWidget* target)
+{
+    boxes().cardKeys = target;
+    boxes().watch();
+}
 
 int waitingMsgBoxes() { return int(boxes().waiting.size()); }
 

@@ -69,6 +69,13 @@ int waitingMsgBoxes();
 // Closes the box showing (as closed, not answered) and drops those waiting,
 // each noted in the log with `why`: the visit they belong to is over.
 void dismissMsgBoxes(const std::string& why);
+// The kiosk's boxes are answered by touch only. A keyboard-type card reader
+// types the card's characters and Enter wherever the keyboard is, which is
+// a box while one shows: those keys (text without Ctrl, Alt or Meta, and
+// Return or Enter) never answer a box. They go to `target` (the swipe
+// screen's card box) while it shows, and are dropped otherwise, as a card
+// line from the card port is.
+void setCardKeysTarget(QWidget* target);
 // Puts the box that takes input (the newest modal kiosk box) above every
 // other window and gives it the keyboard: without a window manager a window
 // shown after it would cover it. Does nothing when no kiosk box shows.

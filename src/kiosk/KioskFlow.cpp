@@ -39,6 +39,7 @@ void KioskFlow::start(TfrmSwipe* swipe)
         connect(swipe, &TfrmSwipe::customerWithoutTicket, this, &KioskFlow::askPlate);
         connect(swipe, &TfrmSwipe::customerWithTicket, this, &KioskFlow::weighOut);
         connect(swipe, &TfrmSwipe::kioskClosing, this, &KioskFlow::closeScreens);
+        guardRepeatedTouches();
         // The visit's screens go with the swipe screen.
         connect(swipe, &QObject::destroyed, this, [this] {
             delete license;
@@ -52,8 +53,17 @@ void KioskFlow::start(TfrmSwipe* swipe)
 
 // ---- a first weighing ----
 
+void KioskFlow::newVisit()
+{
+    // A message left by the visit before (its driver went to the office
+    // without touching it) is not this driver's: his visit does not show
+    // under it.
+    dialogs::dismissMsgBoxes("the next visit began");
+}
+
 void KioskFlow::askPlate()
 {
+    newVisit();
     auto* screen = new TfrmLicense;
     replace(license, screen);
     connect(screen, &TfrmLicense::plateEntered, this, &KioskFlow::askMaterial);
@@ -97,6 +107,7 @@ void KioskFlow::askMaterial()
 
 void KioskFlow::weighOut()
 {
+    newVisit();
     auto* screen = new TfrmOutbound;
     replace(outbound, screen);
     connect(screen, &TfrmOutbound::ticketNotStored, this, [this, screen] { endVisit(screen); });

@@ -13,7 +13,7 @@
 // when no material can be offered, or when the ticket cannot be numbered or
 // stored. A message left unanswered goes with its visit when the visit's
 // time runs out; one that ends a visit early stays over the swipe screen
-// until it is answered.
+// until it is answered or the next visit begins.
 
 #include <QObject>
 #include <QPointer>
@@ -54,6 +54,8 @@ public:
     void closeScreens();
 
 private:
+    // A card began a visit: what the visit before left on the screen goes.
+    void newVisit();
     QPointer<TfrmSwipe> swipe_;
 };
 

@@ -1,7 +1,11 @@
 #include "kiosk/KioskScreen.h"
 
+#include "dialogs/fMsgBox.h"
+
 #include <QApplication>
 #include <QCloseEvent>
+#include <QElapsedTimer>
+#include <QMouseEvent>
 #include <QFontMetrics>
 #include <QPainter>
 #include <QScreen>
@@ -115,4 +119,79 @@ void showPointer()
 {
     while (QApplication::overrideCursor())
         QApplication::restoreOverrideCursor();
+}
+
+namespace {
+bool isKioskWindow(const QObject* o)
+{
+    return qobject_cast<const KioskScreen*>(o) || qobject_cast<const TfrmMsgBox*>(o);
+}
+
+class TouchGuard : public QObject {
+public:
+    void forget()
+    {
+        since_.invalidate();
+        ignoringRelease_ = false;
+    }
+
+protected:
+    bool eventFilter(QObject* o, QEvent* e) override
+    {
+        switch (e->type()) {
+        case QEvent::Show:
+        case QEvent::Hide:
+            if (o->isWidgetType() && static_cast<QWidget*>(o)->isWindow() && isKioskWindow(o))
+                ++changes_;
+            return false;
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonDblClick: {
+            QWidget* window = o->isWidgetType() ? static_cast<QWidget*>(o)->window() : nullptr;
+            if (!window || !isKioskWindow(window))
+                return false;
+            const QPoint at = static_cast<QMouseEvent*>(e)->globalPosition().toPoint();
+            // The same press passed on to a parent is judged the same way:
+            // what is kept below changes only for a touch that goes through.
+            // A box is always answered: one waiting its turn shows where the
+            // one answered was, and is touched there.
+            const bool repeat = qobject_cast<KioskScreen*>(window) && changes_ != changesAtTouch_ && since_.isValid() &&
+                                since_.elapsed() < kRepeatedTouchMs &&
+                                (at - touchedAt_).manhattanLength() <= kSameSpot;
+            ignoringRelease_ = repeat;
+            if (!repeat) {
+                touchedAt_ = at;
+                changesAtTouch_ = changes_;
+                since_.start();
+            }
+            return repeat;
+        }
+        case QEvent::MouseButtonRelease:
+            if (ignoringRelease_) {
+                ignoringRelease_ = false;
+                return true;
+            }
+            return false;
+        default: return false;
+        }
+    }
+
+private:
+    static constexpr int kSameSpot = 32;  // pixels, a finger's width
+    unsigned changes_ = 0;          // kiosk screens and boxes shown or hidden
+    unsigned changesAtTouch_ = 0;   // the count when the last touch went through
+    QPoint touchedAt_;
+    QElapsedTimer since_;
+    bool ignoringRelease_ = false;  // the press was ignored: its release is too
+};
+}  // namespace
+
+void guardRepeatedTouches()
+{
+    static TouchGuard* guard = nullptr;
+    if (!guard && QCoreApplication::instance()) {
+        guard = new TouchGuard;
+        QCoreApplication::instance()->installEventFilter(guard);
+    }
+    if (guard)
+        guard->forget();
 }

@@ -67,3 +67,17 @@ void FitToScreen(QWidget* form);
 // GRAZULO_SHOW_POINTER set (a demonstration driven by a mouse) it stays.
 void hidePointer();
 void showPointer();
+
+// A touch belongs to the screen it was made on. A touch screen that bounces,
+// or a driver who touches again because the screen was slow, gives a second
+// touch at the same spot a moment after the first; when a kiosk screen or
+// box came or went in between, that touch would act on the next screen (a
+// material under the plate screen's Enter, a key under a box's OK). Such a
+// touch on a kiosk screen, within kRepeatedTouchMs of a touch at (nearly)
+// the same spot on another kiosk screen or box, is taken as a repeat of it
+// and ignored. Touches anywhere else, or with no screen or box shown or
+// hidden between them, go through; a box always takes its touch.
+// Installed once; each call (a kiosk started on a new swipe screen) forgets
+// the touches before it.
+constexpr int kRepeatedTouchMs = 1500;
+void guardRepeatedTouches();

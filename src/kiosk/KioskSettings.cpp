@@ -89,6 +89,8 @@ int TimeoutMs(int seconds)
     return std::min(seconds, kMaxTimeoutSeconds) * 1000;
 }
 
+int TimeoutMsOr(int seconds, int noneSeconds) { return TimeoutMs(seconds > 0 ? seconds : noneSeconds); }
+
 KioskTimeouts ReadKioskIni(std::vector<std::string>& inbound, std::vector<std::string>& outbound)
 {
     inbound.clear();

@@ -90,6 +90,17 @@ constexpr int kMaxTimeoutSeconds = 24 * 60 * 60;
 // timer) for 0 or less, at most kMaxTimeoutSeconds * 1000.
 int TimeoutMs(int seconds);
 
+// The screens that have no other way out (the material screen, the outbound
+// screen, the instructions) never wait for ever: a time-out of 0 (none set,
+// or no setup.ini) gives them these, or the kiosk would hold the next
+// driver's card and his visit. The licence screen has its way back and keeps
+// 0 as no time-out.
+constexpr int kMaterialSecondsWithoutTimeout = 60;
+constexpr int kOutboundSecondsWithoutTimeout = 8;
+constexpr int kInstructionsSecondsWithoutTimeout = 8;
+// TimeoutMs of `seconds`, or of `noneSeconds` when `seconds` is 0 or less.
+int TimeoutMsOr(int seconds, int noneSeconds);
+
 // Empties both lists; when setup.ini exists in the program directory fills
 // them with [Inbound] and [Outbound] msg1 and msg2 (always two lines each,
 // empty for a missing key or section) and gives [Timer] license, outbound

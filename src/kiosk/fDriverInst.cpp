@@ -65,8 +65,8 @@ void TfrmDriverInst::showEvent(QShowEvent* e)
 {
     KioskScreen::showEvent(e);
     timerDisplay->stop();
-    if (const int ms = kiosk::TimeoutMs(kiosk::KioskSettings().instructionsTimeout))
-        timerDisplay->start(ms);
+    timerDisplay->start(kiosk::TimeoutMsOr(kiosk::KioskSettings().instructionsTimeout,
+                                           kiosk::kInstructionsSecondsWithoutTimeout));
 }
 
 void TfrmDriverInst::timerDisplayTimer()

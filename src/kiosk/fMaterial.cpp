@@ -131,8 +131,10 @@ TfrmMaterial::TfrmMaterial(QWidget* parent) : KioskScreen(1012, 726, parent)
 void TfrmMaterial::showEvent(QShowEvent* e)
 {
     KioskScreen::showEvent(e);
-    if (const int ms = kiosk::TimeoutMs(kiosk::KioskSettings().licenseTimeout); ms && !timerBack->isActive())
-        timerBack->start(ms);
+    // No way back but the time-out: it is never "none".
+    if (!timerBack->isActive())
+        timerBack->start(
+            kiosk::TimeoutMsOr(kiosk::KioskSettings().licenseTimeout, kiosk::kMaterialSecondsWithoutTimeout));
 }
 
 void TfrmMaterial::hideEvent(QHideEvent* e)

@@ -82,8 +82,8 @@ void TfrmOutbound::FormShow()
         txtNet->setText(QString::fromStdString(ct.net_wgt));
     }
     timerDisplay->stop();
-    if (const int ms = kiosk::TimeoutMs(kiosk::KioskSettings().outboundTimeout))
-        timerDisplay->start(ms);
+    timerDisplay->start(
+        kiosk::TimeoutMsOr(kiosk::KioskSettings().outboundTimeout, kiosk::kOutboundSecondsWithoutTimeout));
     // The screen paints first; then the ticket is stored and printed.
     QTimer::singleShot(0, this, &TfrmOutbound::completeAndPrint);
 }

@@ -6,6 +6,7 @@
 #include "dialogs/MessageSeam.h"
 #include "dialogs/QtText.h"
 #include "dialogs/WindowFocus.h"
+#include "dialogs/fMsgBox.h"
 #include "kiosk/CardLookup.h"
 #include "kiosk/CurrentTicket.h"
 #include "kiosk/KioskExit.h"
@@ -99,6 +100,8 @@ TfrmSwipe::TfrmSwipe(QWidget* parent) : KioskScreen(1012, 734, parent)
     txtSwipe->setFocus();
     connect(txtSwipe, &QLineEdit::textChanged, this, &TfrmSwipe::txtSwipeChange);
     txtSwipe->installEventFilter(this);
+    // A keyboard-type reader's card while a box shows is a card here.
+    dialogs::setCardKeysTarget(txtSwipe);
 
     lblWait = new QLabel(kWaitText, this);
     lblWait->setObjectName("lblWait");

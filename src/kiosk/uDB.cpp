@@ -49,22 +49,16 @@ long NextTicketNo() { return kioskStore().nextNumber().value_or(-1); }
 
 bool SaveNextTicketNo() { return kioskStore().recordIssued(CurrentTicket().ticket); }
 
-long IssueTicketNo()
-{
-    store::TicketStore s = kioskStore();
-    const std::optional<long> next = s.nextNumber();
-    if (!next)
-        return -1;
-    const std::optional<long> number = s.freeNumber(*next);
-    return number && s.recordIssued(*number) ? *number : -1;
-}
+long IssueTicketNo() { return kioskStore().issueNumber().value_or(-1); }
 
 bool FindOpenTicket(const std::string& customer) { return LookUpOpenTicket(customer) == OpenTicket::kFound; }
 
 OpenTicket LookUpOpenTicket(const std::string& customer)
 {
     const store::TicketStore::OpenLookup open = kioskStore().lookUpOpenFor(customer);
-    if (!open.readable)
+    // A ticket whose first weight cannot be read is no ticket to weigh out:
+    // taken for 0 it would show the whole truck as net.
+    if (!open.readable || (open.ticket && !open.weightsReadable))
         return OpenTicket::kUnreadable;
     if (!open.ticket)
         return OpenTicket::kNone;

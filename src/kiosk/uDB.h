@@ -56,7 +56,8 @@ bool SaveNextTicketNo();
 // The number of the inbound ticket about to be stored, kept in the counter
 // first: the first number from NextTicketNo on that no open ticket holds
 // (the station numbers from the same counter when the directories are one),
-// stored as issued. -1 when the counter cannot be read or written, or the
+// stored as issued, all under the counter's record lock. -1 when the counter
+// cannot be read (a number that is no number included) or written, or the
 // open tickets cannot be read (reported in the log): no ticket is then
 // stored under a number the counter did not keep. A number is used up even
 // when the ticket then cannot be stored.
@@ -75,8 +76,9 @@ bool FindOpenTicket(const std::string& customer);
 
 // The same look-up, telling an open-ticket table that cannot be read (a
 // table cut short inside a record, one that is not a table, a move left half
-// done that cannot be settled) from one without the customer's ticket.
-// Reported in the log; the visit must stop, as a new inbound ticket would
+// done that cannot be settled, or the customer's ticket with a weight that
+// is not a number) from one without the customer's ticket. Reported in the
+// log; the visit must stop, as a new inbound ticket would
 // pass over the truck's first weighing.
 enum class OpenTicket { kNone, kFound, kUnreadable };
 OpenTicket LookUpOpenTicket(const std::string& customer);

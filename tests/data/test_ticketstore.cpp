@@ -61,6 +61,24 @@ void appendCopy(const QString& path, long ticket, const char* customer, const ch
     QCOMPARE(t->close(), xb::kSuccess);
 }
 
+QByteArray bytesOf(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(missing)");
+}
+
+// The bytes `from` of the file become `to` (as long), where they first occur.
+bool patchFile(const QString& path, const QByteArray& from, const QByteArray& to)
+{
+    QByteArray bytes = bytesOf(path);
+    const int at = bytes.indexOf(from);
+    if (at < 0 || from.size() != to.size())
+        return false;
+    bytes.replace(at, to.size(), to);
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
 void writeJournal(const QString& path, const QString& source, const QString& target, uint32_t fromRec,
                   uint32_t copyRec, long ticket, long copyTicket, const char* customer, bool whole = true)
 {
@@ -88,6 +106,10 @@ private slots:
     void numbering_data();
     void numbering();
     void numbersInUse();
+    void issuing_data();
+    void issuing();
+    void cutShortTables_data();
+    void cutShortTables();
     void renumbering();
     void interruptedMove_data();
     void interruptedMove();
@@ -175,6 +197,97 @@ void TestStore::numbersInUse()
     t.inWeight = 10000000000LL;
     QCOMPARE(s.addOpen(t, kAt, true).outcome, Outcome::kBadValue);
     QCOMPARE(tableRows(file("Ticket.dbf")).size(), std::size_t(5));
+}
+
+// Issuing under the counter's lock: the counter's number, past the numbers
+// open tickets hold; a counter that holds no number issues nothing and is
+// left as it is (taken for 0 it would start the numbering again at 1).
+void TestStore::issuing_data()
+{
+    QTest::addColumn<bool>("lastIssued");
+    QTest::addColumn<QByteArray>("counter");  // the counter's field as stored; empty: no table
+    QTest::addColumn<int>("issued");          // -1: none
+    QTest::addColumn<QByteArray>("after");    // the field after; empty: as before
+    QTest::newRow("next: 5, 5 and 6 open") << false << QByteArray("5") << 7 << QByteArray("8");
+    QTest::newRow("last: 4, 5 and 6 open") << true << QByteArray("4") << 7 << QByteArray("7");
+    QTest::newRow("next: no table") << false << QByteArray() << 1 << QByteArray("2");
+    QTest::newRow("next: blank") << false << QByteArray(" ") << 1 << QByteArray("2");
+    QTest::newRow("next: not a number") << false << QByteArray("5O0") << -1 << QByteArray();
+    QTest::newRow("last: not a number") << true << QByteArray("4x") << -1 << QByteArray();
+}
+
+void TestStore::issuing()
+{
+    QFETCH(bool, lastIssued);
+    QFETCH(QByteArray, counter);
+    QFETCH(int, issued);
+    QFETCH(QByteArray, after);
+    const QString control = file("Control.dbf");
+    if (!counter.isEmpty()) {
+        writeCounter(control, 999);
+        QVERIFY(patchFile(control, "       999", counter.rightJustified(10, ' ')));
+    }
+    QVERIFY(testsupport::writeTicketTable(file("Ticket.dbf"), {{5, "ACME"}, {6, "BETA"}}));
+    const QByteArray before = bytesOf(control);
+    TicketStore s(dir_->path().toStdString(), lastIssued ? CounterMeaning::kLastIssued : CounterMeaning::kNextToIssue,
+                  {"Ticket.dbf", "Control.dbf"});
+    testsupport::EngineErrors reports;
+    const std::optional<long> got = s.issueNumber();
+    QCOMPARE(got, issued < 0 ? std::nullopt : std::optional<long>(issued));
+    if (after.isEmpty()) {
+        QCOMPARE(s.nextNumber(), std::optional<long>());
+        QVERIFY(!s.recordIssued(9));
+        QCOMPARE(bytesOf(control), before);
+        QVERIFY(!reports.messages.empty());
+    } else {
+        QCOMPARE(QByteArray::fromStdString(tableRows(control)[0]["company"]), after);
+    }
+}
+
+// A table cut short inside a record its header counts: that record was
+// stored once, so nothing is appended over what is left of it, whichever
+// operation would append.
+void TestStore::cutShortTables_data()
+{
+    QTest::addColumn<QString>("operation");
+    QTest::newRow("an inbound into the open table") << "add";
+    QTest::newRow("a completion into the day table") << "complete";
+    QTest::newRow("a renumbering in the day table") << "renumber";
+}
+
+void TestStore::cutShortTables()
+{
+    QFETCH(QString, operation);
+    QVERIFY(testsupport::writeTicketTable(dayTable(), {{10, "ACME", "A-1", 12000, true}, {11, "BETA", "B-1", 9000, true}}));
+    QVERIFY(testsupport::writeTicketTable(file("Ticket.dbf"), {{14, "GAMMA", "G-1", 8000}, {15, "DELTA", "D-1", 7000}}));
+    const QString cut = operation == "add" ? file("Ticket.dbf") : dayTable();
+    {
+        QFile f(cut);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QVERIFY(f.resize(f.size() - 40));  // the end mark and part of the last record
+    }
+    const QByteArray day = bytesOf(dayTable());
+    const QByteArray open = bytesOf(file("Ticket.dbf"));
+    TicketStore s = station();
+    testsupport::EngineErrors reports;
+    if (operation == "add") {
+        TicketRecord t;
+        t.ticket = 20;
+        t.customer = "EPSILON";
+        t.truck = "E-1";
+        t.inWeight = 9000;
+        QCOMPARE(s.addOpen(t, kAt, true).outcome, Outcome::kNotSaved);
+    } else if (operation == "complete") {
+        CompletedValues v;
+        v.outWeight = 15000;
+        QCOMPARE(s.complete(14, std::string("GAMMA"), v, kAt).outcome, Outcome::kNotSaved);
+    } else {
+        QCOMPARE(s.renumber(10, 12, kAt).outcome, Outcome::kNotSaved);
+    }
+    QCOMPARE(bytesOf(dayTable()), day);
+    QCOMPARE(bytesOf(file("Ticket.dbf")), open);
+    QVERIFY(!reports.messages.empty());
+    QVERIFY(!QFile::exists(file("tickets.pending")));
 }
 
 void TestStore::renumbering()

@@ -26,3 +26,9 @@ add_test(NAME kiosk/night_run
          COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/night_run.sh $<TARGET_FILE:grazulo> $<TARGET_FILE:makedemo>
                  $<TARGET_FILE:devsim> $<TARGET_FILE:dbftool> 16)
 set_tests_properties(kiosk/night_run PROPERTIES TIMEOUT 600 SKIP_RETURN_CODE 77)
+# Touches and cards one driver after another on the real program: a second
+# touch on Enter, a box of an earlier visit, a card during a box.
+add_test(NAME kiosk/xvfb_touches
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/xvfb_kiosk_touches.sh $<TARGET_FILE:grazulo> $<TARGET_FILE:makedemo>
+                 $<TARGET_FILE:devsim> $<TARGET_FILE:dbftool>)
+set_tests_properties(kiosk/xvfb_touches PROPERTIES TIMEOUT 300 SKIP_RETURN_CODE 77)

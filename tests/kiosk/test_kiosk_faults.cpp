@@ -17,6 +17,7 @@
 #include <QtTest>
 
 #include <cerrno>
+#include <functional>
 #include <set>
 
 using namespace kiosktest;
@@ -30,12 +31,22 @@ const xb::LocalTime kNow {2026, 12, 9, 3, 10, 0};
 class WriteFaults final : public xb::FileLayer {
 public:
     std::set<std::string> failing;  // base names, lower case
+    // Runs once, before the next open of the file of this base name: what
+    // another program does meanwhile.
+    std::string meanwhileAt;
+    std::function<void()> meanwhile;
 
     int open(const std::string& path, int flags, mode_t mode) override
     {
+        const std::string name = QFileInfo(QString::fromStdString(path)).fileName().toLower().toStdString();
+        if (meanwhile && name == meanwhileAt) {
+            auto run = std::move(meanwhile);
+            meanwhile = nullptr;
+            run();
+        }
         const int fd = xb::posixFiles().open(path, flags, mode);
         if (fd >= 0)
-            names_[fd] = QFileInfo(QString::fromStdString(path)).fileName().toLower().toStdString();
+            names_[fd] = name;
         return fd;
     }
     int close(int fd) override
@@ -64,6 +75,29 @@ private:
     std::map<int, std::string> names_;
 };
 
+// Notes whether an outbound screen, once it has its figures, shows a tare
+// of 0 (the whole truck as net).
+class TareWatch final : public QObject {
+public:
+    bool* saw = nullptr;
+
+protected:
+    bool eventFilter(QObject* o, QEvent* e) override
+    {
+        if (e->type() == QEvent::Show)
+            if (auto* out = qobject_cast<TfrmOutbound*>(o)) {
+                QPointer<TfrmOutbound> screen(out);
+                bool* note = saw;
+                // After the screen has set its figures, before it goes on.
+                QTimer::singleShot(0, [screen, note] {
+                    if (screen && screen->txtTare->text() == "0")
+                        *note = true;
+                });
+            }
+        return false;
+    }
+};
+
 QByteArray bytesOf(const QString& file)
 {
     QFile f(file);
@@ -90,6 +124,9 @@ private:
     std::map<QString, QByteArray> kept_;  // file bytes kept by "keep", for "unchanged"
     QTimer wobble_;
     QString why_;
+    QPoint lastTap_;  // where the last touch landed, on the screen
+    long long otherWrote_ = -1;  // the counter another program wrote, -1: none
+    bool sawZeroTare_ = false;   // an outbound screen showed a tare of 0
 };
 
 void TestKioskFaults::sequences_data()
@@ -118,6 +155,22 @@ void TestKioskFaults::sequences_data()
     //   waiting N         boxes waiting behind it
     //   open N / done N / counter N / printed N   tickets and counter
     //   plateis TEXT / label12 TEXT / lblwait on|off
+    //   materials N       (setup) product.dbf with N materials
+    //   patch FILE OLD NEW   (setup) the bytes OLD of the file become NEW
+    //   retap MS          MS later, a touch again where the last one landed,
+    //                     on whatever window shows there then
+    //   keys TEXT         a keyboard-type reader's keys and Enter, wherever
+    //                     the keyboard is (a box, too)
+    //   meanwhile FILE counter N   another program sets the counter to N
+    //                     just before the kiosk next opens FILE
+    //   ticketno N        an open ticket numbered N
+    //   boxcaption TEXT   the caption of the one box showing
+    //   day N             (setup) a completed ticket N in the day's table
+    //   productnames A B  (setup) product.dbf with these names, '_' a blank,
+    //                     each character one byte of the site's code page
+    //   product TEXT      the open ticket's material, byte for byte (as above)
+    //   kept FILE         the bytes kept by "keep" are still in the file,
+    //                     past its first 32 (the count and date may change)
     QTest::addColumn<QStringList>("steps");
     const QString seeOffice = "|Please see the scale office.";
     const QString scaleError = "box Weigh Scale Error|Scale Indicator Error!|Unable to read the weight.";
@@ -198,6 +251,59 @@ void TestKioskFaults::sequences_data()
     QTest::newRow("a customer table that is no table")
         << QStringList {"garbage customer.dbf", "card 1001", "box Card Error|The card cannot be checked." + seeOffice,
                         "screen swipe"};
+
+    // A box of one visit is not the next driver's: his weighing does not
+    // show under another visit's "not stored".
+    QTest::newRow("a box of the visit before over the next driver's weighing")
+        << QStringList {"open 77 BLUE_RIVER_AGGREGATES 9000", "card 1001", "plate AB1", "weigh 12000",
+                        "writefault ticket.dbf", "material 1", notStored, "screen swipe", "writefault off",
+                        "weigh 15000", "card 1002", "screen outbound", "done 1", "nobox"};
+    // A card presented to a keyboard-type reader while a box shows is a
+    // card, as the serial reader's line is; it does not answer the box.
+    QTest::newRow("a keyboard-type reader's card while a box shows")
+        << QStringList {"card 4242", "box Card Error|Invalid Swipe Card!|", "keys 1001", "screen license"};
+    // No time-outs (no setup.ini, or keys of 0): the kiosk still comes back
+    // to the swipe screen after a weighing out.
+    QTest::newRow("without time-outs the kiosk comes back after a weighing out")
+        << QStringList {"open 77 BLUE_RIVER_AGGREGATES 9000", "weigh 15000", "card 1002", "screen outbound",
+                        "done 1", "wait 20000", "screen swipe", "card 1001", "screen license"};
+    // A touch on Enter given again a moment later (the screen was slow, the
+    // touch bounced) lands on the material screen: it chooses no material.
+    QTest::newRow("a second touch on Enter picks no material")
+        << QStringList {"materials 16", "weigh 12000", "card 1001", "plate AB1", "retap 600", "wait 300",
+                        "screen material", "open 0"};
+    QTest::newRow("a second touch on a box's OK picks no material")
+        << QStringList {"materials 16", "card 1001", "plate AB1", "pounds 12000", "material 1",
+                        "box Weigh Scale Error|Unit mis-matched!|Please set the Unit of the Scale to \"kg\",",
+                        "weigh 12000", "ok", "retap 300", "wait 300", "screen material", "open 0"};
+    // Another program issues numbers from the counter while the kiosk
+    // issues one: the counter never goes back, no number is issued twice.
+    QTest::newRow("another program keeps the counter meanwhile")
+        << QStringList {"weigh 12000", "card 1001", "plate AB1", "meanwhile ticket.dbf counter 600", "material 1",
+                        "screen instructions", "open 1", "notbehind 600"};
+    // A counter whose number cannot be read is a damaged counter: numbering
+    // does not start again at 1.
+    QTest::newRow("a counter whose number cannot be read")
+        << QStringList {"patch control.dbf 500 5O0", "card 1001", "plate AB1", "weigh 12000", "material 1", notStored,
+                        "screen swipe", "open 0"};
+    // A day's table cut short inside its last record (a completed ticket the
+    // header counts): the next completed ticket is not written over what is
+    // left of it.
+    QTest::newRow("a day table cut short inside its last record")
+        << QStringList {"day 10", "day 11", "cut Dec0926.dbf", "open 77 BLUE_RIVER_AGGREGATES 9000",
+                        "keep Dec0926.dbf", "weigh 15000", "card 1002", "wait 1000", "kept Dec0926.dbf"};
+    // The tables hold their text in the site's single-byte code page: a
+    // material named with an accented letter is stored as the table names
+    // it, not as something else.
+    QTest::newRow("a material with an accented letter")
+        << QStringList {QString::fromUtf8("productnames PIERRE_CONCASS\u00C9E TOPSOIL"), "card 1001", "plate AB1",
+                        "weigh 12000", "material 1", "screen instructions",
+                        QString::fromUtf8("product PIERRE_CONCASS\u00C9E")};
+    // An open ticket whose first weight cannot be read is not weighed out
+    // with a tare of 0, and it is not the scale's fault.
+    QTest::newRow("an open ticket whose first weight cannot be read")
+        << QStringList {"open 77 BLUE_RIVER_AGGREGATES 9137", "patch ticket.dbf 9137 9l37", "weigh 15000",
+                        "card 1002", "boxcaption Ticket Error", "tare not 0", "done 0", "open 1"};
 }
 
 KioskScreen* TestKioskFaults::screenNamed(const QString& name) const
@@ -273,6 +379,8 @@ bool TestKioskFaults::step(const QString& line)
         if (!until([] { return kiosk::Flow().license && kiosk::Flow().license->isVisible(); }))
             return fail("no licence screen");
         typePlate(kiosk::Flow().license, arg, true);
+        QPushButton* enter = kiosk::Flow().license->Keyboard1->key("Enter");
+        lastTap_ = enter->mapToGlobal(enter->rect().center());
         return true;
     }
     if (verb == "material" || verb == "double") {
@@ -282,14 +390,95 @@ bool TestKioskFaults::step(const QString& line)
         QTest::mouseClick(b, Qt::LeftButton);
         if (verb == "double")
             QTest::mouseClick(b, Qt::LeftButton);
+        lastTap_ = b->mapToGlobal(b->rect().center());
         return true;
     }
     if (verb == "ok") {
         TfrmMsgBox* box = dialogs::showingMsgBox();
         if (!box)
             return fail("no box to answer");
+        lastTap_ = box->cmdOK->mapToGlobal(box->cmdOK->rect().center());
         QTest::mouseClick(box->cmdOK, Qt::LeftButton);
         return true;
+    }
+    if (verb == "retap") {
+        // No window manager: the touch goes to the window on top at that
+        // point, a box before a screen.
+        QTest::qWait(arg.toInt());
+        QWidget* on = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->isVisible() && w->frameGeometry().contains(lastTap_) &&
+                (!on || qobject_cast<TfrmMsgBox*>(w)))
+                on = w;
+        if (!on)
+            return fail("no window at the touch");
+        QWidget* target = on->childAt(on->mapFromGlobal(lastTap_));
+        if (!target)
+            target = on;
+        QTest::mouseClick(target, Qt::LeftButton, {}, target->mapFromGlobal(lastTap_));
+        return true;
+    }
+    if (verb == "keys") {
+        QWidget* focus = QApplication::focusWidget();
+        if (!focus)
+            return fail("nothing has the keyboard");
+        QTest::keyClicks(focus, arg);
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : focus, Qt::Key_Return);
+        return true;
+    }
+    if (verb == "meanwhile") {
+        const QStringList w = arg.split(' ');
+        const QString control = site.db("control.dbf");
+        const long long value = w[2].toLongLong();
+        faults_->meanwhileAt = w[0].toLower().toStdString();
+        otherWrote_ = -1;
+        faults_->meanwhile = [this, control, value] {
+            // As another program that honours the counter's lock: it does
+            // not wait here, it writes only when the record is free.
+            const auto wait = xb::setLockWait(std::chrono::milliseconds(0));
+            xb::Connection other;
+            xb::Table* t = other.open(control.toStdString());
+            if (t && t->lockRecord(1)) {
+                if (t->top() == xb::kSuccess && t->field("company")->assignInteger(value) && t->flush() == xb::kSuccess)
+                    otherWrote_ = value;
+                t->unlockRecord(1);
+            }
+            if (t)
+                t->close();
+            xb::setLockWait(wait);
+        };
+        return true;
+    }
+    if (verb == "notbehind") {
+        // What the other program wrote was kept: the counter is past it and
+        // the kiosk's ticket is not one of the numbers before it.
+        if (otherWrote_ < 0)
+            return true;
+        if (site.counter() <= otherWrote_)
+            return fail(QString("the counter went back to %1").arg(site.counter()));
+        for (auto& r : Site::rows(site.db("ticket.dbf")))
+            if (std::atol(r["ticket"].c_str()) < otherWrote_)
+                return fail(QString("the kiosk issued %1").arg(QString::fromStdString(r["ticket"])));
+        return true;
+    }
+    if (verb == "tare") {
+        // arg: "not 0": no outbound screen of the visit showed a tare of 0.
+        return !sawZeroTare_ || fail("the outbound screen showed a tare of 0");
+    }
+    if (verb == "ticketno") {
+        return until([&] {
+            for (auto& r : Site::rows(site.db("ticket.dbf")))
+                if (std::atol(r["ticket"].c_str()) == arg.toLong())
+                    return true;
+            return false;
+        }) || fail("no open ticket has that number");
+    }
+    if (verb == "boxcaption") {
+        auto caption = [] {
+            TfrmMsgBox* b = dialogs::showingMsgBox();
+            return b ? b->windowTitle() : QString("(none)");
+        };
+        return until([&] { return caption() == arg; }) || fail("the box is " + caption());
     }
     if (verb == "wait") {
         QTest::qWait(arg.toInt());
@@ -304,6 +493,20 @@ bool TestKioskFaults::step(const QString& line)
     if (verb == "keep") {
         kept_[arg] = bytesOf(site.db(arg));
         return true;
+    }
+    if (verb == "product") {
+        const std::string want = QString(arg).replace('_', ' ').toLatin1().toStdString();
+        auto rows = Site::rows(site.db("ticket.dbf"));
+        if (rows.size() != 1)
+            return fail(QString("%1 open tickets").arg(rows.size()));
+        return rows.front()["product"] == want ||
+               fail("the material stored is " + QString::fromLatin1(rows.front()["product"].c_str()));
+    }
+    if (verb == "kept") {
+        const QByteArray now = bytesOf(site.db(arg));
+        const QByteArray& then = kept_[arg];
+        return (now.size() >= then.size() && now.mid(32, then.size() - 32) == then.mid(32)) ||
+               fail("what the file held was written over");
     }
     if (verb == "unchanged")
         return bytesOf(site.db(arg)) == kept_[arg] || fail("the file was changed");
@@ -388,7 +591,8 @@ void TestKioskFaults::sequences()
             timers.instructions = w[3].toInt();
         } else if (w[0] == "steady") {
             steady = w[1].toLatin1();
-        } else if (w[0] != "open" && w[0] != "garbage" && w[0] != "cut" && w[0] != "unplug") {
+        } else if (w[0] != "open" && w[0] != "garbage" && w[0] != "cut" && w[0] != "unplug" &&
+                   w[0] != "materials" && w[0] != "patch" && w[0] != "day" && w[0] != "productnames") {
             break;
         }
     }
@@ -407,6 +611,47 @@ void TestKioskFaults::sequences()
             QVERIFY(f.resize(f.size() - 40));  // the end mark and part of the last record
         } else if (w[0] == "unplug") {
             QVERIFY(QFile::remove(QString::fromStdString(site.linkOf("printer"))));
+        } else if (w[0] == "day") {
+            const QString day = site.db(QString::fromStdString(catalogue::dayTableName(xb::Date {kNow.year, kNow.month, kNow.day})));
+            if (!QFile::exists(day))
+                QVERIFY(catalogue::CreateTable(catalogue::kTicketLayout, day.toStdString()));
+            xb::Connection c;
+            xb::Table* t = c.open(day.toStdString());
+            QVERIFY(t);
+            t->appendStart();
+            t->blank();
+            t->field("ticket")->assignInteger(w[1].toLong());
+            t->field("customer")->assign("ARDWICK HAULAGE");
+            t->field("truck")->assign("DAY" + w[1].toStdString());
+            t->field("product")->assign("TOPSOIL");
+            t->field("in_time")->assign("130");
+            t->field("in_date")->assign("20261209");
+            t->field("out_time")->assign("210");
+            t->field("out_date")->assign("20261209");
+            t->field("in_wgt")->assignInteger(14000);
+            t->field("out_wgt")->assignInteger(9000);
+            t->field("net_wgt")->assignInteger(5000);
+            t->field("complete")->assignLogical(true);
+            QCOMPARE(t->append(), int(xb::kSuccess));
+        } else if (w[0] == "productnames") {
+            std::vector<std::string> names;
+            for (int n = 1; n < w.size(); ++n)
+                names.push_back(QString(w[n]).replace('_', ' ').toLatin1().toStdString());
+            site.writeProducts(names);
+        } else if (w[0] == "materials") {
+            std::vector<std::string> names;
+            for (int n = 1; n <= w[1].toInt(); ++n)
+                names.push_back("MATERIAL " + std::to_string(n));
+            site.writeProducts(names);
+        } else if (w[0] == "patch") {
+            QFile f(site.db(w[1]));
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            QByteArray bytes = f.readAll();
+            const int at = bytes.indexOf(w[2].toLatin1());
+            QVERIFY2(at >= 0 && w[2].size() == w[3].size(), qPrintable(steps[i]));
+            bytes.replace(at, w[3].size(), w[3].toLatin1());
+            QVERIFY(f.seek(0));
+            QCOMPARE(f.write(bytes), bytes.size());
         }
     }
 
@@ -416,6 +661,11 @@ void TestKioskFaults::sequences()
         return dialogs::programMessage(m);
     });
     dialogs::routeEngineErrors();
+    sawZeroTare_ = false;
+    otherWrote_ = -1;
+    TareWatch tareWatch;
+    tareWatch.saw = &sawZeroTare_;
+    qApp->installEventFilter(&tareWatch);
     site.startKiosk();
     kiosk::CloseKioskData();
     kiosk::KioskSettings().connection = new xb::Connection(faults);
@@ -426,6 +676,7 @@ void TestKioskFaults::sequences()
     wobble_.stop();
     dialogs::setMessageHandler(previous);
     xb::setErrorReport(nullptr);
+    QEXPECT_FAIL("a material with an accented letter", "until the table boundary converts the code page", Abort);
     QVERIFY2(ok, qPrintable(why_));
 
     // The driver saw the kiosk's words only: no file, no engine detail.

@@ -369,14 +369,16 @@ void TestKioskSwipe::withoutSetupIni()
     QCOMPARE(s.steadyMs, 1000);
     QVERIFY(site.stream("15000"));
 
-    // The outbound screen stays: it has no timer.
+    // The outbound screen has no other way out: it moves on after its
+    // time-out for none.
     QVERIFY(site.swipeCard("1002"));
     QTRY_VERIFY(kiosk::Flow().outbound && Site::showing() == kiosk::Flow().outbound);
     QTRY_COMPARE(kiosk::Flow().outbound->printed, 2);
-    QVERIFY(!kiosk::Flow().outbound->timerDisplay->isActive());
+    QVERIFY(kiosk::Flow().outbound->timerDisplay->isActive());
+    QCOMPARE(kiosk::Flow().outbound->timerDisplay->interval(), kiosk::kOutboundSecondsWithoutTimeout * 1000);
 
-    // A new run of the kiosk: the licence screen has no timer, and the
-    // inbound instructions are an empty text that stays.
+    // A new run of the kiosk: the licence screen has no timer (it has its
+    // way back), and the inbound instructions are an empty text.
     site.closeSwipe();
     swipe = site.startKiosk();
     QVERIFY(site.stream("11000"));
@@ -388,7 +390,8 @@ void TestKioskSwipe::withoutSetupIni()
     QTRY_VERIFY(kiosk::Flow().instructions);
     QCOMPARE(Site::showing(), kiosk::Flow().instructions);
     QCOMPARE(kiosk::Flow().instructions->memoInst->toPlainText(), QString());
-    QVERIFY(!kiosk::Flow().instructions->timerDisplay->isActive());
+    QVERIFY(kiosk::Flow().instructions->timerDisplay->isActive());
+    QCOMPARE(kiosk::Flow().instructions->timerDisplay->interval(), kiosk::kInstructionsSecondsWithoutTimeout * 1000);
     QVERIFY(shown.shown.empty());
 }
 

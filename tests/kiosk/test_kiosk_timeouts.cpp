@@ -21,7 +21,7 @@ class TestKioskTimeouts : public QObject {
 private slots:
     void licenceTimesOutWhileTyping();
     void backToMainScreenWithoutTimeOut();
-    void zeroTimeOutsKeepTheScreens();
+    void zeroTimeOutsHoldNoScreenWithoutAWayOut();
     void longTimeOutsHoldToADay_data();
     void longTimeOutsHoldToADay();
 };
@@ -73,7 +73,7 @@ void TestKioskTimeouts::backToMainScreenWithoutTimeOut()
     QVERIFY(shown.shown.empty());
 }
 
-void TestKioskTimeouts::zeroTimeOutsKeepTheScreens()
+void TestKioskTimeouts::zeroTimeOutsHoldNoScreenWithoutAWayOut()
 {
     Site site;
     site.writeStandard({0, 0, 0});
@@ -82,22 +82,29 @@ void TestKioskTimeouts::zeroTimeOutsKeepTheScreens()
     TfrmSwipe* swipe = site.startKiosk();
     QVERIFY(site.weigh("12000"));
 
-    // Inbound: the instructions have no timer.
+    // Inbound: the licence screen, which has its way back, has no timer; the
+    // material screen and the instructions, which have none, take their
+    // time-outs for none.
     QVERIFY(site.swipeCard("1001"));
     QTRY_VERIFY(kiosk::Flow().license && Site::showing() == kiosk::Flow().license);
+    QVERIFY(!kiosk::Flow().license->timerBack->isActive());
     typePlate(kiosk::Flow().license, "BC1");
+    QVERIFY(kiosk::Flow().material->timerBack->isActive());
+    QCOMPARE(kiosk::Flow().material->timerBack->interval(), kiosk::kMaterialSecondsWithoutTimeout * 1000);
     QTest::mouseClick(kiosk::Flow().material->cmdMat[0], Qt::LeftButton);
     QCOMPARE(Site::showing(), kiosk::Flow().instructions);
-    QVERIFY(!kiosk::Flow().instructions->timerDisplay->isActive());
+    QVERIFY(kiosk::Flow().instructions->timerDisplay->isActive());
+    QCOMPARE(kiosk::Flow().instructions->timerDisplay->interval(), kiosk::kInstructionsSecondsWithoutTimeout * 1000);
 
-    // Outbound, in a new run: the outbound screen has no timer.
+    // Outbound, in a new run: the outbound screen takes its time-out for none.
     site.closeSwipe();
     swipe = site.startKiosk();
     QVERIFY(site.weigh("15000"));
     QVERIFY(site.swipeCard("1002"));
     QTRY_VERIFY(kiosk::Flow().outbound && Site::showing() == kiosk::Flow().outbound);
     QTRY_COMPARE(kiosk::Flow().outbound->printed, 2);
-    QVERIFY(!kiosk::Flow().outbound->timerDisplay->isActive());
+    QVERIFY(kiosk::Flow().outbound->timerDisplay->isActive());
+    QCOMPARE(kiosk::Flow().outbound->timerDisplay->interval(), kiosk::kOutboundSecondsWithoutTimeout * 1000);
     QCOMPARE(kiosk::Flow().outbound->txtNet->text(), QString("6000"));
     QVERIFY(shown.shown.empty());
 }

@@ -19,8 +19,10 @@ here="$(cd "$(dirname "$0")" && pwd)"
 . "$here/xkiosk.sh"
 xk_require
 
+# The licence time-out is short, to see a box go with it, but long enough for
+# xdotool to type a plate on a loaded machine.
 xk_start "[Timer]
-license=2
+license=5
 outbound=1
 instructions=1
 [Scale]
@@ -33,7 +35,7 @@ xk_wait "^Enter License Plate$" || xk_fail "the licence screen did not show"
 xk_key Enter
 xk_wait "^License Plate$" || xk_fail "Enter without a plate gave no box"
 # Nobody answers it; the licence time-out ends the visit and the box with it.
-xk_wait "^License Plate$" gone 50 || xk_fail "the box stayed after the licence time-out"
+xk_wait "^License Plate$" gone 100 || xk_fail "the box stayed after the licence time-out"
 xk_wait "^Please Swipe Card" || xk_fail "the swipe screen did not come back"
 xk_shows "^Enter License Plate$" && xk_fail "the licence screen still shows"
 xk_dev card 1002

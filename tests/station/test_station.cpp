@@ -8,6 +8,8 @@
 
 #include "../kiosk/KioskSite.h"
 #include "dialogs/MessageSeam.h"
+#include "dialogs/ProgramMessages.h"
+#include "dialogs/fMsgBox.h"
 #include "kiosk/TicketPrintout.h"
 #include "kiosk/uDB.h"
 #include "station/main.h"
@@ -18,6 +20,7 @@
 #include <QComboBox>
 #include <QLCDNumber>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -771,6 +774,51 @@ private slots:
 
     // Reprint: under a new number, refused onto another ticket's number,
     // under the same number; a number not of today.
+    // A ticket printer that fails at the station, with the program's own
+    // boxes: the operator is asked whether to print again, and no other box
+    // shows with the question (one box at a time), nor is one left over the
+    // station after it.
+    void printerFailingBoxes()
+    {
+        Site site;
+        site.writeStandard();
+        kiosk::KioskSettings().PrinterType = 1;
+        StationData data {site};
+        data.write(41);
+        writeTickets(data.file("Ticket.dbf"), false, {{42, "ARDWICK HAULAGE", "TOPSOIL", 1500, 0, ""}});
+        std::string partial;
+        station::Windows().choosePartial = [&](TfrmMain&) { return std::optional<std::string>(partial); };
+        auto previous = dialogs::setMessageHandler(dialogs::programMessage);
+        setClock(kOut);
+        auto w = open();
+        int questions = 0;
+        int boxesWithQuestion = 0;
+        QTimer answer;
+        connect(&answer, &QTimer::timeout, this, [&] {
+            for (QWidget* top : QApplication::topLevelWidgets())
+                if (auto* q = qobject_cast<QMessageBox*>(top); q && q->isVisible() && q->button(QMessageBox::No)) {
+                    ++questions;
+                    for (QWidget* other : QApplication::topLevelWidgets())
+                        boxesWithQuestion += qobject_cast<TfrmMsgBox*>(other) && other->isVisible();
+                    q->button(QMessageBox::No)->click();
+                    return;
+                }
+        });
+        answer.start(50);
+        for (const QString s : {"printer off", "manual", "partial 42", "type 12", "click cmdPrint"})
+            step(*w, s, partial);
+        answer.stop();
+        const bool boxLeft = dialogs::showingMsgBox() != nullptr;
+        dialogs::dismissMsgBoxes("the test ended");
+        dialogs::setMessageHandler(previous);
+        QCOMPARE(questions, 1);
+        QEXPECT_FAIL("", "mended on the station's branch", Continue);
+        QCOMPARE(boxesWithQuestion, 0);
+        QEXPECT_FAIL("", "mended on the station's branch", Continue);
+        QVERIFY2(!boxLeft, "a kiosk box is left over the station");
+        QCOMPARE(completedRows(data.file("Dec0826.dbf")), QStringList {"42|1500|12|1488|1405"});
+    }
+
     void reprint()
     {
         Site site;
