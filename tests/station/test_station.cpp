@@ -10,6 +10,7 @@
 #include "dialogs/MessageSeam.h"
 #include "kiosk/TicketPrintout.h"
 #include "kiosk/uDB.h"
+#include "setup/MoveData.h"
 #include "station/main.h"
 
 #include <QAction>
@@ -509,6 +510,12 @@ private slots:
             << QStringList {"No ticket printer is configured.", "Ticket No. 42 is stored, but it was not printed.",
                             "No ticket printer is configured.", "Ticket No. 42 is stored, but it was not printed."}
             << with("42|1500|12|1488|1405") << QStringList {"43"} << QStringList {};
+        // A scale that drifted below zero gives no weight: the kiosk refuses
+        // it, and a ticket weighed out at -500 kg would bill |1500 + 500|.
+        QTest::newRow("a reading below zero")
+            << QStringList {"partial 42", "weight -500", "click cmdReadScale", "click cmdPrint"}
+            << A {} << QStringList {"Scale Indicator Error!", "\"Out Weight\" cannot be blank."} << before
+            << openBoth << QStringList {};
     }
     void operatorSequences()
     {
@@ -543,7 +550,8 @@ private slots:
         QStringList shown;
         for (const auto& m : rec.shown)
             shown << QString::fromStdString(m.line1);
-        QCOMPARE(shown.size(), messages.size());
+        QVERIFY2(shown.size() == messages.size(),
+                 qPrintable(shown.join(" / ") + " | " + completedRows(data.file("Dec0826.dbf")).join(", ")));
         for (int i = 0; i < messages.size(); ++i)
             QVERIFY2(shown[i].startsWith(messages[i]), qPrintable(shown[i]));
         QCOMPARE(completedRows(data.file("Dec0826.dbf")), completed);
@@ -555,6 +563,104 @@ private slots:
         for (const QString& line : printed)
             QVERIFY2(paper.contains(line), qPrintable(paper));
         QCOMPARE(data.counter(), openAfter.contains("44") ? 44LL : 41LL);
+    }
+
+    // A day's table holds each ticket number once, whatever the operator
+    // renumbered before: a reprint onto a number the counter has not issued
+    // yet, then a truck weighed in and out. Today's table holds 40 at the
+    // start, the counter 41, no ticket is open.
+    void numbersOnceADay_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        const QStringList inAndOut {"type ACME", "key Tab", "type SAND", "key Tab", "type ZZ-9", "key Tab",
+                                    "key Tab", "weight 14020", "key Return", "key Return", "partial 42",
+                                    "weight 5000", "key Alt+R", "=focus cmdPrint", "key Return"};
+        QTest::newRow("reprint onto the next number")
+            << QStringList {"reprint", "type 40", "key Tab", "type 42", "key Return", "key Return"} + inAndOut;
+        QTest::newRow("reprint onto the same number first")
+            << QStringList {"reprint", "type 40", "key Tab", "type 40", "key Return", "key Return", "reprint",
+                            "type 40", "key Tab", "type 42", "key Return", "key Return"} + inAndOut;
+    }
+    void numbersOnceADay()
+    {
+        QFETCH(QStringList, steps);
+        Site site;
+        site.writeStandard();
+        kiosk::KioskSettings().PrinterType = 1;
+        StationData data {site};
+        data.write(41);
+        writeTickets(data.file("Dec0826.dbf"), true, {{40, "ARDWICK HAULAGE", "TOPSOIL", 5000, 2000, "1200"}});
+        std::string partial;
+        station::Windows().choosePartial = [&](TfrmMain&) { return std::optional<std::string>(partial); };
+        dialogs::RecordingMessages rec;
+        setClock(kOut);
+        auto w = open();
+        for (const QString& s : steps) {
+            step(*w, s, partial);
+            if (QTest::currentTestFailed())
+                QFAIL(qPrintable("at the step " + s));
+        }
+        // Both trucks' tickets are there, each under a number of its own.
+        const QStringList rows = completedRows(data.file("Dec0826.dbf"));
+        QVERIFY(rec.shown.empty());
+        QVERIFY2(rows.size() == 2, qPrintable(rows.join(", ")));
+        QVERIFY(testsupport::tableRows(data.file("Ticket.dbf")).empty());
+        QStringList numbers;
+        for (const QString& r : rows)
+            numbers << r.section('|', 0, 0);
+        numbers.removeDuplicates();
+        QVERIFY2(numbers.size() == rows.size(), qPrintable(rows.join(", ")));
+    }
+
+    // A data directory moved by the site tool while the station is open:
+    // from then on the tables are in the new directory, where setup.dbf,
+    // the record window's lists and the kiosk look. A truck weighed in
+    // afterwards is found there, and nothing is made again in the old one.
+    void dataMovedMeanwhile()
+    {
+        Site site;
+        site.writeStandard();
+        kiosk::KioskSettings().PrinterType = 1;
+        StationData data {site};
+        data.write(41);
+        dialogs::RecordingMessages rec;
+        setClock(kIn);
+        auto w = open();
+        QVERIFY(rec.shown.empty());
+        const QString moved = site.path("moved");
+        QVERIFY(QDir().mkpath(moved));
+        const setup::MoveResult r = setup::moveData(moved.toStdString(), [](const std::string&) { return false; });
+        QVERIFY2(r.ok, r.message.c_str());
+        QVERIFY(!QFile::exists(data.file("Ticket.dbf")));
+        weighIn(*w, "ACME", "1500");
+        QVERIFY(!QFile::exists(data.file("Ticket.dbf")));
+        QCOMPARE(openNumbers(moved + "/Ticket.dbf"), QStringList {"42"});
+        QCOMPARE(data.counter(), 41LL);
+    }
+
+    // What is stored is what the screen showed: a name typed to the
+    // length the field takes, with letters of more than one byte.
+    void textsStoredAsShown()
+    {
+        Site site;
+        site.writeStandard();
+        kiosk::KioskSettings().PrinterType = 1;
+        StationData data {site};
+        data.write(41);
+        dialogs::RecordingMessages rec;
+        setClock(kIn);
+        auto w = open();
+        const QString name = QString::fromUtf8("BAUSTOFFHANDEL GEBR\u00dcDER M\u00dcLLER WIEN");
+        QTest::keyClicks(w->cboCustomerName->lineEdit(), name);
+        QTest::keyClicks(w->cboProductName->lineEdit(), "TOPSOIL");
+        w->chkManualEntry->click();
+        QTest::keyClicks(w->txtInWeight, "1500");
+        const QString shown = w->cboCustomerName->currentText();
+        w->cmdPrint->click();
+        QVERIFY(rec.shown.empty());
+        const auto rows = testsupport::tableRows(data.file("Ticket.dbf"));
+        QCOMPARE(rows.size(), std::size_t(1));
+        QCOMPARE(QString::fromStdString(rows[0].at("customer")), shown);
     }
 
     // The setup flow of the menu: Escape or the close box on its question
@@ -605,14 +711,17 @@ private slots:
     // program was started.
     void nothingStoredWithout_data()
     {
-        QTest::addColumn<bool>("dataDirectory");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("data directory") << false << "No data directory is set in the Setup Configuration.";
-        QTest::newRow("readable counter") << true << "The ticket counter Control.dbf cannot be read or written";
+        QTest::addColumn<QString>("datapath");  // "site": the site's data directory
+        QTest::addColumn<QString>("message");  // how the one message starts
+        QTest::newRow("data directory") << "" << "No data directory is set in the Setup Configuration.";
+        QTest::newRow("readable counter") << "site" << "The ticket counter Control.dbf cannot be read or written";
+        // A setup table of an older installation names a drive: no
+        // directory here, and none to be made where the program started.
+        QTest::newRow("data directory of a drive") << "C:\\SITE\\DATA" << "";
     }
     void nothingStoredWithout()
     {
-        QFETCH(bool, dataDirectory);
+        QFETCH(QString, datapath);
         QFETCH(QString, message);
         Site site;
         kiosk::KioskSettings().PrinterType = 1;
@@ -624,8 +733,8 @@ private slots:
             QVERIFY(c.create(data.file("Control.dbf").toStdString(), {{"other", 'N', 10, 0}}));
             xb::Table* t = c.open(site.path("setup.dbf").toStdString());
             t->top();
-            if (!dataDirectory)
-                t->field("datapath")->assign("");
+            if (datapath != "site")
+                t->field("datapath")->assign(datapath.toStdString());
             QCOMPARE(t->close(), xb::kSuccess);
         }
         QTemporaryDir started;
@@ -636,15 +745,16 @@ private slots:
         rec.answers = {Answer::kNo};  // tables missing (no data directory): start anyway
         auto w = open();
         rec.shown.clear();
-        QCOMPARE(w->txtTicketNo->text(), QString());
+        const QString shownNumber = w->txtTicketNo->text();
         weighIn(*w, "ACME", "1500");
         QDir::setCurrent(cwd);
+        QCOMPARE(QDir(started.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+        QCOMPARE(shownNumber, QString());
         QCOMPARE(rec.shown.size(), std::size_t(1));
         QVERIFY2(QString::fromStdString(rec.last().line1).startsWith(message), rec.last().line1.c_str());
         QVERIFY(!w->txtTicketNo->isEnabled());
         QCOMPARE(w->cboCustomerName->currentText(), QString("ACME"));  // the screen is kept
         QCOMPARE(w->txtInWeight->text(), QString("1500"));
-        QCOMPARE(QDir(started.path()).entryList(QDir::Files), QStringList());
         QVERIFY(testsupport::tableRows(data.file("Ticket.dbf")).empty());
     }
 
