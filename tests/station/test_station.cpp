@@ -663,6 +663,55 @@ private slots:
         QCOMPARE(QString::fromStdString(rows[0].at("customer")), shown);
     }
 
+    // An open-ticket table cut short inside its last record (another
+    // program's append cut off, a copy cut short): the kiosk leaves it as it
+    // is and says why; so does the station, for a truck weighed in or out.
+    void cutShortOpenTable_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        QTest::newRow("weighed out") << QStringList {"manual", "partial 42", "type 12", "click cmdPrint"};
+        QTest::newRow("weighed in") << QStringList {"manual", "type ACME", "key Tab", "type SAND", "focus txtInWeight",
+                                                    "type 7000", "click cmdPrint"};
+    }
+    void cutShortOpenTable()
+    {
+        QFETCH(QStringList, steps);
+        Site site;
+        site.writeStandard();
+        kiosk::KioskSettings().PrinterType = 1;
+        StationData data {site};
+        data.write(44);
+        writeTickets(data.file("Ticket.dbf"), false,
+                     {{42, "ARDWICK HAULAGE", "TOPSOIL", 1500, 0, ""},
+                      {43, "BLUE RIVER AGGREGATES", "PEA GRAVEL", 9000, 0, ""},
+                      {44, "BLUE RIVER AGGREGATES", "TOPSOIL", 8000, 0, ""}});
+        {
+            QFile f(data.file("Ticket.dbf"));
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            QVERIFY(f.resize(f.size() - 40));  // the end mark and part of the last record
+        }
+        const QByteArray before = [&] {
+            QFile f(data.file("Ticket.dbf"));
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        }();
+        std::string partial;
+        station::Windows().choosePartial = [&](TfrmMain&) { return std::optional<std::string>(partial); };
+        testsupport::EngineErrors errors;
+        dialogs::RecordingMessages rec;
+        setClock(kOut);
+        auto w = open();
+        for (const QString& s : steps) {
+            step(*w, s, partial);
+            if (QTest::currentTestFailed())
+                QFAIL(qPrintable("at the step " + s));
+        }
+        QFile f(data.file("Ticket.dbf"));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QVERIFY2(f.readAll() == before, "the open-ticket table was written");
+        QVERIFY(!rec.shown.empty());
+        QVERIFY(!QFile::exists(data.file("Dec0826.dbf")) || testsupport::tableRows(data.file("Dec0826.dbf")).empty());
+    }
+
     // The setup flow of the menu: Escape or the close box on its question
     // goes to the Setup window again; only No ends the program.
     void setupFlow_data()
