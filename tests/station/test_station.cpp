@@ -8,6 +8,8 @@
 
 #include "../kiosk/KioskSite.h"
 #include "dialogs/MessageSeam.h"
+#include "dialogs/ProgramMessages.h"
+#include "dialogs/fMsgBox.h"
 #include "kiosk/TicketPrintout.h"
 #include "kiosk/uDB.h"
 #include "setup/MoveData.h"
@@ -19,6 +21,7 @@
 #include <QComboBox>
 #include <QLCDNumber>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -710,6 +713,77 @@ private slots:
         QVERIFY2(f.readAll() == before, "the open-ticket table was written");
         QVERIFY(!rec.shown.empty());
         QVERIFY(!QFile::exists(data.file("Dec0826.dbf")) || testsupport::tableRows(data.file("Dec0826.dbf")).empty());
+    }
+
+    // The program's own boxes, one at a time: a failure the station words
+    // for the operator and the reason behind it (the table engine's report,
+    // the printer's box) come one after the other, never one over the
+    // other. Each box is answered as it shows (No where it asks).
+    void oneBoxAtATime_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<bool>("counterField");
+        QTest::newRow("counter without its field")
+            << QStringList {"manual", "type ACME", "key Tab", "type SAND", "focus txtInWeight", "type 7000",
+                            "click cmdPrint"}
+            << false;
+        QTest::newRow("printer failing after the store")
+            << QStringList {"printer off", "manual", "partial 42", "type 12", "click cmdPrint"} << true;
+    }
+    void oneBoxAtATime()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(bool, counterField);
+        Site site;
+        site.writeStandard();
+        kiosk::KioskSettings().PrinterType = 1;
+        StationData data {site};
+        data.write(counterField ? 41 : -1);
+        if (!counterField) {
+            xb::Connection c;
+            QVERIFY(c.create(data.file("Control.dbf").toStdString(), {{"other", 'N', 10, 0}}));
+        }
+        writeTickets(data.file("Ticket.dbf"), false, {{42, "ARDWICK HAULAGE", "TOPSOIL", 1500, 0, ""}});
+        std::string partial;
+        station::Windows().choosePartial = [&](TfrmMain&) { return std::optional<std::string>(partial); };
+        const dialogs::MessageHandler before = dialogs::setMessageHandler(dialogs::programMessage);
+        const xb::ErrorReport reportBefore = xb::setErrorReport({});
+        dialogs::routeEngineErrors();
+        setClock(kOut);
+        // Every box on the screen, the program's modal question among them.
+        int most = 0;
+        QStringList seen;
+        QTimer watch;
+        watch.setInterval(20);
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            int showing = 0;
+            for (QWidget* t : QApplication::topLevelWidgets())
+                if (t->isVisible() && (qobject_cast<QMessageBox*>(t) || qobject_cast<TfrmMsgBox*>(t)))
+                    ++showing;
+            most = std::max(most, showing);
+            QWidget* modal = QApplication::activeModalWidget();
+            if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+                seen << box->text().section('\n', 0, 0);
+                QAbstractButton* no = box->button(QMessageBox::No);
+                (no ? no : box->buttons().first())->click();
+            } else if (auto* kiosk = qobject_cast<TfrmMsgBox*>(modal)) {
+                seen << kiosk->txtMessage1->text();
+                kiosk->cmdOK->click();
+            }
+        });
+        watch.start();
+        auto w = open();
+        for (const QString& s : steps)
+            step(*w, s, partial);
+        QTest::qWait(300);
+        watch.stop();
+        dialogs::dismissMsgBoxes("the test ended");
+        dialogs::setReportFace(dialogs::Face::kKiosk);
+        w.reset();
+        dialogs::setMessageHandler(before);
+        xb::setErrorReport(reportBefore);
+        QVERIFY2(seen.size() >= 2, qPrintable(seen.join(" / ")));
+        QVERIFY2(most == 1, qPrintable(QString::number(most) + " boxes at once: " + seen.join(" / ")));
     }
 
     // The setup flow of the menu: Escape or the close box on its question
