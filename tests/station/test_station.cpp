@@ -513,6 +513,13 @@ private slots:
             << QStringList {"No ticket printer is configured.", "Ticket No. 42 is stored, but it was not printed.",
                             "No ticket printer is configured.", "Ticket No. 42 is stored, but it was not printed."}
             << with("42|1500|12|1488|1405") << QStringList {"43"} << QStringList {};
+        // An indicator sends its weight six digits wide: a reading corrected
+        // by selecting it and typing the right weight over it.
+        QTest::newRow("a six-digit reading typed over")
+            << QStringList {"partial 42", "weight 012340", "click cmdReadScale", "manual", "focus txtOutWeight",
+                            "key Ctrl+A", "type 12350", "=text txtOutWeight 12350", "click cmdPrint"}
+            << A {} << QStringList {} << with("42|1500|12350|10850|1405") << QStringList {"43"}
+            << QStringList {};
         // A scale that drifted below zero gives no weight: the kiosk refuses
         // it, and a ticket weighed out at -500 kg would bill |1500 + 500|.
         QTest::newRow("a reading below zero")
