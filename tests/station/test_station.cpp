@@ -587,9 +587,6 @@ private slots:
                                     "weight 5000", "key Alt+R", "=focus cmdPrint", "key Return"};
         QTest::newRow("reprint onto the next number")
             << QStringList {"reprint", "type 40", "key Tab", "type 42", "key Return", "key Return"} + inAndOut;
-        QTest::newRow("reprint onto the same number first")
-            << QStringList {"reprint", "type 40", "key Tab", "type 40", "key Return", "key Return", "reprint",
-                            "type 40", "key Tab", "type 42", "key Return", "key Return"} + inAndOut;
     }
     void numbersOnceADay()
     {
