@@ -362,7 +362,14 @@ std::optional<long long> readCounter(xb::Connection* c, const std::string& path,
     }
     if (r != xb::kSuccess)
         return std::nullopt;
-    return f->integer();
+    // Another program's overflow ("*****") is no count to go on from:
+    // numbering from 1 again would issue numbers twice.
+    const std::optional<long long> v = f->readInteger();
+    if (!v) {
+        xb::reportError(t->path(), "record 1 " + f->unreadableText() + ": no ticket number can be issued");
+        unreadable = true;
+    }
+    return v;
 }
 }  // namespace
 
