@@ -48,6 +48,12 @@ SettingsResult readStationSettings()
         *target = *n;
     }
     s.dataDir = catalogue::dataDirFrom(setup.datapath);
+    // "C:\\SITE\\DATA" names no directory here: taken as it is, it would
+    // make the tables inside the process's working directory.
+    if (!s.dataDir.empty() && s.dataDir.front() != '/') {
+        s.foreignDataPath = values::trimmed(setup.datapath);
+        s.dataDir.clear();
+    }
     r.settings = s;
     return r;
 }
@@ -82,12 +88,34 @@ StationTickets::StationTickets(std::string dataDir)
 {
 }
 
-std::optional<long> StationTickets::GetTicketNo()
+std::optional<long> StationTickets::GetTicketNo(const xb::LocalTime& at)
 {
     const auto next = store_.nextNumber();
     if (!next)
         return std::nullopt;
-    return store_.firstFreeNumber(*next);
+    const xb::Date day = values::dateOf(at);
+    long n = store_.firstFreeNumber(*next);
+    for (long tries = 0; tries < store::kLastTicketNo && store_.findCompleted(day, n); ++tries)
+        n = store_.firstFreeNumber(store::following(n));
+    return n;
+}
+
+bool StationTickets::openTableWhole()
+{
+    const std::string path = store_.openTablePath();
+    if (!xb::fileExists(path))
+        return true;
+    store::OperationConnection conn(nullptr);
+    store::ScopedTable t(util::mOpen(conn.get(), path));
+    if (!t)
+        return true;  // what cannot be opened is refused by the store itself
+    if (t->headerRecordCount() <= t->recCount())
+        return true;
+    xb::reportError(t->path(), "the table is cut short inside record " + std::to_string(t->recCount() + 1) +
+                                   ": the header counts " + std::to_string(t->headerRecordCount()) +
+                                   " records, the file holds " + std::to_string(t->recCount()) +
+                                   " whole ones; it is left as it is");
+    return false;
 }
 
 bool StationTickets::UpdateControlTable(long number) { return store_.recordIssued(number); }
@@ -117,11 +145,15 @@ InboundSaved StationTickets::UpdateTempTable(const Entry& e, const xb::LocalTime
 {
     InboundSaved r;
     const auto in = values::wholeWeight(e.inWeight);
-    if (!in) {
+    if (!in || *in < 0) {
         r.outcome = SaveOutcome::kBadWeight;
         return r;
     }
-    const std::optional<long> number = GetTicketNo();
+    if (!openTableWhole()) {
+        r.outcome = SaveOutcome::kOpenCutShort;
+        return r;
+    }
+    const std::optional<long> number = GetTicketNo(at);
     if (!number || !UpdateControlTable(*number)) {
         r.outcome = SaveOutcome::kNoCounter;
         return r;
@@ -162,8 +194,12 @@ store::MoveResult StationTickets::UpdateTables(const Entry& e, bool reprint, con
         result = store_.renumber(*number, *newNumber, at);
     } else {
         const auto out = values::wholeWeight(e.outWeight);
-        if (!out) {
+        if (!out || *out < 0) {
             outcome = SaveOutcome::kBadWeight;
+            return result;
+        }
+        if (!openTableWhole()) {
+            outcome = SaveOutcome::kOpenCutShort;
             return result;
         }
         store::CompletedValues v;

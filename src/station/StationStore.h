@@ -26,6 +26,10 @@ struct StationSettings {
     int printerPort = 0;  // prtport
     int modemPort = 0;    // modemport (kept; nothing else uses it)
     std::string dataDir;  // datapath with its trailing separator, or empty
+    // A datapath that names no directory of this computer (a drive letter
+    // of an older installation's setup table), as stored: dataDir is then
+    // empty and nothing is stored through it.
+    std::string foreignDataPath;
 };
 
 struct SettingsResult {
@@ -34,7 +38,8 @@ struct SettingsResult {
 };
 
 // The first record of setup.dbf in the program directory: prtport and
-// modemport must be whole numbers; datapath may be blank. A missing table or
+// modemport must be whole numbers; datapath may be blank, and one with a
+// drive letter is kept apart (foreignDataPath). A missing table or
 // record, or a port that is empty or no whole number, gives the error.
 SettingsResult readStationSettings();
 
@@ -68,6 +73,7 @@ enum class SaveOutcome {
     kNumberInUse,  // reprint: the new number is another ticket's of today
     kNumberOpen,   // reprint: the new number is an open ticket's
     kNoCounter,    // inbound: the counter cannot be read or kept: no number issued
+    kOpenCutShort, // the open-ticket table is cut short inside a record: left as it is (reported)
     kNotSaved,     // a table could not take it: nothing changed (reported)
     kLeftBehind,   // stored, but the old record could not be removed yet
 };
@@ -92,9 +98,11 @@ public:
     store::TicketStore& store() { return store_; }
 
     // The number the next inbound ticket gets: the counter plus one, passed
-    // on to the first number no open ticket holds. Nothing when the counter
-    // exists but cannot be read.
-    std::optional<long> GetTicketNo();
+    // on to the first number that no open ticket and no ticket of the day of
+    // `at` holds (a reprint may have filed one under a number the counter
+    // had not issued yet). Nothing when the counter exists but cannot be
+    // read.
+    std::optional<long> GetTicketNo(const xb::LocalTime& at = xb::now());
     // Keeps the counter after `number` was issued.
     bool UpdateControlTable(long number);
     // Stores the inbound ticket on the screen (customer, product, plate,
@@ -102,7 +110,7 @@ public:
     // number the counter issues now (GetTicketNo: the number on the screen
     // may be out of date), given back. The counter is kept first: no number
     // is issued that the counter does not record (kNoCounter, nothing
-    // stored).
+    // stored). A weight below zero is no weight (kBadWeight).
     InboundSaved UpdateTempTable(const Entry& e, const xb::LocalTime& at);
     // The open ticket `number`, or in reprint mode the ticket of the day of
     // `at` with that number.
@@ -112,7 +120,9 @@ public:
     // weight, time and date are the open ticket's own. Reprint: files
     // today's ticket `ticket` under `newTicket`, as it is. The ticket is on
     // the disk before this returns kStored; the result's record is the
-    // ticket as stored.
+    // ticket as stored. An out weight below zero is no weight (kBadWeight).
+    // An open-ticket table cut short inside a record is neither written nor
+    // numbered from (kOpenCutShort, for inbound and outbound alike).
     store::MoveResult UpdateTables(const Entry& e, bool reprint, const xb::LocalTime& at, SaveOutcome& outcome);
     // The first of the customer, product, plate and remarks with a
     // character the code page of Ticket.dbf cannot hold, or (completing)
@@ -121,6 +131,9 @@ public:
     std::optional<RefusedText> refusedText(const Entry& e, bool completing, const xb::LocalTime& at);
 
 private:
+    // False, reported, when the open-ticket table's header counts a record
+    // the file holds only in part: writing on would lose that ticket.
+    bool openTableWhole();
     store::TicketStore store_;
 };
 

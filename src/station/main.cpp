@@ -64,6 +64,24 @@ const char* const kDatabaseNotFound =
     "Database not found in the Setup Directory.\rDo you want to enter the Setup Configuration now?\r\r"
     "Click \"Yes\" will go to Setup Configuration.\rClick \"No\" will exit program.";
 
+// The station's own word on what failed or what comes next, after the
+// reports waiting to be shown once the operation returned to the event loop
+// (the table engine's reason for it): one box at a time, never one over the
+// other.
+// Ticket.dbf cut short inside its last record: left for the site to see to.
+std::string openCutShortText()
+{
+    return "The open tickets' table Ticket.dbf is cut short inside a record: it is left as it is, and "
+           "nothing was stored.\r\r"
+           "Run \"dbftool check\" on it, or ask the site's support.";
+}
+
+dialogs::Answer say(int kind, const std::string& caption, const std::string& text, int buttons = dialogs::kOk)
+{
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    return dialogs::ShowMessage(kind, caption, text, buttons);
+}
+
 }  // namespace
 
 TfrmMain* StationWindow() { return g_station.data(); }
@@ -416,7 +434,7 @@ void TfrmMain::connectEvents()
 
 void TfrmMain::notAvailable(const char* what)
 {
-    dialogs::ShowMessage(dialogs::kInformation, "Ponderix", std::string(what) + " is not available yet.");
+    say(dialogs::kInformation, "Ponderix", std::string(what) + " is not available yet.");
 }
 
 void TfrmMain::openRecordWindow(QAction* mark, const std::function<void(TfrmMain&)>& window, const char* what)
@@ -472,11 +490,12 @@ bool TfrmMain::GetSettings()
         // Nothing is stored through settings that could not be read.
         tickets_.reset();
         settingsRead_ = false;
-        dialogs::ShowMessage(dialogs::kError, "Ponderix", r.error);
+        say(dialogs::kError, "Ponderix", r.error);
         return false;
     }
     settings_ = *r.settings;
     settingsRead_ = true;
+    followSetup_ = true;
     ApdComPort2->setPortNumber(settings_.printerPort);
     kiosk::KioskSettings().printerPort = settings_.printerPort;
     // Without a data directory the tables would land in whatever directory
@@ -488,25 +507,53 @@ bool TfrmMain::GetSettings()
     return true;
 }
 
-bool TfrmMain::askForMissingTables()
+void TfrmMain::followDataDir()
+{
+    // setup.dbf may name another data directory since it was read (the
+    // site tool moved the data, another program's Setup): the tickets go
+    // where it names now, never into the directory left behind.
+    if (!followSetup_)
+        return;
+    const SettingsResult r = readStationSettings();
+    if (!r.settings) {
+        // Nothing is stored through settings that cannot be read now.
+        tickets_.reset();
+        settingsRead_ = false;
+        return;
+    }
+    const bool moved = r.settings->dataDir != settings_.dataDir || !settingsRead_;
+    settings_.dataDir = r.settings->dataDir;
+    settings_.foreignDataPath = r.settings->foreignDataPath;
+    settingsRead_ = true;
+    if (!moved)
+        return;
+    if (settings_.dataDir.empty())
+        tickets_.reset();
+    else
+        tickets_.emplace(settings_.dataDir);
+}
+
+TfrmMain::StartUp TfrmMain::askForMissingTables()
 {
     while (!catalogue::TablesExist(dataDir())) {
-        const dialogs::Answer a = dialogs::ShowMessage(dialogs::kWarning, "Ponderix", kMissingTables,
+        const dialogs::Answer a = say(dialogs::kWarning, "Ponderix", kMissingTables,
                                                        dialogs::kYes | dialogs::kNo | dialogs::kAbort);
         if (a == dialogs::Answer::kYes) {
             if (Windows().setup)
                 Windows().setup(*this);
             else
                 notAvailable("The Setup Configuration");
+            // Settings that cannot be read after Setup stop the start-up
+            // as they do before it: the operator has seen why.
             if (!GetSettings())
-                return false;
+                return StartUp::kStop;
         } else if (a == dialogs::Answer::kAbort) {
-            return false;  // the program ends
+            return StartUp::kEnd;  // the program ends
         } else {
             break;  // No; Escape or the close box is no request to end the site
         }
     }
-    return true;
+    return StartUp::kGoOn;
 }
 
 void TfrmMain::FormShow()
@@ -527,9 +574,10 @@ void TfrmMain::FormShow()
     // why, and the station shows with nothing stored through it.
     if (!GetSettings())
         return;
-    if (!askForMissingTables()) {
-        requestTerminate();
-        return;
+    switch (askForMissingTables()) {
+    case StartUp::kGoOn: break;
+    case StartUp::kStop: return;
+    case StartUp::kEnd: requestTerminate(); return;
     }
     inbound_ = true;
     reprint_ = false;
@@ -554,6 +602,7 @@ void TfrmMain::loadList(QComboBox* box, int layout)
     // Without a data directory the loader would make tables in the working
     // directory: the list stays empty.
     std::vector<std::string> names;
+    followDataDir();
     if (!dataDir().empty())
         catalogue::LoadList(layout, names, dataDir());
     const QString text = box->currentText();
@@ -633,7 +682,7 @@ void TfrmMain::mnuSetupClick()
         return;
     while (!catalogue::TablesExist(dataDir())) {
         const dialogs::Answer a =
-            dialogs::ShowMessage(dialogs::kError, "Ponderix", kDatabaseNotFound, dialogs::kYes | dialogs::kNo);
+            say(dialogs::kError, "Ponderix", kDatabaseNotFound, dialogs::kYes | dialogs::kNo);
         if (a == dialogs::Answer::kNo) {
             requestTerminate();
             return;
@@ -684,13 +733,15 @@ void TfrmMain::setInTime(const std::string& digits)
 void TfrmMain::cmdReadScaleClick()
 {
     const devices::ScaleReadingState& r = devices::ScaleReading();
-    // A frame that is no whole weight ("12-3") is no reading either.
-    if (r.unit == "X" || (r.unit == "K" && !values::wholeWeight(r.weight))) {
-        dialogs::ShowMessage(dialogs::kWarning, "Warning", "Scale Indicator Error!\r\rUnable to read the weight.");
+    // A frame that is no whole weight ("12-3") is no reading either, nor
+    // is a scale drifted below zero: no truck weighs less than nothing.
+    const auto reading = values::wholeWeight(r.weight);
+    if (r.unit == "X" || (r.unit == "K" && (!reading || *reading < 0))) {
+        say(dialogs::kWarning, "Warning", "Scale Indicator Error!\r\rUnable to read the weight.");
         return;
     }
     if (r.unit != "K") {
-        dialogs::ShowMessage(dialogs::kWarning, "Warning",
+        say(dialogs::kWarning, "Warning",
                              "Unit mis-matched.\r\rPlease set the Unit of the Scale to \"kg\",\r"
                              "then try Read Scale again.");
         return;
@@ -699,6 +750,13 @@ void TfrmMain::cmdReadScaleClick()
     cmdReadScale->setEnabled(false);
     // The reading current after the status was painted.
     const std::string weight = devices::ScaleReading().weight;
+    const auto now = values::wholeWeight(weight);
+    if (!now || *now < 0) {
+        Status(inbound_ ? "Inbound" : "Outbound");
+        cmdReadScale->setEnabled(!chkManualEntry->isChecked());
+        say(dialogs::kWarning, "Warning", "Scale Indicator Error!\r\rUnable to read the weight.");
+        return;
+    }
     (inbound_ ? txtInWeight : txtOutWeight)->setText(qs(weight));
     Status(inbound_ ? "Inbound" : "Outbound");
     // The reading taken, the next step is the button that saves (Enter
@@ -783,12 +841,15 @@ bool TfrmMain::storeAvailable()
 {
     if (tickets_)
         return true;
-    dialogs::ShowMessage(dialogs::kError, "Ponderix",
-                         settingsRead_
-                             ? "No data directory is set in the Setup Configuration.\r\r"
-                               "The ticket was not stored; choose the data directory in "
-                               "Utilities, Setup Configuration."
-                             : "The station's settings could not be read.\r\rThe ticket was not stored.");
+    std::string text = "The station's settings could not be read.\r\rThe ticket was not stored.";
+    if (settingsRead_ && !settings_.foreignDataPath.empty())
+        text = "The data directory \"" + settings_.foreignDataPath +
+               "\" of the Setup Configuration names no directory of this computer.\r\r"
+               "The ticket was not stored; choose the data directory in Utilities, Setup Configuration.";
+    else if (settingsRead_)
+        text = "No data directory is set in the Setup Configuration.\r\r"
+               "The ticket was not stored; choose the data directory in Utilities, Setup Configuration.";
+    say(dialogs::kError, "Ponderix", text);
     return false;
 }
 
@@ -803,6 +864,7 @@ void TfrmMain::cmdPrintClick()
         bool& flag;
         ~Guard() { flag = false; }
     } guard {saving_};
+    followDataDir();
     if (!storeAvailable() || !CheckInputData())
         return;
     const xb::LocalTime at = xb::now();
@@ -818,22 +880,23 @@ void TfrmMain::saveInbound(const station::Entry& e, const xb::LocalTime& at)
     switch (saved.outcome) {
     case SaveOutcome::kStored: break;
     case SaveOutcome::kBadWeight:
-        dialogs::ShowMessage(dialogs::kWarning, "Warning",
-                             "The In Weight \"" + e.inWeight + "\" is not a whole number of kilograms.");
+        say(dialogs::kWarning, "Warning",
+                             "The In Weight \"" + e.inWeight + "\" is not a whole number of kilograms of 0 or more.");
         focusWeightOr(txtInWeight);
         return;
     case SaveOutcome::kNoCounter:
-        dialogs::ShowMessage(dialogs::kError, "Ponderix",
+        say(dialogs::kError, "Ponderix",
                              "The ticket counter Control.dbf cannot be read or written: no ticket number can be "
                              "issued.\r\rThe ticket was not stored.");
         return;
+    case SaveOutcome::kOpenCutShort: say(dialogs::kError, "Ponderix", openCutShortText()); return;
     default:
-        dialogs::ShowMessage(dialogs::kError, "Ponderix",
+        say(dialogs::kError, "Ponderix",
                              "The ticket could not be stored in Ticket.dbf.\rNothing was saved.");
         return;
     }
     if (std::to_string(saved.number) != e.ticket)
-        dialogs::ShowMessage(dialogs::kInformation, "Ponderix",
+        say(dialogs::kInformation, "Ponderix",
                              "Ticket No. " + (e.ticket.empty() ? std::string("shown") : e.ticket) +
                                  " is taken by another ticket.\r"
                                  "The ticket was stored as Ticket No. " + std::to_string(saved.number) + ".");
@@ -867,7 +930,8 @@ void TfrmMain::saveCompleted(const station::Entry& e, const xb::LocalTime& at)
         text = "The ticket number is not a number from 1 to 99999.";
         focus = reprint_ ? static_cast<QWidget*>(txtNewTicketNo) : cmdPrint;
         break;
-    case SaveOutcome::kBadWeight: text = "The weights must be whole numbers of kilograms."; break;
+    case SaveOutcome::kBadWeight: text = "The weights must be whole numbers of kilograms of 0 or more."; break;
+    case SaveOutcome::kOpenCutShort: text = openCutShortText(); break;
     case SaveOutcome::kNotFound:
         text = reprint_ ? "Ticket No. " + e.ticket + " is no longer in today's record."
                         : "Ticket No. " + e.ticket + " is no longer an open ticket.";
@@ -878,7 +942,7 @@ void TfrmMain::saveCompleted(const station::Entry& e, const xb::LocalTime& at)
                ".\rNothing was printed; the ticket is as it was.";
         break;
     }
-    dialogs::ShowMessage(outcome == SaveOutcome::kNotSaved ? dialogs::kError : dialogs::kWarning, "Ponderix", text);
+    say(outcome == SaveOutcome::kNotSaved ? dialogs::kError : dialogs::kWarning, "Ponderix", text);
     Status(reprint_ ? "Reprint Ticket" : "Outbound");
     focus->setFocus();
 }
@@ -905,11 +969,18 @@ void TfrmMain::printStored(const store::TicketRecord& stored)
     ct.in_wgt = std::to_string(stored.inWeight);
     ct.out_wgt = std::to_string(stored.outWeight);
     ct.net_wgt = std::to_string(stored.netWeight);
-    // A printer that fails has said why; the ticket is stored whatever
-    // the printer does, and printing it again stores nothing.
-    while (!kiosk::PrintKioskTicket(*ApdComPort2)) {
+    // The ticket is stored whatever the printer does, and printing it
+    // again stores nothing. A printer that fails says why in the
+    // operator's dialog, answered before the question comes: the kiosk's
+    // box would wait beside it.
+    for (;;) {
+        const kiosk::PrintOutcome printed = kiosk::SendKioskTicket(*ApdComPort2);
+        if (printed.printed)
+            break;
+        say(dialogs::kError, "Printer Error",
+            printed.detail.empty() ? printed.fault : printed.fault + "\r\r" + printed.detail);
         const std::string number = std::to_string(stored.ticket);
-        const dialogs::Answer again = dialogs::ShowMessage(
+        const dialogs::Answer again = say(
             dialogs::kWarning, "Ponderix",
             "Ticket No. " + number + " is stored, but it was not printed.\r\r"
             "Do you want to print it again?\r\r"
@@ -973,6 +1044,7 @@ void TfrmMain::SyncComboSelection()
 
 void TfrmMain::GetTicketNo()
 {
+    followDataDir();
     const std::optional<long> n = tickets_ ? tickets_->GetTicketNo() : std::nullopt;
     txtTicketNo->setText(n ? QString::number(*n) : QString());
 }
@@ -992,6 +1064,7 @@ void TfrmMain::loadEntry(const station::Entry& e, bool withOutWeights)
 bool TfrmMain::CheckInRecord(long number)
 {
     std::optional<store::TicketRecord> t;
+    followDataDir();
     if (tickets_)
         t = tickets_->CheckInRecord(number, reprint_, xb::now());
     if (t)
@@ -1019,7 +1092,7 @@ void TfrmMain::mnuViewPartialClick()
     txtTicketNo->setText(qs(*chosen));
     const auto number = ticketNumber(*chosen);
     if (!number || !CheckInRecord(*number)) {
-        dialogs::ShowMessage(dialogs::kWarning, "Warning", "Ticket No. " + *chosen + " is not an open ticket.");
+        say(dialogs::kWarning, "Warning", "Ticket No. " + *chosen + " is not an open ticket.");
         ClearScreen();
         return;
     }
@@ -1065,7 +1138,7 @@ void TfrmMain::txtNewTicketNoEnter()
         txtTicketNo->setEnabled(false);
         return;
     }
-    dialogs::ShowMessage(dialogs::kWarning, "Warning", "No such Ticket No. in today's record.\r\rPlease check and re-enter.");
+    say(dialogs::kWarning, "Warning", "No such Ticket No. in today's record.\r\rPlease check and re-enter.");
     txtTicketNo->setFocus();
 }
 
@@ -1075,7 +1148,11 @@ bool TfrmMain::keyAllowed(QObject* field, int key, const QString& text)
 {
     const bool digit = text.size() == 1 && text[0] >= '0' && text[0] <= '9';
     const bool backspace = key == Qt::Key_Backspace;
-    auto digitsUpTo = [&](QLineEdit* e, int limit) { return backspace || (digit && e->text().size() < limit); };
+    // A digit typed over a selection replaces it: the field is full only
+    // by what stays.
+    auto digitsUpTo = [&](QLineEdit* e, int limit) {
+        return backspace || (digit && e->text().size() - e->selectedText().size() < limit);
+    };
     if (field == txtTicketNo || field == txtNewTicketNo)
         return digitsUpTo(static_cast<QLineEdit*>(field), 5);
     if (field == txtInWeight || field == txtOutWeight)

@@ -164,7 +164,8 @@ private:
     void openRecordWindow(QAction* mark, const std::function<void(TfrmMain&)>& window, const char* what);
     void aboutClick();
     void notAvailable(const char* what);
-    bool askForMissingTables();
+    enum class StartUp { kGoOn, kStop, kEnd };
+    StartUp askForMissingTables();
     // Ends the whole program (the kiosk included) once the station closes.
     void requestTerminate();
     void showPanel(QLabel* panel, const QString& text);
@@ -172,6 +173,7 @@ private:
     void showNet();
     void resetEntry();
     bool storeAvailable();
+    void followDataDir();
     void saveInbound(const station::Entry& e, const xb::LocalTime& at);
     void saveCompleted(const station::Entry& e, const xb::LocalTime& at);
     void printStored(const store::TicketRecord& stored);
@@ -189,6 +191,7 @@ private:
     bool terminate_ = false;
     bool saving_ = false;        // a Done or Print is in progress
     bool settingsRead_ = false;  // the last reading of setup.dbf succeeded
+    bool followSetup_ = false;   // setup.dbf was read once: operations follow its data directory
     std::string inTime_;
     xb::LocalTime lastTick_ {};
 };

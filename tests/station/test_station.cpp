@@ -12,6 +12,7 @@
 #include "dialogs/fMsgBox.h"
 #include "kiosk/TicketPrintout.h"
 #include "kiosk/uDB.h"
+#include "setup/MoveData.h"
 #include "station/main.h"
 
 #include <QAction>
@@ -273,6 +274,11 @@ private slots:
         QTest::newRow("tables missing: Yes twice, No")
             << true << false << "3" << A {Answer::kYes, Answer::kYes, Answer::kNo} << 2 << false << 3 << "42";
         QTest::newRow("printer port no number") << true << true << "x" << A {} << 0 << false << 1 << "";
+        // "3>x": the port is 3, and x once the Setup window has closed. A
+        // setting that cannot be read after Setup stops the start-up, as it
+        // does before it; it is no Abort, and the kiosk goes on.
+        QTest::newRow("tables missing: Yes, then no printer port")
+            << true << false << "3>x" << A {Answer::kYes} << 1 << false << 2 << "";
     }
     void startUp()
     {
@@ -284,13 +290,16 @@ private slots:
         QFETCH(int, messages);
         Site site;
         kiosk::KioskSettings().PrinterType = 1;
+        const QStringList ports = prtport.split('>');
         if (setupTable)
-            site.writeSetup("1", prtport.toStdString(), "1");
+            site.writeSetup("1", ports.first().toStdString(), "1");
         StationData data {site};
         data.write(41, masterTables);
         int shown = 0;
         station::Windows().setup = [&](TfrmMain&) {
             ++shown;
+            if (ports.size() > 1)
+                site.writeSetup("1", ports.last().toStdString(), "1");
             return false;
         };
         dialogs::RecordingMessages rec;
@@ -481,6 +490,12 @@ private slots:
                             "=focus cmdPrint", "key Return", "key Return"}
             << A {} << QStringList {} << QStringList {"43|7000|3000|4000|1100", "57|5000|2000|3000|1200"} << openBoth
             << QStringList {"TICKET  : 57", "OUT TIME: 12:00  12/08/2026"};
+        // A full number selected and typed over, as a reading is.
+        QTest::newRow("a full new number typed over")
+            << QStringList {"reprint", "type 40", "key Tab", "type 12345", "key Ctrl+A", "type 57",
+                            "=text txtNewTicketNo 57", "key Return", "key Return"}
+            << A {} << QStringList {} << QStringList {"43|7000|3000|4000|1100", "57|5000|2000|3000|1200"} << openBoth
+            << QStringList {"TICKET  : 57"};
         QTest::newRow("reprint onto an open ticket's number")
             << QStringList {"reprint", "type 40", "key Tab", "type 42", "click cmdPrint", "=focus txtNewTicketNo"}
             << A {} << QStringList {"Ticket No. 42 is held by an open ticket."} << before << openBoth
@@ -512,6 +527,23 @@ private slots:
             << QStringList {"No ticket printer is configured.", "Ticket No. 42 is stored, but it was not printed.",
                             "No ticket printer is configured.", "Ticket No. 42 is stored, but it was not printed."}
             << with("42|1500|12|1488|1405") << QStringList {"43"} << QStringList {};
+        // An indicator sends its weight six digits wide: a reading corrected
+        // by selecting it and typing the right weight over it.
+        QTest::newRow("a six-digit reading typed over")
+            << QStringList {"partial 42", "weight 012340", "click cmdReadScale", "manual", "focus txtOutWeight",
+                            "key Ctrl+A", "type 12350", "=text txtOutWeight 12350", "click cmdPrint"}
+            << A {} << QStringList {} << with("42|1500|12350|10850|1405") << QStringList {"43"}
+            << QStringList {};
+        // A scale that drifted below zero gives no weight: the kiosk refuses
+        // it, and a ticket weighed out at -500 kg would bill |1500 + 500|.
+        QTest::newRow("a reading below zero")
+            << QStringList {"partial 42", "weight -500", "click cmdReadScale", "click cmdPrint"}
+            << A {} << QStringList {"Scale Indicator Error!", "\"Out Weight\" cannot be blank."} << before
+            << openBoth << QStringList {};
+        QTest::newRow("a reading below zero, weighing in")
+            << QStringList {"type ACME", "key Tab", "type SAND", "weight -20", "click cmdReadScale", "click cmdPrint"}
+            << A {} << QStringList {"Scale Indicator Error!", "\"In Weight\" cannot be blank."} << before
+            << openBoth << QStringList {};
     }
     void operatorSequences()
     {
@@ -546,7 +578,8 @@ private slots:
         QStringList shown;
         for (const auto& m : rec.shown)
             shown << QString::fromStdString(m.line1);
-        QCOMPARE(shown.size(), messages.size());
+        QVERIFY2(shown.size() == messages.size(),
+                 qPrintable(shown.join(" / ") + " | " + completedRows(data.file("Dec0826.dbf")).join(", ")));
         for (int i = 0; i < messages.size(); ++i)
             QVERIFY2(shown[i].startsWith(messages[i]), qPrintable(shown[i]));
         QCOMPARE(completedRows(data.file("Dec0826.dbf")), completed);
@@ -558,6 +591,225 @@ private slots:
         for (const QString& line : printed)
             QVERIFY2(paper.contains(line), qPrintable(paper));
         QCOMPARE(data.counter(), openAfter.contains("44") ? 44LL : 41LL);
+    }
+
+    // A day's table holds each ticket number once, whatever the operator
+    // renumbered before: a reprint onto a number the counter has not issued
+    // yet, then a truck weighed in and out. Today's table holds 40 at the
+    // start, the counter 41, no ticket is open.
+    void numbersOnceADay_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        const QStringList inAndOut {"type ACME", "key Tab", "type SAND", "key Tab", "type ZZ-9", "key Tab",
+                                    "key Tab", "weight 14020", "key Return", "key Return", "partial %open",
+                                    "weight 5000", "key Alt+R", "=focus cmdPrint", "key Return"};
+        QTest::newRow("reprint onto the next number")
+            << QStringList {"reprint", "type 40", "key Tab", "type 42", "key Return", "key Return"} + inAndOut;
+    }
+    void numbersOnceADay()
+    {
+        QFETCH(QStringList, steps);
+        Site site;
+        site.writeStandard();
+        kiosk::KioskSettings().PrinterType = 1;
+        StationData data {site};
+        data.write(41);
+        writeTickets(data.file("Dec0826.dbf"), true, {{40, "ARDWICK HAULAGE", "TOPSOIL", 5000, 2000, "1200"}});
+        std::string partial;
+        station::Windows().choosePartial = [&](TfrmMain&) { return std::optional<std::string>(partial); };
+        dialogs::RecordingMessages rec;
+        setClock(kOut);
+        auto w = open();
+        for (QString s : steps) {
+            // %open: the number the truck weighed in got, whichever it is.
+            s.replace("%open", openNumbers(data.file("Ticket.dbf")).value(0));
+            step(*w, s, partial);
+            if (QTest::currentTestFailed())
+                QFAIL(qPrintable("at the step " + s));
+        }
+        // Both trucks' tickets are there, each under a number of its own.
+        const QStringList rows = completedRows(data.file("Dec0826.dbf"));
+        QVERIFY2(rec.shown.empty(), rec.shown.empty() ? "" : rec.shown.front().line1.c_str());
+        QVERIFY2(rows.size() == 2, qPrintable(rows.join(", ")));
+        QVERIFY(testsupport::tableRows(data.file("Ticket.dbf")).empty());
+        QStringList numbers;
+        for (const QString& r : rows)
+            numbers << r.section('|', 0, 0);
+        numbers.removeDuplicates();
+        QVERIFY2(numbers.size() == rows.size(), qPrintable(rows.join(", ")));
+    }
+
+    // A data directory moved by the site tool while the station is open:
+    // from then on the tables are in the new directory, where setup.dbf,
+    // the record window's lists and the kiosk look. A truck weighed in
+    // afterwards is found there, and nothing is made again in the old one.
+    void dataMovedMeanwhile()
+    {
+        Site site;
+        site.writeStandard();
+        kiosk::KioskSettings().PrinterType = 1;
+        StationData data {site};
+        data.write(41);
+        dialogs::RecordingMessages rec;
+        setClock(kIn);
+        auto w = open();
+        QVERIFY(rec.shown.empty());
+        const QString moved = site.path("moved");
+        QVERIFY(QDir().mkpath(moved));
+        const setup::MoveResult r = setup::moveData(moved.toStdString(), [](const std::string&) { return false; });
+        QVERIFY2(r.ok, r.message.c_str());
+        QVERIFY(!QFile::exists(data.file("Ticket.dbf")));
+        weighIn(*w, "ACME", "1500");
+        QVERIFY(!QFile::exists(data.file("Ticket.dbf")));
+        QCOMPARE(openNumbers(moved + "/Ticket.dbf"), QStringList {"42"});
+        QCOMPARE(data.counter(), 41LL);
+    }
+
+    // What is stored is what the screen showed: a name typed to the
+    // length the field takes, with letters of more than one byte.
+    void textsStoredAsShown()
+    {
+        Site site;
+        site.writeStandard();
+        kiosk::KioskSettings().PrinterType = 1;
+        StationData data {site};
+        data.write(41);
+        dialogs::RecordingMessages rec;
+        setClock(kIn);
+        auto w = open();
+        const QString name = QString::fromUtf8("BAUSTOFFHANDEL GEBR\u00dcDER M\u00dcLLER WIEN");
+        QTest::keyClicks(w->cboCustomerName->lineEdit(), name);
+        QTest::keyClicks(w->cboProductName->lineEdit(), "TOPSOIL");
+        w->chkManualEntry->click();
+        QTest::keyClicks(w->txtInWeight, "1500");
+        const QString shown = w->cboCustomerName->currentText();
+        w->cmdPrint->click();
+        QVERIFY(rec.shown.empty());
+        const auto rows = testsupport::tableRows(data.file("Ticket.dbf"));
+        QCOMPARE(rows.size(), std::size_t(1));
+        // Stored as UTF-8, each Ü takes two of the field's 35 bytes.
+        QEXPECT_FAIL("", "until the table boundary converts the code page", Continue);
+        QCOMPARE(QString::fromStdString(rows[0].at("customer")), shown);
+    }
+
+    // An open-ticket table cut short inside its last record (another
+    // program's append cut off, a copy cut short): the kiosk leaves it as it
+    // is and says why; so does the station, for a truck weighed in or out.
+    void cutShortOpenTable_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        QTest::newRow("weighed out") << QStringList {"manual", "partial 42", "type 12", "click cmdPrint"};
+        QTest::newRow("weighed in") << QStringList {"manual", "type ACME", "key Tab", "type SAND", "focus txtInWeight",
+                                                    "type 7000", "click cmdPrint"};
+    }
+    void cutShortOpenTable()
+    {
+        QFETCH(QStringList, steps);
+        Site site;
+        site.writeStandard();
+        kiosk::KioskSettings().PrinterType = 1;
+        StationData data {site};
+        data.write(44);
+        writeTickets(data.file("Ticket.dbf"), false,
+                     {{42, "ARDWICK HAULAGE", "TOPSOIL", 1500, 0, ""},
+                      {43, "BLUE RIVER AGGREGATES", "PEA GRAVEL", 9000, 0, ""},
+                      {44, "BLUE RIVER AGGREGATES", "TOPSOIL", 8000, 0, ""}});
+        {
+            QFile f(data.file("Ticket.dbf"));
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            QVERIFY(f.resize(f.size() - 40));  // the end mark and part of the last record
+        }
+        const QByteArray before = [&] {
+            QFile f(data.file("Ticket.dbf"));
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        }();
+        std::string partial;
+        station::Windows().choosePartial = [&](TfrmMain&) { return std::optional<std::string>(partial); };
+        testsupport::EngineErrors errors;
+        dialogs::RecordingMessages rec;
+        setClock(kOut);
+        auto w = open();
+        for (const QString& s : steps) {
+            step(*w, s, partial);
+            if (QTest::currentTestFailed())
+                QFAIL(qPrintable("at the step " + s));
+        }
+        QFile f(data.file("Ticket.dbf"));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QVERIFY2(f.readAll() == before, "the open-ticket table was written");
+        QVERIFY(!rec.shown.empty());
+        QVERIFY(!QFile::exists(data.file("Dec0826.dbf")) || testsupport::tableRows(data.file("Dec0826.dbf")).empty());
+    }
+
+    // The program's own boxes, one at a time: a failure the station words
+    // for the operator and the reason behind it (the table engine's report,
+    // the printer's box) come one after the other, never one over the
+    // other. Each box is answered as it shows (No where it asks).
+    void oneBoxAtATime_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<bool>("counterField");
+        QTest::newRow("counter without its field")
+            << QStringList {"manual", "type ACME", "key Tab", "type SAND", "focus txtInWeight", "type 7000",
+                            "click cmdPrint"}
+            << false;
+        QTest::newRow("printer failing after the store")
+            << QStringList {"printer off", "manual", "partial 42", "type 12", "click cmdPrint"} << true;
+    }
+    void oneBoxAtATime()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(bool, counterField);
+        Site site;
+        site.writeStandard();
+        kiosk::KioskSettings().PrinterType = 1;
+        StationData data {site};
+        data.write(counterField ? 41 : -1);
+        if (!counterField) {
+            xb::Connection c;
+            QVERIFY(c.create(data.file("Control.dbf").toStdString(), {{"other", 'N', 10, 0}}));
+        }
+        writeTickets(data.file("Ticket.dbf"), false, {{42, "ARDWICK HAULAGE", "TOPSOIL", 1500, 0, ""}});
+        std::string partial;
+        station::Windows().choosePartial = [&](TfrmMain&) { return std::optional<std::string>(partial); };
+        const dialogs::MessageHandler before = dialogs::setMessageHandler(dialogs::programMessage);
+        const xb::ErrorReport reportBefore = xb::setErrorReport({});
+        dialogs::routeEngineErrors();
+        setClock(kOut);
+        // Every box on the screen, the program's modal question among them.
+        int most = 0;
+        QStringList seen;
+        QTimer watch;
+        watch.setInterval(20);
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            int showing = 0;
+            for (QWidget* t : QApplication::topLevelWidgets())
+                if (t->isVisible() && (qobject_cast<QMessageBox*>(t) || qobject_cast<TfrmMsgBox*>(t)))
+                    ++showing;
+            most = std::max(most, showing);
+            QWidget* modal = QApplication::activeModalWidget();
+            if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+                seen << box->text().section('\n', 0, 0);
+                QAbstractButton* no = box->button(QMessageBox::No);
+                (no ? no : box->buttons().first())->click();
+            } else if (auto* kiosk = qobject_cast<TfrmMsgBox*>(modal)) {
+                seen << kiosk->txtMessage1->text();
+                kiosk->cmdOK->click();
+            }
+        });
+        watch.start();
+        auto w = open();
+        for (const QString& s : steps)
+            step(*w, s, partial);
+        QTest::qWait(300);
+        watch.stop();
+        dialogs::dismissMsgBoxes("the test ended");
+        dialogs::setReportFace(dialogs::Face::kKiosk);
+        w.reset();
+        dialogs::setMessageHandler(before);
+        xb::setErrorReport(reportBefore);
+        QVERIFY2(seen.size() >= 2, qPrintable(seen.join(" / ")));
+        QVERIFY2(most == 1, qPrintable(QString::number(most) + " boxes at once: " + seen.join(" / ")));
     }
 
     // The setup flow of the menu: Escape or the close box on its question
@@ -608,14 +860,22 @@ private slots:
     // program was started.
     void nothingStoredWithout_data()
     {
-        QTest::addColumn<bool>("dataDirectory");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("data directory") << false << "No data directory is set in the Setup Configuration.";
-        QTest::newRow("readable counter") << true << "The ticket counter Control.dbf cannot be read or written";
+        QTest::addColumn<QString>("datapath");  // "site": the site's data directory
+        QTest::addColumn<QByteArray>("counter");  // company's bytes; empty: no field company
+        QTest::addColumn<QString>("message");  // how the one message starts
+        const QString noCounter = "The ticket counter Control.dbf cannot be read or written";
+        QTest::newRow("data directory") << "" << QByteArray() << "No data directory is set in the Setup Configuration.";
+        QTest::newRow("readable counter") << "site" << QByteArray() << noCounter;
+        // Another program's overflow in the counter is no number to count on.
+        QTest::newRow("counter that is no number") << "site" << QByteArray("*****") << noCounter;
+        // A setup table of an older installation names a drive: no
+        // directory here, and none to be made where the program started.
+        QTest::newRow("data directory of a drive") << "C:\\SITE\\DATA" << QByteArray() << "";
     }
     void nothingStoredWithout()
     {
-        QFETCH(bool, dataDirectory);
+        QFETCH(QString, datapath);
+        QFETCH(QByteArray, counter);
         QFETCH(QString, message);
         Site site;
         kiosk::KioskSettings().PrinterType = 1;
@@ -624,11 +884,20 @@ private slots:
         data.write(-1);
         {
             xb::Connection c;
-            QVERIFY(c.create(data.file("Control.dbf").toStdString(), {{"other", 'N', 10, 0}}));
+            xb::Table* k = c.create(data.file("Control.dbf").toStdString(),
+                                    {{counter.isEmpty() ? "other" : "company", 'N', 10, 0}});
+            QVERIFY(k);
+            if (!counter.isEmpty()) {
+                QCOMPARE(k->appendStart(), xb::kSuccess);
+                k->blank();
+                QVERIFY(k->field("company")->assignRaw(counter.rightJustified(10, ' ').toStdString()));
+                QCOMPARE(k->append(), xb::kSuccess);
+            }
+            QCOMPARE(k->close(), xb::kSuccess);
             xb::Table* t = c.open(site.path("setup.dbf").toStdString());
             t->top();
-            if (!dataDirectory)
-                t->field("datapath")->assign("");
+            if (datapath != "site")
+                t->field("datapath")->assign(datapath.toStdString());
             QCOMPARE(t->close(), xb::kSuccess);
         }
         QTemporaryDir started;
@@ -639,16 +908,17 @@ private slots:
         rec.answers = {Answer::kNo};  // tables missing (no data directory): start anyway
         auto w = open();
         rec.shown.clear();
-        QCOMPARE(w->txtTicketNo->text(), QString());
+        const QString shownNumber = w->txtTicketNo->text();
         weighIn(*w, "ACME", "1500");
         QDir::setCurrent(cwd);
+        QCOMPARE(QDir(started.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+        QCOMPARE(openNumbers(data.file("Ticket.dbf")), QStringList());
+        QCOMPARE(shownNumber, QString());
         QCOMPARE(rec.shown.size(), std::size_t(1));
         QVERIFY2(QString::fromStdString(rec.last().line1).startsWith(message), rec.last().line1.c_str());
         QVERIFY(!w->txtTicketNo->isEnabled());
         QCOMPARE(w->cboCustomerName->currentText(), QString("ACME"));  // the screen is kept
         QCOMPARE(w->txtInWeight->text(), QString("1500"));
-        QCOMPARE(QDir(started.path()).entryList(QDir::Files), QStringList());
-        QVERIFY(testsupport::tableRows(data.file("Ticket.dbf")).empty());
     }
 
     // Opened from the kiosk, the station fills the screen, its title on a

@@ -66,7 +66,9 @@ private slots:
         QTest::addColumn<QString>("dataDir");
         QTest::newRow("usual") << "3" << "4" << "/site/data" << true << 3 << "/site/data/";
         QTest::newRow("trailing separator") << "3" << "0" << "/site/data/" << true << 3 << "/site/data/";
-        QTest::newRow("written the old way") << "3" << "0" << "C:\\SITE\\DATA" << true << 3 << "C:/SITE/DATA/";
+        // A drive letter names no directory here: no data directory, the
+        // path kept for the message.
+        QTest::newRow("written the old way") << "3" << "0" << "C:\\SITE\\DATA" << true << 3 << "";
         QTest::newRow("no data directory") << "3" << "0" << "" << true << 3 << "";
         QTest::newRow("empty printer port") << "" << "0" << "/site" << false << 0 << "";
         QTest::newRow("printer port no number") << "x" << "0" << "/site" << false << 0 << "";
@@ -84,6 +86,8 @@ private slots:
         if (ok) {
             QTEST(r.settings->printerPort, "printer");
             QTEST(QString::fromStdString(r.settings->dataDir), "dataDir");
+            QCOMPARE(QString::fromStdString(r.settings->foreignDataPath),
+                     datapath.startsWith("C:") ? datapath : QString());
         } else {
             QVERIFY(QString::fromStdString(r.error).contains("not a valid port number"));
         }
@@ -126,8 +130,11 @@ private slots:
         QCOMPARE(rows[2]["in_time"], std::string("930"));
         QCOMPARE(rows[2]["in_date"], std::string("20261208"));
 
-        e.inWeight = "12-3";
-        QCOMPARE(tickets.UpdateTempTable(e, at(2026, 12, 8)).outcome, SaveOutcome::kBadWeight);
+        // No weight: debris of a frame, or a scale below zero.
+        for (const char* w : {"12-3", "-500"}) {
+            e.inWeight = w;
+            QCOMPARE(tickets.UpdateTempTable(e, at(2026, 12, 8)).outcome, SaveOutcome::kBadWeight);
+        }
         // The number is the counter's, whatever the screen shows.
         e.inWeight = "1500";
         e.ticket = "100000";
@@ -262,13 +269,16 @@ private slots:
         Entry loaded = entryOf(*open);
         QCOMPARE(loaded.inDate, std::string("12/08/2026"));
         QCOMPARE(loaded.inTime, std::string("2350"));
+        SaveOutcome outcome {};
+        loaded.outWeight = "-12";
+        tickets.UpdateTables(loaded, false, at(2026, 12, 9, 0, 10), outcome);
+        QCOMPARE(outcome, SaveOutcome::kBadWeight);
         loaded.outWeight = "12";
         // The open ticket's own in weight, time and date are stored, not
         // what a screen holds.
         loaded.inWeight = "9";
         loaded.inTime = "1200";
         loaded.inDate = "01/01/2026";
-        SaveOutcome outcome {};
         tickets.UpdateTables(loaded, false, at(2026, 12, 9, 0, 10), outcome);
         QCOMPARE(outcome, SaveOutcome::kStored);
         const QString day = data + "Dec0926.dbf";
