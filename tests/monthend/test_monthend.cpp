@@ -8,6 +8,7 @@
 #include "data/Catalogue.h"
 #include "data/CodeBase.h"
 #include "data/Paths.h"
+#include "data/TicketStore.h"
 #include "data/Util.h"
 #include "monthend/MonthEndArchive.h"
 
@@ -354,6 +355,67 @@ private slots:
         const auto r = monthend::closeMonth(data_, 2026, 1);
         QVERIFY2(r.done, r.message.c_str());
         closedWhole(dir, {1, 2, 3, 4, 5, 6, 100});
+    }
+
+    // A month end that stops part way (the disk fills while the archive is
+    // built) puts the day tables back in the data directory, where the
+    // station goes on with them: a ticket is reprinted under another number,
+    // or another program corrects a ticket. The next month end must leave
+    // each ticket once in the folder and the archive, as it is now.
+    void changedAfterAStoppedRun_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::newRow("a ticket reprinted under another number") << "renumber";
+        QTest::newRow("a ticket corrected by another program") << "correct";
+    }
+    void changedAfterAStoppedRun()
+    {
+        QFETCH(QString, change);
+        const QString dir = dir_->path();
+        writeDay(dir, 1, 1, 60);
+        writeDay(dir, 3, 61, 60);
+        // Room for each day's copy in the folder, not for the archive.
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::signal(SIGXFSZ, SIG_IGN);
+            struct rlimit lim {32 * 1024, 32 * 1024};
+            ::setrlimit(RLIMIT_FSIZE, &lim);
+            ::_exit(monthend::closeMonth(data_, 2026, 1).done ? 0 : 1);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), 1);
+        QVERIFY(QFile::exists(dir + "/Jan0326.dbf"));
+        QCOMPARE(ticketsIn(dir + "/26Jan/Jan0326.dbf").size(), std::size_t(60));  // filed before it stopped
+
+        std::vector<long> day3;
+        if (change == "renumber") {
+            store::TicketStore station(data_, store::CounterMeaning::kLastIssued);
+            QCOMPARE(station.renumber(61, 500, xb::LocalTime {2026, 1, 3, 16, 0, 0}).outcome, store::Outcome::kDone);
+            for (long n = 62; n <= 120; ++n)
+                day3.push_back(n);
+            day3.push_back(500);
+        } else {
+            xb::Connection c;
+            xb::Table* t = c.open((dir + "/Jan0326.dbf").toStdString());
+            QVERIFY(t && t->top() == xb::kSuccess);
+            QVERIFY(t->field("customer")->assign("CORRECTED"));
+            QCOMPARE(t->flush(), xb::kSuccess);
+            QCOMPARE(t->close(), xb::kSuccess);
+            for (long n = 61; n <= 120; ++n)
+                day3.push_back(n);
+        }
+        const auto r = monthend::closeMonth(data_, 2026, 1);
+        QVERIFY2(r.done, r.message.c_str());
+        auto filed = ticketsIn(dir + "/26Jan/Jan0326.dbf");
+        std::sort(filed.begin(), filed.end());
+        QCOMPARE(filed, day3);
+        std::vector<long> all;
+        for (long n = 1; n <= 60; ++n)
+            all.push_back(n);
+        all.insert(all.end(), day3.begin(), day3.end());
+        closedWhole(dir, all);
     }
 
     // The data directory as setup.dbf names it and the month's folder as an
