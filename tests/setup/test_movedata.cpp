@@ -418,6 +418,72 @@ private slots:
                             [](const std::string& n) { return n.find("ticket counter") != std::string::npos; }));
     }
 
+    // The new directory's own tables written after the move looked at them:
+    // the kiosk, whose directory it is, numbers tickets there past the
+    // counter the move is to carry, or makes its open-ticket table there
+    // (none was there, so nothing was asked). The move, going on or finished
+    // at the next start, must not put the old directory's files over them.
+    void newDirectoryWrittenMeanwhile_data()
+    {
+        QTest::addColumn<QString>("step");
+        QTest::addColumn<bool>("killed");
+        QTest::addColumn<QString>("writer");
+        for (const char* writer : {"counter", "open table"}) {
+            QTest::addRow("%s, at copied, move goes on", writer) << "copied" << false << writer;
+            QTest::addRow("%s, at recorded, move goes on", writer) << "recorded" << false << writer;
+            QTest::addRow("%s, at recorded, killed", writer) << "recorded" << true << writer;
+        }
+    }
+    void newDirectoryWrittenMeanwhile()
+    {
+        QFETCH(QString, step);
+        QFETCH(bool, killed);
+        QFETCH(QString, writer);
+        const QString from = dir_->path() + "/old", to = dir_->path() + "/new";
+        writeTables(from, "OLD");
+        writeCounter(from + "/Control.dbf", 41);
+        QVERIFY(QDir().mkpath(to));
+        writeCounter(to + "/Control.dbf", 7);  // below the old one: it is to be raised to 41
+        writeSetup(dir_->path(), (from + "/").toStdString());
+        const pid_t child = ::fork();
+        if (child == 0) {
+            setup::setStepHook([&](const std::string& at) {
+                if (at != step.toStdString())
+                    return;
+                bool ok = false;
+                if (writer == "counter") {
+                    xb::Connection c;
+                    xb::Table* t = c.open((to + "/Control.dbf").toStdString());
+                    ok = t && t->top() == xb::kSuccess && t->field("company")->assignInteger(150) &&
+                         t->close() == xb::kSuccess;
+                } else {
+                    ok = testsupport::writeTicketTable(to + "/ticket.dbf", {{77, "KIOSK TRUCK"}});
+                }
+                if (!ok)
+                    ::_exit(3);
+                if (killed)
+                    ::_exit(9);
+            });
+            ::_exit(setup::moveData(to.toStdString(), nullptr).ok ? 0 : 1);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        QVERIFY(WIFEXITED(status));
+        QVERIFY(WEXITSTATUS(status) == (killed ? 9 : 0) || (!killed && WEXITSTATUS(status) == 1));
+        if (killed)
+            setup::settleInterruptedMove();  // the next start
+        if (writer == "counter") {
+            const auto counter = testsupport::tableRows(to + "/Control.dbf");
+            QCOMPARE(counter.size(), std::size_t(1));
+            QVERIFY2(std::atol(counter[0].at("company").c_str()) >= 150,
+                     ("the kiosk's counter went back to " + counter[0].at("company")).c_str());
+        } else {
+            QVERIFY(contains(names(to + "/ticket.dbf", "customer"), "KIOSK TRUCK"));
+            QVERIFY(contains(names(to + "/ticket.dbf", "customer"), "OLD") ||
+                    contains(names(from + "/ticket.dbf", "customer"), "OLD"));
+        }
+    }
+
     // Once the setup table names the new directory the move has succeeded,
     // also when an old file cannot be removed: it is named, and the next
     // move goes ahead.
