@@ -26,6 +26,7 @@
 #include <sstream>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -416,6 +417,24 @@ private slots:
             all.push_back(n);
         all.insert(all.end(), day3.begin(), day3.end());
         closedWhole(dir, all);
+    }
+
+    // The archive's folder MonthEnd on a disk of its own (a link to another
+    // file system, where a site keeps its archives): the month still closes.
+    void archiveOnAnotherFileSystem()
+    {
+        QTemporaryDir elsewhere("/dev/shm/me-XXXXXX");
+        QVERIFY(elsewhere.isValid());
+        struct stat a {}, b {};
+        QVERIFY(::stat(elsewhere.path().toLocal8Bit().constData(), &a) == 0 &&
+                ::stat(dir_->path().toLocal8Bit().constData(), &b) == 0);
+        QVERIFY2(a.st_dev != b.st_dev, "/dev/shm is on the same file system as the temporary directory here");
+        QVERIFY(QFile::link(elsewhere.path(), dir_->path() + "/MonthEnd"));
+        writeDay(dir_->path(), 1, 1, 3);
+        writeDay(dir_->path(), 2, 4, 2);
+        const auto r = monthend::closeMonth(data_, 2026, 1);
+        QVERIFY2(r.done, r.message.c_str());
+        closedWhole(dir_->path(), {1, 2, 3, 4, 5});
     }
 
     // The data directory as setup.dbf names it and the month's folder as an
