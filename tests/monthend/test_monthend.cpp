@@ -25,6 +25,7 @@
 #include <random>
 #include <sstream>
 #include <signal.h>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -32,6 +33,8 @@
 #include <unistd.h>
 
 namespace {
+
+using uchar = unsigned char;
 
 // A day table of January 2026 with `n` tickets numbered from `first`.
 void writeDay(const QString& dir, int day, long first, int n, const char* inTime = "930", bool userIdFirst = true)
@@ -435,6 +438,69 @@ private slots:
         const auto r = monthend::closeMonth(data_, 2026, 1);
         QVERIFY2(r.done, r.message.c_str());
         closedWhole(dir_->path(), {1, 2, 3, 4, 5});
+    }
+
+    // Another xBase program at the site holds the last day's table locked,
+    // as the lock convention has it while it writes (the table's lock bytes,
+    // its own POSIX record locks), and appends a ticket under that lock. A
+    // month end run meanwhile must not take the table from under the lock:
+    // the ticket written under it reaches the archive and the folder.
+    void dayTableLockedByAnotherProgram()
+    {
+        const QString dir = dir_->path();
+        writeDay(dir, 1, 1, 3);
+        writeDay(dir, 31, 4, 3);
+        const QByteArray path = (dir + "/Jan3126.dbf").toLocal8Bit();
+        int held[2], go[2];
+        QVERIFY(::pipe(held) == 0 && ::pipe(go) == 0);
+        const pid_t other = ::fork();
+        if (other == 0) {
+            const int fd = ::open(path.constData(), O_RDWR);
+            struct flock l {};
+            l.l_type = F_WRLCK;
+            l.l_whence = SEEK_SET;
+            l.l_start = 0x7FFFFFFE - 1000000;
+            l.l_len = 1000001;
+            if (fd < 0 || ::fcntl(fd, F_SETLK, &l) != 0)
+                ::_exit(3);
+            (void)!::write(held[1], "h", 1);
+            char c;
+            (void)!::read(go[0], &c, 1);
+            // Its ticket: a copy of the last record as ticket 100, appended
+            // after the last record, the count in the header raised.
+            unsigned char head[12];
+            if (::pread(fd, head, 12, 0) != 12)
+                ::_exit(4);
+            const uint32_t count = head[4] | head[5] << 8 | head[6] << 16 | uint32_t(head[7]) << 24;
+            const int headerLength = head[8] | head[9] << 8, recordLength = head[10] | head[11] << 8;
+            std::string record(std::size_t(recordLength), ' ');
+            if (::pread(fd, record.data(), record.size(), headerLength + off_t(count - 1) * recordLength) != recordLength)
+                ::_exit(5);
+            const std::size_t ticketAt = 1 + 20;  // after the deletion mark and user_id
+            record.replace(ticketAt, 5, "  100");
+            record += '\x1a';
+            const uint32_t now = count + 1;
+            const unsigned char n[4] = {uchar(now), uchar(now >> 8), uchar(now >> 16), uchar(now >> 24)};
+            if (::pwrite(fd, record.data(), record.size(), headerLength + off_t(count) * recordLength) !=
+                    ssize_t(record.size()) ||
+                ::pwrite(fd, n, 4, 4) != 4 || ::fsync(fd) != 0)
+                ::_exit(6);
+            l.l_type = F_UNLCK;
+            ::fcntl(fd, F_SETLK, &l);
+            ::_exit(::close(fd) == 0 ? 0 : 7);
+        }
+        char c;
+        QCOMPARE(::read(held[0], &c, 1), ssize_t(1));
+        const auto r = monthend::closeMonth(data_, 2026, 1);
+        QCOMPARE(::write(go[1], "g", 1), ssize_t(1));
+        int status = -1;
+        ::waitpid(other, &status, 0);
+        QCOMPARE(status, 0);
+        // Whatever the first run said, the next one finishes the month.
+        if (!r.done || monthend::interrupted(data_, 2026, 1) ||
+            !QDir(dir).entryList({"Jan*.dbf"}, QDir::Files).isEmpty())
+            QVERIFY(monthend::closeMonth(data_, 2026, 1).done);
+        closedWhole(dir, {1, 2, 3, 4, 5, 6, 100});
     }
 
     // The data directory as setup.dbf names it and the month's folder as an
