@@ -269,8 +269,11 @@ std::string currentDataDir()
     return d.empty() ? catalogue::programDir() : d;
 }
 
-PathCheck checkPath(const std::string& text)
+PathCheck checkPath(const std::string& typed)
 {
+    // A relative text is the program directory's, whatever directory the
+    // program runs in, as it is stored.
+    const std::string text = catalogue::absoluteDirectory(typed, catalogue::programDir());
     if (text.size() > 50)
         return PathCheck::kTooLong;
     if (!xb::directoryExists(text))
