@@ -484,6 +484,63 @@ private slots:
         }
     }
 
+    // After a move killed once its record was written, the kiosk's start and
+    // grazulo-admin (a nightly job) settle it at the same moment: both must
+    // agree on the outcome, and the directory the setup table names holds
+    // every table whole.
+    void settledTwiceAtOnce()
+    {
+        for (int round = 0; round < 30; ++round) {
+            QTemporaryDir home("/tmp/mv2-XXXXXX");
+            qputenv("GRAZULO_HOME", home.path().toUtf8());
+            const QString from = home.path() + "/old", to = home.path() + "/new";
+            writeTables(from, "OLD", 300);
+            QVERIFY(QDir().mkpath(to));
+            writeSetup(home.path(), (from + "/").toStdString());
+            const pid_t mover = ::fork();
+            if (mover == 0) {
+                setup::setStepHook([](const std::string& at) {
+                    if (at == "recorded")
+                        ::_exit(9);
+                });
+                ::_exit(setup::moveData(to.toStdString(), nullptr).ok ? 0 : 1);
+            }
+            int status = 0;
+            ::waitpid(mover, &status, 0);
+            QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 9);
+            int go[2], said[2];
+            QVERIFY(::pipe(go) == 0 && ::pipe(said) == 0);
+            pid_t settlers[2];
+            for (pid_t& p : settlers) {
+                p = ::fork();
+                if (p == 0) {
+                    char c;
+                    (void)!::read(go[0], &c, 1);
+                    const auto s = setup::settleInterruptedMove();
+                    const char r = !s.found ? 'n' : s.message.find("finished") != std::string::npos ? 'f' : 't';
+                    (void)!::write(said[1], &r, 1);
+                    ::_exit(0);
+                }
+            }
+            ::close(go[0]);
+            ::close(go[1]);
+            ::close(said[1]);
+            for (pid_t p : settlers)
+                ::waitpid(p, nullptr, 0);
+            char answers[2] = {0, 0};
+            QCOMPARE(::read(said[0], answers, 2), ssize_t(2));
+            ::close(said[0]);
+            const QString named = QString::fromStdString(catalogue::AddBackslash(datapath()));
+            for (const char* t : {"customer.dbf", "product.dbf", "house.dbf"})
+                QVERIFY2(testsupport::tableRows(named + t).size() == 300u,
+                         qPrintable(QString("round %1: %2 in %3").arg(round).arg(t).arg(named)));
+            QVERIFY2(!(answers[0] == 't' && answers[1] == 'f') && !(answers[0] == 'f' && answers[1] == 't'),
+                     qPrintable(QString("round %1: one said finished, the other taken back; the setup table names %2")
+                                    .arg(round)
+                                    .arg(named)));
+        }
+    }
+
     // Once the setup table names the new directory the move has succeeded,
     // also when an old file cannot be removed: it is named, and the next
     // move goes ahead.
