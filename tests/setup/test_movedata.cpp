@@ -514,6 +514,7 @@ private slots:
             for (pid_t& p : settlers) {
                 p = ::fork();
                 if (p == 0) {
+                    ::close(go[1]);  // the parent's close of it is the signal
                     char c;
                     (void)!::read(go[0], &c, 1);
                     const auto s = setup::settleInterruptedMove();
