@@ -13,6 +13,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace catalogue {
@@ -288,9 +289,23 @@ std::string monthEndTablePath(std::string_view dataDir, int year, int month)
     return xb::resolvePath(AddBackslash(dataDir) + monthEndTableName(year, month));
 }
 
+std::vector<std::string> closingFolderPaths(std::string_view dataDir, int year, int month)
+{
+    const std::string name = "ME_" + monthDirName(year, month) + ".closing/";
+    return {xb::resolvePath(AddBackslash(dataDir) + "MonthEnd/" + name), xb::resolvePath(AddBackslash(dataDir) + name)};
+}
+
 std::string closingFolderPath(std::string_view dataDir, int year, int month)
 {
-    return xb::resolvePath(AddBackslash(dataDir) + "MonthEnd/ME_" + monthDirName(year, month) + ".closing/");
+    // A day table is renamed into it: it must be on the data directory's
+    // file system, which MonthEnd (a link to an archive disk) may not be.
+    const std::vector<std::string> places = closingFolderPaths(dataDir, year, month);
+    struct ::stat data {}, archive {};
+    const std::string me = xb::resolvePath(AddBackslash(dataDir) + "MonthEnd");
+    if (::stat(AddBackslash(dataDir).c_str(), &data) == 0 && ::stat(me.c_str(), &archive) == 0 &&
+        data.st_dev != archive.st_dev)
+        return places[1];
+    return places[0];
 }
 
 std::vector<std::string> dayTables(std::string_view dataDir, const xb::Date& day)
@@ -326,23 +341,45 @@ std::string DayTableFinder::find(const std::string& dir, const std::string& name
 
 std::vector<std::string> DayTableFinder::tables(const xb::Date& day)
 {
-    std::vector<std::string> out;
     if (dataDir_.empty())
-        return out;
+        return {};
     const std::string name = dayTableName(day);
-    std::vector<std::string> candidates;
-    if (const std::string folder = find(dataDir_, monthDirName(day.year, day.month)); !folder.empty())
-        candidates.push_back(find(folder + "/", name));
-    if (const std::string me = find(dataDir_, "MonthEnd"); !me.empty())
-        if (const std::string closing = find(me + "/", "ME_" + monthDirName(day.year, day.month) + ".closing");
-            !closing.empty())
-            candidates.push_back(find(closing + "/", name));
-    candidates.push_back(find(dataDir_, name));
-    for (const std::string& p : candidates)
-        if (!p.empty() && xb::fileExists(p))
-            out.push_back(p);
-    return out;
+    const std::string closingName = "ME_" + monthDirName(day.year, day.month) + ".closing";
+    for (int attempt = 0;; ++attempt) {
+        // Listed in the order a month end moves a table (data directory,
+        // closing folder, month's folder): a table moved meanwhile is in a
+        // later listing.
+        const std::string inData = find(dataDir_, name);
+        std::vector<std::string> closing;
+        if (const std::string me = find(dataDir_, "MonthEnd"); !me.empty())
+            if (const std::string c = find(me + "/", closingName); !c.empty())
+                closing.push_back(find(c + "/", name));
+        if (const std::string c = find(dataDir_, closingName); !c.empty())
+            closing.push_back(find(c + "/", name));
+        std::vector<std::string> candidates;
+        if (const std::string folder = find(dataDir_, monthDirName(day.year, day.month)); !folder.empty())
+            candidates.push_back(find(folder + "/", name));
+        candidates.insert(candidates.end(), closing.begin(), closing.end());
+        candidates.push_back(inData);
+        std::vector<std::string> out;
+        bool moved = false;
+        for (const std::string& p : candidates) {
+            if (p.empty())
+                continue;
+            if (xb::fileExists(p))
+                out.push_back(p);
+            else
+                moved = true;
+        }
+        // Moved since its directory was listed: the directories are listed
+        // again (a name listed that is no file gives up after a few).
+        if (!moved || attempt == 4)
+            return out;
+        listings_.clear();
+    }
 }
+
+void DayTableFinder::forget() { listings_.clear(); }
 
 // ---------------------------------------------------------------- indexes
 

@@ -102,8 +102,12 @@ std::string archivedDayTablePath(std::string_view dataDir, const xb::Date& day);
 // The month's archive table, "MonthEnd/ME_26Dec.dbf".
 std::string monthEndTablePath(std::string_view dataDir, int year, int month);
 // Where the month end keeps the day tables it is closing, out of the way of
-// the day's new tickets: "MonthEnd/ME_26Dec.closing/", with its separator.
+// the day's new tickets: "MonthEnd/ME_26Dec.closing/", with its separator;
+// "ME_26Dec.closing/" in the data directory where MonthEnd is on another
+// file system.
 std::string closingFolderPath(std::string_view dataDir, int year, int month);
+// Both places, MonthEnd's first: where a closing table may be found.
+std::vector<std::string> closingFolderPaths(std::string_view dataDir, int year, int month);
 // Every table that holds tickets of the day, in the order they are read:
 // the copy in the month's folder, the copy a month end is closing, the data
 // directory's table. Only those that exist.
@@ -115,6 +119,8 @@ class DayTableFinder {
 public:
     explicit DayTableFinder(std::string_view dataDir);
     std::vector<std::string> tables(const xb::Date& day);
+    // Lists the directories again: a table was moved after they were read.
+    void forget();
 
 private:
     // `name` in `dir` whatever its case, as resolvePath() finds it; empty

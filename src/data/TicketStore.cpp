@@ -7,6 +7,7 @@
 #include "data/TicketValues.h"
 #include "data/Util.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -623,10 +624,28 @@ std::optional<TicketRecord> TicketStore::findOpen(long number)
     return findNumber(connection_, openTablePath(), number, true);
 }
 
+namespace {
+// The day's other tables: its copy in the month's folder and the one a
+// month end is closing, where a day closed early keeps its first tickets.
+std::vector<std::string> archivedDayTables(const std::string& dir, const std::string& dayPath, const xb::Date& day)
+{
+    std::vector<std::string> out = catalogue::dayTables(dir, day);
+    const std::string live = xb::resolvePath(dayPath);
+    out.erase(std::remove(out.begin(), out.end(), live), out.end());
+    return out;
+}
+}  // namespace
+
 std::optional<TicketRecord> TicketStore::findCompleted(const xb::Date& day, long number)
 {
     recoverPending();
-    return findNumber(connection_, dayTablePath(day), number, false);
+    const std::string dayPath = dayTablePath(day);
+    if (auto found = findNumber(connection_, dayPath, number, false))
+        return found;
+    for (const std::string& p : archivedDayTables(dir_, dayPath, day))
+        if (auto found = findNumber(connection_, p, number, false))
+            return found;
+    return std::nullopt;
 }
 
 TicketStore::AddResult TicketStore::addOpen(const TicketRecord& ticket, const xb::LocalTime& at,
@@ -912,6 +931,9 @@ MoveResult TicketStore::renumber(long oldNumber, long newNumber, const xb::Local
         return result;
     // An open ticket's number is taken too: the truck weighed in under it
     // would complete into a day that holds it twice.
+    if (!clash && newNumber != oldNumber)
+        for (const std::string& p : archivedDayTables(dir_, dayPath, values::dateOf(at)))
+            clash = clash || findNumber(connection_, p, newNumber, false).has_value();
     if (clash || (newNumber != oldNumber && findNumber(connection_, openTablePath(), newNumber, true))) {
         result.outcome = Outcome::kNumberInUse;
         return result;

@@ -343,40 +343,75 @@ SiteParts siteParts(const std::string& dataDir)
         return out;
     }
     const int thisYear = xb::now().year;
-    // The tables as the listing names them (whatever their letter case),
-    // by day: the data directory's, and the month folder's.
-    std::map<long, std::pair<std::string, std::string>> days;
+    // The tables as the listings name them (whatever their letter case), by
+    // day: the data directory's, the month folder's, and those a month end
+    // is closing (MonthEnd/ME_26Dec.closing/, or ME_26Dec.closing/ beside
+    // them). Listed in the order a month end moves a table (data directory,
+    // closing folder, month's folder), so a table moved meanwhile is found.
+    struct Found {
+        std::string data, folder;
+        std::vector<std::string> closing;
+    };
+    std::map<long, Found> days;
     std::map<std::string, std::string> files;  // by lower-case name: the data directory's other files
+    std::vector<std::pair<std::string, std::pair<int, int>>> folders, closings;
+    auto closingMonth = [&](const std::string& name) -> std::optional<std::pair<int, int>> {
+        if (name.size() != 16 || !values::sameText(name.substr(0, 3), "ME_") ||
+            !values::sameText(name.substr(8), ".closing"))
+            return std::nullopt;
+        return monthOfFolderName(name.substr(3, 5), thisYear);
+    };
     std::error_code ec;
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
         std::error_code typeError;
         if (it->is_regular_file(typeError)) {
             if (const auto d = dayOfTableName(name, thisYear))
-                days[d->julianDay()].first = dir + name;
+                days[d->julianDay()].data = dir + name;
             else
                 files.emplace(lower(name), dir + name);
             continue;
         }
-        const auto month = monthOfFolderName(name, thisYear);
-        if (!month || !it->is_directory(typeError))
+        if (!it->is_directory(typeError))
             continue;
-        std::error_code inner;
-        for (fs::directory_iterator f(it->path(), inner), fend; !inner && f != fend; f.increment(inner)) {
-            const std::string file = f->path().filename().string();
-            const auto d = dayOfTableName(file, thisYear);
-            std::error_code fileError;
-            if (d && d->year == month->first && d->month == month->second && f->is_regular_file(fileError))
-                days[d->julianDay()].second = dir + name + "/" + file;
-        }
-        if (inner) {
-            out.error = "the month folder " + it->path().string() + " cannot be listed: " + inner.message();
-            return out;
+        if (const auto month = monthOfFolderName(name, thisYear))
+            folders.push_back({dir + name, *month});
+        else if (const auto closing = closingMonth(name))
+            closings.push_back({dir + name, *closing});
+        else if (values::sameText(name, "MonthEnd")) {
+            std::error_code inner;
+            for (fs::directory_iterator f(it->path(), inner), fend; !inner && f != fend; f.increment(inner))
+                if (const auto closing = closingMonth(f->path().filename().string()))
+                    closings.push_back({dir + name + "/" + f->path().filename().string(), *closing});
         }
     }
     if (ec) {
         out.error = "the data directory " + dir + " cannot be listed: " + ec.message();
         return out;
+    }
+    for (const auto& [folder, month] : closings) {
+        std::error_code inner;
+        for (fs::directory_iterator f(folder, inner), fend; !inner && f != fend; f.increment(inner)) {
+            const std::string file = f->path().filename().string();
+            const auto d = dayOfTableName(file, thisYear);
+            std::error_code fileError;
+            if (d && d->year == month.first && d->month == month.second && f->is_regular_file(fileError))
+                days[d->julianDay()].closing.push_back(folder + "/" + file);
+        }
+    }
+    for (const auto& [folder, month] : folders) {
+        std::error_code inner;
+        for (fs::directory_iterator f(folder, inner), fend; !inner && f != fend; f.increment(inner)) {
+            const std::string file = f->path().filename().string();
+            const auto d = dayOfTableName(file, thisYear);
+            std::error_code fileError;
+            if (d && d->year == month.first && d->month == month.second && f->is_regular_file(fileError))
+                days[d->julianDay()].folder = folder + "/" + file;
+        }
+        if (inner) {
+            out.error = "the month folder " + folder + " cannot be listed: " + inner.message();
+            return out;
+        }
     }
     for (const auto& [jd, found] : days) {
         Part p;
@@ -384,9 +419,10 @@ SiteParts siteParts(const std::string& dataDir)
         p.day = xb::Date::fromJulianDay(jd);
         p.key = dayKey(p.day);
         const std::string name = catalogue::dayTableName(p.day);
-        p.tables = {found.first.empty() ? dir + name : found.first,
-                    found.second.empty() ? dir + catalogue::monthDirName(p.day.year, p.day.month) + "/" + name
-                                         : found.second};
+        p.tables = {found.data.empty() ? dir + name : found.data,
+                    found.folder.empty() ? dir + catalogue::monthDirName(p.day.year, p.day.month) + "/" + name
+                                         : found.folder};
+        p.tables.insert(p.tables.end(), found.closing.begin(), found.closing.end());
         out.parts.push_back(std::move(p));
     }
     const std::pair<PartKind, const char*> lists[] = {{PartKind::kOpenTickets, "Ticket.dbf"},
@@ -437,19 +473,39 @@ PartRows readPart(const Part& part)
         if (!readTable(part.tables.at(0), part.kind, out.lines, out.error))
             return out;
     } else {
-        // The data directory's table first: a month end copies it into the
-        // folder before it removes it, so read in this order the day's
-        // tickets are in one of the two whatever the month end does meanwhile.
+        // The data directory's table first, then those a month end is
+        // closing, then the month folder's copy: read in the order a month
+        // end moves a table, the day's tickets are in one of them whatever
+        // it does meanwhile. The copy's tickets come first, and a ticket
+        // read in more than one of them counts once.
         std::vector<std::string> data, folder;
-        if (!readTable(part.tables.at(0), part.kind, data, out.error) ||
-            !readTable(part.tables.at(1), part.kind, folder, out.error))
+        std::vector<std::vector<std::string>> closing(part.tables.size() > 2 ? part.tables.size() - 2 : 0);
+        if (!readTable(part.tables.at(0), part.kind, data, out.error))
             return out;
-        const bool copied = !data.empty() && folder.size() >= data.size() &&
-                            std::equal(data.begin(), data.end(), folder.end() - std::ptrdiff_t(data.size()));
-        out.lines = std::move(folder);
-        if (!copied)
-            out.lines.insert(out.lines.end(), std::make_move_iterator(data.begin()),
-                             std::make_move_iterator(data.end()));
+        for (std::size_t i = 0; i < closing.size(); ++i)
+            if (!readTable(part.tables[i + 2], part.kind, closing[i], out.error))
+                return out;
+        if (!readTable(part.tables.at(1), part.kind, folder, out.error))
+            return out;
+        std::map<std::string, int> earlier;
+        auto addNew = [&](std::vector<std::string>& lines) {
+            std::map<std::string, int> here;
+            for (std::string& l : lines) {
+                auto it = earlier.find(l);
+                if (it != earlier.end() && it->second > 0) {
+                    --it->second;
+                    continue;
+                }
+                ++here[l];
+                out.lines.push_back(std::move(l));
+            }
+            for (auto& [l, n] : here)
+                earlier[l] += n;
+        };
+        addNew(folder);
+        for (auto& c : closing)
+            addNew(c);
+        addNew(data);
     }
     out.signature = signatureOf(part.key, out.lines);
     return out;

@@ -2,7 +2,8 @@
 // What the mirror sends of a site, read from its tables without writing to
 // them. The site's data is cut into parts, each replaced whole at the head
 // office: one part per day (the tickets of the day's table in the data
-// directory and of its copy in the month's folder), the open tickets, the
+// directory, of its copy in the month's folder and of one a month end is
+// closing), the open tickets, the
 // customers and the products.
 //
 // A part is read into rows: one line a row, its columns as the database's
@@ -27,7 +28,8 @@ struct Part {
     std::string key;  // "day 2026-12-08", "open tickets", "customers", "products"
     // The tables read, as found on the disk (or as they would be named when
     // missing): for a day its table in the data directory, then its copy in
-    // the month's folder; otherwise the one table.
+    // the month's folder, then any a month end is closing (only those that
+    // exist); otherwise the one table.
     std::vector<std::string> tables;
 };
 
@@ -73,10 +75,11 @@ struct PartRows {
     bool ok() const { return error.empty(); }
 };
 
-// Reads the part. A day's table and its copy in the month's folder both
-// count, the copy's tickets first, except that a data directory's table
-// whose tickets end the copy already (a month end that has copied the day
-// and not yet removed it) is not read twice. Missing tables give no rows.
+// Reads the part. A day's tables all count, the month folder's copy's
+// tickets first, then those a month end is closing, then the data
+// directory's; a ticket in more than one of them (a month end that has
+// copied the day and not yet removed it) counts once. Missing tables give
+// no rows.
 PartRows readPart(const Part& part);
 
 // The form of the lines. A change to it (a column more, another text

@@ -157,6 +157,19 @@ TfrmEndMonth::TfrmEndMonth(QWidget* parent) : QDialog(parent)
         if (c < kFixedColumns)
             StringGrid1->setColumnWidth(c, w);
     });
+    // A cell reached with the keyboard comes into view beside the fixed
+    // columns: the grid's own scrolling would leave it beneath them.
+    connect(StringGrid1->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& current) {
+                if (!current.isValid() || current.column() < kFixedColumns)
+                    return;
+                const int fixedRight = StringGrid1Fixed->x() + StringGrid1Fixed->width() - StringGrid1->viewport()->x();
+                const int left = StringGrid1->visualRect(current).left();
+                if (left < fixedRight) {
+                    QScrollBar* bar = StringGrid1->horizontalScrollBar();
+                    bar->setValue(bar->value() - (fixedRight - left));
+                }
+            });
     StringGrid1->installEventFilter(this);
     StringGrid1->viewport()->installEventFilter(this);
     v->addWidget(lblPg1);

@@ -9,6 +9,8 @@
 #include "data/Util.h"
 
 #include <optional>
+#include <set>
+#include <unordered_map>
 #include <unistd.h>
 
 namespace monthend {
@@ -165,6 +167,81 @@ bool fileInFolder(const std::string& table, const std::string& folder, std::stri
     return addMissing(xb::resolvePath(folder + xb::baseName(table)), {table}, added, error, table);
 }
 
+// Takes out of `target` one record alike each live record of `sources`, as
+// the target stores them, built beside it and renamed into place (a target
+// left with nothing is removed): what a run that stops had filed of the
+// tables it puts back, where they go on changing.
+bool removeAlike(const std::string& target, const std::vector<std::string>& sources, std::string& error)
+{
+    if (!xb::fileExists(target))
+        return true;
+    // The sources' records as the target stores them.
+    const std::string scratch = target.substr(0, target.size() - 4) + ".taking.dbf";
+    ::unlink(scratch.c_str());
+    std::unordered_map<std::string, long> taking;
+    {
+        const bool made = createLike(target, scratch) && util::cbAppendMissing(sources, scratch).has_value();
+        xb::Connection c;
+        c.setReadOnly(true);
+        xb::Table* t = made ? c.open(scratch) : nullptr;
+        int r = xb::kError;
+        if (t) {
+            const std::size_t width = std::size_t(t->recordLength() - 1);
+            for (r = t->top(); r == xb::kSuccess; r = t->skip(1))
+                ++taking[std::string(t->recordBuffer() + 1, width)];
+        }
+        c.closeAll();
+        ::unlink(scratch.c_str());
+        if (r != xb::kEof) {
+            error = "what was filed of the tables cannot be taken out of " + xb::baseName(target);
+            return false;
+        }
+    }
+    if (taking.empty())
+        return true;
+    const std::string stage = stagePath(target);
+    ::unlink(stage.c_str());
+    if (!xb::copyFile(target, stage, &error))
+        return false;
+    long removed = 0, kept = 0;
+    {
+        xb::Connection c;
+        xb::Table* t = c.open(stage);
+        int r = xb::kError;
+        if (t) {
+            const std::size_t width = std::size_t(t->recordLength() - 1);
+            for (r = t->top(); r == xb::kSuccess; r = t->skip(1)) {
+                auto it = taking.find(std::string(t->recordBuffer() + 1, width));
+                if (it == taking.end() || it->second == 0) {
+                    ++kept;
+                    continue;
+                }
+                --it->second;
+                if (t->deleteRecord() != xb::kSuccess)
+                    break;
+                ++removed;
+            }
+            if (r == xb::kEof && removed > 0 && (t->flush() != xb::kSuccess || t->pack() != xb::kSuccess))
+                r = xb::kError;
+        }
+        if (!t || r != xb::kEof || t->close() != xb::kSuccess) {
+            c.closeAll();
+            ::unlink(stage.c_str());
+            error = "what was filed of the tables cannot be taken out of " + xb::baseName(target);
+            return false;
+        }
+    }
+    if (removed == 0 || kept == 0) {
+        ::unlink(stage.c_str());
+        return removed == 0 || xb::removeFile(target);
+    }
+    if (!xb::syncFile(stage, &error) || !xb::renameDurably(stage, target, &error)) {
+        ::unlink(stage.c_str());
+        return false;
+    }
+    return true;
+}
+
 std::string namesOf(const std::vector<std::string>& paths)
 {
     std::string out;
@@ -181,11 +258,20 @@ Result failed(const std::string& what)
 }
 
 // A run that stops puts the tables it took back where they were, unless the
-// day has a new table there by now; what the archive or the folder already
-// took of them is found there by the next run and not added twice.
+// day has a new table there by now. Back there they go on changing (a
+// reprint, another program's correction): what the folder and the archive
+// took of them is taken out first, so that the next run files them once, as
+// they are then. Where that cannot be done they stay out of the way, for
+// the next run to finish.
 Result stop(const Places& p, int year, int month, const std::string& what)
 {
-    for (const std::string& s : dayTablesIn(p.closing, year, month))
+    const std::vector<std::string> taken = dayTablesIn(p.closing, year, month);
+    bool undone = true;
+    std::string why;
+    for (const std::string& t : taken)
+        undone = undone && removeAlike(xb::resolvePath(p.folder + xb::baseName(t)), {t}, why);
+    undone = undone && removeAlike(p.archive, taken, why);
+    for (const std::string& s : undone ? taken : std::vector<std::string> {})
         xb::renameIfFree(s, p.data + xb::baseName(s));
     if (dayTablesIn(p.closing, year, month).empty()) {
         xb::removeFile(p.pending);
@@ -309,13 +395,28 @@ Result closeMonth(const std::string& dataDir, int year, int month)
 
     long added = 0;
     bool settled = false;
+    std::set<std::string> busy;  // held locked by another program
     for (int round = 0; round < kRounds && !settled; ++round) {
         // Out of the way of the tickets completed from now on.
         for (const std::string& d : dayTablesIn(p.data, year, month)) {
             const std::string taken = p.closing + xb::baseName(d);
-            if (xb::fileExists(taken))
+            if (xb::fileExists(taken) || busy.count(xb::baseName(d)))
                 continue;  // its earlier table goes first; this one in the next round
-            if (!xb::renameIfFree(d, taken, &error))
+            // Taken under the table's lock: another program that holds it
+            // while it appends finishes first; one that still holds it
+            // after the wait keeps its table for the next run.
+            xb::Connection c;
+            xb::Table* t = c.open(d);
+            if (!t)
+                return stop(p, year, month, xb::baseName(d) + " cannot be opened");
+            if (!t->lockTable()) {
+                busy.insert(xb::baseName(d));
+                continue;
+            }
+            const bool moved = xb::renameIfFree(d, taken, &error);
+            t->unlockTable();
+            t->close();
+            if (!moved)
                 return stop(p, year, month, error);
         }
         const std::vector<std::string> taken = dayTablesIn(p.closing, year, month);
@@ -360,6 +461,12 @@ Result closeMonth(const std::string& dataDir, int year, int month)
     xb::removeFile(p.pending);
     ::rmdir(withoutSeparator(p.closing).c_str());
     xb::syncDirectoryOf(p.pending);
+    if (!busy.empty()) {
+        std::vector<std::string> names(busy.begin(), busy.end());
+        return failed("The month end stopped: another program keeps " + namesOf(names) +
+                      " locked; the other day tables are closed. Run the month end of this month again to "
+                      "close " + (names.size() == 1 ? "it." : "them."));
+    }
 
     Result r;
     r.done = true;

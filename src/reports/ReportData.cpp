@@ -154,14 +154,31 @@ Transactions gatherTransactions(const std::string& dataDir, const xb::Date& from
         return out;
     const std::string dir = catalogue::AddBackslash(dataDir);
     catalogue::DayTableFinder days(dir);
+    long retriedDay = 0;
+    int attempts = 0;
     for (long jd = from.julianDay(), last = to.julianDay(); jd <= last; ++jd) {
         // A day closed early by the month end and written again afterwards
         // has tickets in two tables: each ticket counts once.
         std::map<TransactionLine, int> earlier;
+        const std::size_t dayStart = out.rows.size();
+        const int daysBefore = out.daysRead;
         for (const std::string& path : days.tables(xb::Date::fromJulianDay(jd))) {
             const std::size_t first = out.rows.size();
-            if (!readDay(dir, path, out.rows, out.error))
-                return out;
+            if (!readDay(dir, path, out.rows, out.error)) {
+                // A month end moved the table after it was found: the day
+                // is read again from where its tables are now.
+                if (retriedDay != jd)
+                    retriedDay = jd, attempts = 0;
+                if (xb::fileExists(path) || ++attempts > 4)
+                    return out;
+                out.error.clear();
+                out.rows.resize(dayStart);
+                out.daysRead = daysBefore;
+                earlier.clear();
+                days.forget();
+                --jd;
+                break;
+            }
             ++out.daysRead;
             std::map<TransactionLine, int> here;
             std::size_t kept = first;

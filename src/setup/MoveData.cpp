@@ -13,6 +13,8 @@
 #include <cstring>
 #include <map>
 #include <optional>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -63,6 +65,7 @@ struct Entry {
     std::string from;   // the file in the old directory
     std::string to;     // its place in the new directory
     bool keep = false;  // copied, not moved: the old one stays (the counter)
+    bool free = false;  // none was there when the move looked: placed only where none is still
 };
 
 struct Pending {
@@ -77,7 +80,7 @@ std::string textOf(const Pending& p)
     r.add("new", p.newDir);
     r.add("datapath", p.datapath);
     for (const Entry& e : p.entries) {
-        r.add(e.keep ? "copy" : "file", e.from);
+        r.add(e.keep ? "copy" : e.free ? "fresh" : "file", e.from);
         r.add("to", e.to);
     }
     return r.text("tables being moved to another data directory: the program's next start finishes it");
@@ -93,8 +96,8 @@ std::optional<Pending> parse(const std::string& text)
     p.newDir = r->value("new");
     p.datapath = r->value("datapath");
     for (const auto& [key, value] : r->entries()) {
-        if (key == "file" || key == "copy")
-            p.entries.push_back({value, {}, key == "copy"});
+        if (key == "file" || key == "copy" || key == "fresh")
+            p.entries.push_back({value, {}, key == "copy", key == "fresh"});
         else if (key == "to" && !p.entries.empty())
             p.entries.back().to = value;
     }
@@ -149,8 +152,25 @@ bool storeDatapath(const std::string& datapath, std::string& error)
 
 bool namesNewDirectory(const Pending& p) { return realDirectory(currentDataDir()) == realDirectory(p.newDir); }
 
-// What each copy was when it was put in place, by its path.
+// What each copy was when it was put in place, by its path; nothing for
+// one left out because the new directory's own file came first.
 using Placed = std::map<std::string, std::optional<xb::FileStamp>>;
+
+std::optional<long long> counterValue(const std::string& path);
+
+// Whether the new directory's file, written there after the move looked,
+// goes before the copy: a counter at or above the copy's, or a file where
+// there was none.
+bool newerThere(const Entry& e, const std::string& copy)
+{
+    if (!xb::fileExists(e.to))
+        return false;
+    if (e.keep) {
+        const auto there = counterValue(e.to), ours = counterValue(copy);
+        return there && (!ours || *there >= *ours);
+    }
+    return e.free;
+}
 
 // Each copy in place in the new directory, equal to its file in the old one
 // as that is now: the kiosk and the station went on writing there until the
@@ -164,7 +184,26 @@ bool placeCopies(const Pending& p, Placed& placed, std::string& error)
         if (hasStaged) {
             if (hasSource && !xb::sameContents(e.from, staged) && !xb::copyFile(e.from, staged, &error))
                 return false;
-            if (!xb::renameDurably(staged, e.to, &error))
+            if (newerThere(e, staged)) {
+                ::unlink(staged.c_str());
+                placed[e.to] = std::nullopt;
+                continue;
+            }
+            // Where none was, none is replaced: one made at this moment stays.
+            const bool in = e.free ? xb::renameIfFree(staged, e.to, &error) : xb::renameDurably(staged, e.to, &error);
+            if (!in && !(e.free && xb::fileExists(e.to)))
+                return false;
+            if (!in) {
+                ::unlink(staged.c_str());
+                placed[e.to] = std::nullopt;
+                continue;
+            }
+        } else if (hasSource && e.keep) {
+            if (newerThere(e, e.from)) {
+                placed[e.to] = std::nullopt;
+                continue;
+            }
+            if (!xb::sameContents(e.from, e.to) && !xb::copyFile(e.from, e.to, &error))
                 return false;
         } else if (hasSource) {
             if (!xb::sameContents(e.from, e.to) && !xb::copyFile(e.from, e.to, &error))
@@ -187,6 +226,11 @@ void removeOldFiles(const Pending& p, const Placed& placed, std::vector<std::str
     for (const Entry& e : p.entries) {
         if (e.keep || !xb::fileExists(e.from))
             continue;
+        if (const auto it = placed.find(e.to); it != placed.end() && !it->second) {
+            notes.push_back(e.to + " was made in the new directory while the move ran; " + e.from +
+                            " was kept beside it");
+            continue;
+        }
         if (!xb::sameContents(e.from, e.to)) {
             const auto it = placed.find(e.to);
             std::string error;
@@ -269,8 +313,11 @@ std::string currentDataDir()
     return d.empty() ? catalogue::programDir() : d;
 }
 
-PathCheck checkPath(const std::string& text)
+PathCheck checkPath(const std::string& typed)
 {
+    // A relative text is the program directory's, whatever directory the
+    // program runs in, as it is stored.
+    const std::string text = catalogue::absoluteDirectory(typed, catalogue::programDir());
     if (text.size() > 50)
         return PathCheck::kTooLong;
     if (!xb::directoryExists(text))
@@ -292,6 +339,22 @@ void setStepHook(std::function<void(const std::string& step)> hook) { step.set(s
 Settled settleInterruptedMove()
 {
     Settled s;
+    // One process at a time: the kiosk's start and a nightly grazulo-admin
+    // may find the same record at once, and each would finish or take back
+    // the move on its own.
+    const std::string lockFile = catalogue::programDir() + "move-data.lock";
+    const int held = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (held >= 0)
+        while (::flock(held, LOCK_EX) != 0 && errno == EINTR) {
+        }
+    struct Release {
+        int fd;
+        ~Release()
+        {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    } release {held};
     const std::string file = pendingPath();
     if (::access(file.c_str(), F_OK) != 0)
         return s;
@@ -357,7 +420,8 @@ MoveResult moveData(const std::string& typed, const Ask& ask)
             if (!xb::fileExists(from))
                 continue;  // nothing of that name to move
             anyTable = true;
-            p.entries.push_back({from, fileIn(newDir, xb::baseName(from))});
+            const std::string to = fileIn(newDir, xb::baseName(from));
+            p.entries.push_back({from, to, false, !xb::fileExists(to)});
         }
     }
     if (!anyTable && r.skipped.empty()) {

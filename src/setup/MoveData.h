@@ -40,9 +40,10 @@ const std::vector<Group>& groups();
 std::string currentDataDir();
 
 enum class PathCheck { kOk, kTooLong, kNoDirectory };
-// The text as it is to be stored: at most 50 characters (datapath's width),
-// an existing directory.
-PathCheck checkPath(const std::string& text);
+// The text as it is to be stored (a relative one taken from the program
+// directory): at most 50 characters (datapath's width), an existing
+// directory.
+PathCheck checkPath(const std::string& typed);
 std::string pathMessage(PathCheck check);
 
 // Asked before a table in the new directory is replaced: true for Yes.

@@ -9,6 +9,7 @@
 #include "data/TicketStore.h"
 #include "data/Util.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -113,6 +114,8 @@ private slots:
     void renumbering();
     void interruptedMove_data();
     void interruptedMove();
+    void dayClosedEarly_data();
+    void dayClosedEarly();
 
 private:
     std::unique_ptr<QTemporaryDir> dir_;
@@ -429,4 +432,33 @@ void TestStore::interruptedMove()
 }
 
 QTEST_GUILESS_MAIN(TestStore)
+// A day the month end closed early: its table went into the month's folder
+// (26Dec/Dec0826.dbf), and trucks weighed afterwards went into a new table
+// in the data directory. Both are the day's tickets: a reprint finds an
+// archived one, and no ticket of the day gets a number another one holds.
+void TestStore::dayClosedEarly_data()
+{
+    QTest::addColumn<QString>("operation");
+    QTest::newRow("an archived ticket reprinted finds it") << "find 10";
+    QTest::newRow("a late ticket renumbered to an archived ticket's number is refused") << "renumber 40 to 10";
+}
+
+void TestStore::dayClosedEarly()
+{
+    QFETCH(QString, operation);
+    QVERIFY(QDir(dir_->path()).mkpath("26Dec"));
+    QVERIFY(testsupport::writeTicketTable(file("26Dec/") + catalogue::dayTableName(kDay).c_str(),
+                                          {{10, "ACME", "T-1", 12000, true}, {11, "ACME", "T-2", 12000, true}}));
+    QVERIFY(testsupport::writeTicketTable(dayTable(), {{40, "LATE", "T-9", 12000, true}}));
+    TicketStore s = station();
+    if (operation == "find 10") {
+        const auto found = s.findCompleted(kDay, 10);
+        QVERIFY2(found.has_value(), "ticket 10 of the day is in the month's folder");
+        QCOMPARE(found->truck, std::string("T-1"));
+    } else {
+        QCOMPARE(s.renumber(40, 10, kAt).outcome, Outcome::kNumberInUse);
+        QCOMPARE(numbersIn(dayTable()), (std::vector<long> {40}));
+    }
+}
+
 #include "test_ticketstore.moc"

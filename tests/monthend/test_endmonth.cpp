@@ -144,6 +144,38 @@ private slots:
         QCOMPARE(fixed->width(), w.StringGrid1->columnWidth(0) + 200 + w.StringGrid1->columnWidth(2));
     }
 
+    // Scrolled to the far right, the operator goes back cell by cell with
+    // the keyboard: each column reached scrolls into view beside the fixed
+    // ones, never beneath them.
+    void keyboardReachesColumnsBesideTheFixedOnes()
+    {
+        QVERIFY(testsupport::writeTicketTable(dir_->path() + "/Jan0526.dbf", {{1, "ACME", "T-1", 1500, true}}));
+        TfrmEndMonth w;
+        w.resize(640, 400);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.speYear->setValue(2026);
+        while (w.month() != 1)
+            w.spbMonthDown->click();
+        w.cmdNext->click();
+        QApplication::processEvents();
+        QTableWidget* grid = w.StringGrid1;
+        grid->setFocus();
+        grid->setCurrentCell(0, 21);
+        QApplication::processEvents();
+        QVERIFY(grid->horizontalScrollBar()->value() > 0);
+        const int fixedRight = w.StringGrid1Fixed->x() + w.StringGrid1Fixed->width() - grid->viewport()->x();
+        for (int c = 20; c >= 3; --c) {
+            QTest::keyClick(grid, Qt::Key_Left);
+            QApplication::processEvents();
+            QCOMPARE(grid->currentColumn(), c);
+            const QRect cell = grid->visualRect(grid->model()->index(0, c));
+            QVERIFY2(cell.left() >= fixedRight - 1,
+                     qPrintable(QString("column %1 lies at %2, beneath the fixed columns (to %3)")
+                                    .arg(c).arg(cell.left()).arg(fixedRight)));
+        }
+    }
+
 private:
     std::unique_ptr<QTemporaryDir> dir_;
 };

@@ -8,6 +8,7 @@
 #include "data/Catalogue.h"
 #include "data/CodeBase.h"
 #include "data/Paths.h"
+#include "data/TicketStore.h"
 #include "data/Util.h"
 #include "monthend/MonthEndArchive.h"
 
@@ -24,12 +25,16 @@
 #include <random>
 #include <sstream>
 #include <signal.h>
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
 namespace {
+
+using uchar = unsigned char;
 
 // A day table of January 2026 with `n` tickets numbered from `first`.
 void writeDay(const QString& dir, int day, long first, int n, const char* inTime = "930", bool userIdFirst = true)
@@ -353,6 +358,157 @@ private slots:
         QVERIFY(monthend::interrupted(data_, 2026, 1));
         const auto r = monthend::closeMonth(data_, 2026, 1);
         QVERIFY2(r.done, r.message.c_str());
+        closedWhole(dir, {1, 2, 3, 4, 5, 6, 100});
+    }
+
+    // A month end that stops part way (the disk fills while the archive is
+    // built) puts the day tables back in the data directory, where the
+    // station goes on with them: a ticket is reprinted under another number,
+    // or another program corrects a ticket. The next month end must leave
+    // each ticket once in the folder and the archive, as it is now.
+    void changedAfterAStoppedRun_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::newRow("a ticket reprinted under another number") << "renumber";
+        QTest::newRow("a ticket corrected by another program") << "correct";
+    }
+    void changedAfterAStoppedRun()
+    {
+        QFETCH(QString, change);
+        const QString dir = dir_->path();
+        writeDay(dir, 1, 1, 60);
+        writeDay(dir, 3, 61, 60);
+        // Room for each day's copy in the folder, not for the archive.
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::signal(SIGXFSZ, SIG_IGN);
+            struct rlimit lim {32 * 1024, 32 * 1024};
+            ::setrlimit(RLIMIT_FSIZE, &lim);
+            const std::string filed = (dir + "/filed").toStdString();
+            monthend::setStepHook([filed](const std::string& at) {
+                if (at == "filed")
+                    ::close(::open(filed.c_str(), O_CREAT | O_WRONLY, 0600));
+            });
+            ::_exit(monthend::closeMonth(data_, 2026, 1).done ? 0 : 1);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), 1);
+        QVERIFY(QFile::exists(dir + "/filed"));  // it stopped after filing the days in the folder
+        QVERIFY(QFile::remove(dir + "/filed"));
+        QVERIFY(QFile::exists(dir + "/Jan0326.dbf"));
+        // The tables went back, and what the folder had taken of them with
+        // them: the folder holds nothing that goes on changing.
+        QVERIFY(!QFile::exists(dir + "/26Jan/Jan0326.dbf") || ticketsIn(dir + "/26Jan/Jan0326.dbf").empty());
+
+        std::vector<long> day3;
+        if (change == "renumber") {
+            store::TicketStore station(data_, store::CounterMeaning::kLastIssued);
+            QCOMPARE(station.renumber(61, 500, xb::LocalTime {2026, 1, 3, 16, 0, 0}).outcome, store::Outcome::kDone);
+            for (long n = 62; n <= 120; ++n)
+                day3.push_back(n);
+            day3.push_back(500);
+        } else {
+            xb::Connection c;
+            xb::Table* t = c.open((dir + "/Jan0326.dbf").toStdString());
+            QVERIFY(t && t->top() == xb::kSuccess);
+            QVERIFY(t->field("customer")->assign("CORRECTED"));
+            QCOMPARE(t->flush(), xb::kSuccess);
+            QCOMPARE(t->close(), xb::kSuccess);
+            for (long n = 61; n <= 120; ++n)
+                day3.push_back(n);
+        }
+        const auto r = monthend::closeMonth(data_, 2026, 1);
+        QVERIFY2(r.done, r.message.c_str());
+        auto filed = ticketsIn(dir + "/26Jan/Jan0326.dbf");
+        std::sort(filed.begin(), filed.end());
+        QCOMPARE(filed, day3);
+        std::vector<long> all;
+        for (long n = 1; n <= 60; ++n)
+            all.push_back(n);
+        all.insert(all.end(), day3.begin(), day3.end());
+        closedWhole(dir, all);
+    }
+
+    // The archive's folder MonthEnd on a disk of its own (a link to another
+    // file system, where a site keeps its archives): the month still closes.
+    void archiveOnAnotherFileSystem()
+    {
+        QTemporaryDir elsewhere("/dev/shm/me-XXXXXX");
+        QVERIFY(elsewhere.isValid());
+        struct stat a {}, b {};
+        QVERIFY(::stat(elsewhere.path().toLocal8Bit().constData(), &a) == 0 &&
+                ::stat(dir_->path().toLocal8Bit().constData(), &b) == 0);
+        QVERIFY2(a.st_dev != b.st_dev, "/dev/shm is on the same file system as the temporary directory here");
+        QVERIFY(QFile::link(elsewhere.path(), dir_->path() + "/MonthEnd"));
+        writeDay(dir_->path(), 1, 1, 3);
+        writeDay(dir_->path(), 2, 4, 2);
+        const auto r = monthend::closeMonth(data_, 2026, 1);
+        QVERIFY2(r.done, r.message.c_str());
+        closedWhole(dir_->path(), {1, 2, 3, 4, 5});
+    }
+
+    // Another xBase program at the site holds the last day's table locked,
+    // as the lock convention has it while it writes (the table's lock bytes,
+    // its own POSIX record locks), and appends a ticket under that lock. A
+    // month end run meanwhile must not take the table from under the lock:
+    // the ticket written under it reaches the archive and the folder.
+    void dayTableLockedByAnotherProgram()
+    {
+        const QString dir = dir_->path();
+        writeDay(dir, 1, 1, 3);
+        writeDay(dir, 31, 4, 3);
+        const QByteArray path = (dir + "/Jan3126.dbf").toLocal8Bit();
+        int held[2], go[2];
+        QVERIFY(::pipe(held) == 0 && ::pipe(go) == 0);
+        const pid_t other = ::fork();
+        if (other == 0) {
+            const int fd = ::open(path.constData(), O_RDWR);
+            struct flock l {};
+            l.l_type = F_WRLCK;
+            l.l_whence = SEEK_SET;
+            l.l_start = 0x7FFFFFFE - 1000000;
+            l.l_len = 1000001;
+            if (fd < 0 || ::fcntl(fd, F_SETLK, &l) != 0)
+                ::_exit(3);
+            (void)!::write(held[1], "h", 1);
+            char c;
+            (void)!::read(go[0], &c, 1);
+            // Its ticket: a copy of the last record as ticket 100, appended
+            // after the last record, the count in the header raised.
+            unsigned char head[12];
+            if (::pread(fd, head, 12, 0) != 12)
+                ::_exit(4);
+            const uint32_t count = head[4] | head[5] << 8 | head[6] << 16 | uint32_t(head[7]) << 24;
+            const int headerLength = head[8] | head[9] << 8, recordLength = head[10] | head[11] << 8;
+            std::string record(std::size_t(recordLength), ' ');
+            if (::pread(fd, record.data(), record.size(), headerLength + off_t(count - 1) * recordLength) != recordLength)
+                ::_exit(5);
+            const std::size_t ticketAt = 1 + 20;  // after the deletion mark and user_id
+            record.replace(ticketAt, 5, "  100");
+            record += '\x1a';
+            const uint32_t now = count + 1;
+            const unsigned char n[4] = {uchar(now), uchar(now >> 8), uchar(now >> 16), uchar(now >> 24)};
+            if (::pwrite(fd, record.data(), record.size(), headerLength + off_t(count) * recordLength) !=
+                    ssize_t(record.size()) ||
+                ::pwrite(fd, n, 4, 4) != 4 || ::fsync(fd) != 0)
+                ::_exit(6);
+            l.l_type = F_UNLCK;
+            ::fcntl(fd, F_SETLK, &l);
+            ::_exit(::close(fd) == 0 ? 0 : 7);
+        }
+        char c;
+        QCOMPARE(::read(held[0], &c, 1), ssize_t(1));
+        const auto r = monthend::closeMonth(data_, 2026, 1);
+        QCOMPARE(::write(go[1], "g", 1), ssize_t(1));
+        int status = -1;
+        ::waitpid(other, &status, 0);
+        QCOMPARE(status, 0);
+        // Whatever the first run said, the next one finishes the month.
+        if (!r.done || monthend::interrupted(data_, 2026, 1) ||
+            !QDir(dir).entryList({"Jan*.dbf"}, QDir::Files).isEmpty())
+            QVERIFY(monthend::closeMonth(data_, 2026, 1).done);
         closedWhole(dir, {1, 2, 3, 4, 5, 6, 100});
     }
 

@@ -9,6 +9,10 @@
 #include <QFileInfo>
 #include <QtTest>
 
+#include <sys/inotify.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 using reporttest::Site;
 using reporttest::Ticket;
 
@@ -210,6 +214,68 @@ private slots:
         QFETCH(QString, text);
         QFETCH(QString, field);
         QCOMPARE(QString::fromStdString(reports::csvField(text.toStdString())), field);
+    }
+
+    // A nightly month end closes December while a report of the year is
+    // being gathered: the day's table moves from the data directory (where
+    // it was when the report began) to the month end's closing folder or to
+    // the month's folder before the report reaches it. Its tickets exist
+    // throughout, so the report must hold them, once.
+    void monthEndWhileGathering_data()
+    {
+        QTest::addColumn<QString>("movedTo");
+        QTest::newRow("into the month's folder") << "25Dec";
+        QTest::newRow("into the month end's closing folder") << "MonthEnd/ME_25Dec.closing";
+    }
+    void monthEndWhileGathering()
+    {
+        QFETCH(QString, movedTo);
+        Site site;
+        std::vector<Ticket> day;
+        for (long n = 1; n <= 40; ++n)
+            day.push_back({n});
+        long expected = 0;
+        for (long jd = xb::Date {2025, 1, 1}.julianDay(); jd <= xb::Date {2025, 11, 30}.julianDay(); ++jd, expected += 40)
+            QVERIFY(!site.dayTable(xb::Date::fromJulianDay(jd), day).empty());
+        QVERIFY(!site.dayTable({2025, 12, 1}, {{9001}, {9002}, {9003}}).empty());
+        expected += 3;
+        const QString data = QString::fromStdString(site.data());
+
+        // The month end, started the moment the report opens its first table.
+        int ready[2];
+        QVERIFY(::pipe(ready) == 0);
+        const pid_t monthEnd = ::fork();
+        if (monthEnd == 0) {
+            const int in = ::inotify_init();
+            if (in < 0 || ::inotify_add_watch(in, data.toLocal8Bit().constData(), IN_OPEN) < 0)
+                ::_exit(3);
+            (void)!::write(ready[1], "r", 1);
+            alignas(inotify_event) char buf[4096];
+            for (bool seen = false; !seen;) {
+                const ssize_t n = ::read(in, buf, sizeof buf);
+                if (n <= 0)
+                    ::_exit(4);
+                for (ssize_t i = 0; i < n;) {
+                    const auto* e = reinterpret_cast<const inotify_event*>(buf + i);
+                    seen = seen || (e->len > 0 && std::string(e->name) == "Jan0125.dbf");
+                    i += ssize_t(sizeof(inotify_event) + e->len);
+                }
+            }
+            const bool moved = QDir().mkpath(data + movedTo) &&
+                               ::rename((data + "Dec0125.dbf").toLocal8Bit().constData(),
+                                        (data + movedTo + "/Dec0125.dbf").toLocal8Bit().constData()) == 0;
+            ::_exit(moved ? 0 : 5);
+        }
+        char c;
+        QCOMPARE(::read(ready[0], &c, 1), ssize_t(1));
+        const auto t = reports::gatherTransactions(site.data(), {2025, 1, 1}, {2025, 12, 31});
+        int status = -1;
+        ::waitpid(monthEnd, &status, 0);
+        QCOMPARE(status, 0);
+        QVERIFY(QFile::exists(data + movedTo + "/Dec0125.dbf"));  // moved before the report reached it
+        QVERIFY2(t.ok(), t.error.c_str());
+        QCOMPARE(long(t.rows.size()), expected);
+        QCOMPARE(t.rows.back().ticket, std::string("9003"));
     }
 
     void writeFileLeavesNothingHalfWritten()

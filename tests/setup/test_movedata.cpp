@@ -418,6 +418,130 @@ private slots:
                             [](const std::string& n) { return n.find("ticket counter") != std::string::npos; }));
     }
 
+    // The new directory's own tables written after the move looked at them:
+    // the kiosk, whose directory it is, numbers tickets there past the
+    // counter the move is to carry, or makes its open-ticket table there
+    // (none was there, so nothing was asked). The move, going on or finished
+    // at the next start, must not put the old directory's files over them.
+    void newDirectoryWrittenMeanwhile_data()
+    {
+        QTest::addColumn<QString>("step");
+        QTest::addColumn<bool>("killed");
+        QTest::addColumn<QString>("writer");
+        for (const char* writer : {"counter", "open table"}) {
+            QTest::addRow("%s, at copied, move goes on", writer) << "copied" << false << writer;
+            QTest::addRow("%s, at recorded, move goes on", writer) << "recorded" << false << writer;
+            QTest::addRow("%s, at recorded, killed", writer) << "recorded" << true << writer;
+        }
+    }
+    void newDirectoryWrittenMeanwhile()
+    {
+        QFETCH(QString, step);
+        QFETCH(bool, killed);
+        QFETCH(QString, writer);
+        const QString from = dir_->path() + "/old", to = dir_->path() + "/new";
+        writeTables(from, "OLD");
+        writeCounter(from + "/Control.dbf", 41);
+        QVERIFY(QDir().mkpath(to));
+        writeCounter(to + "/Control.dbf", 7);  // below the old one: it is to be raised to 41
+        writeSetup(dir_->path(), (from + "/").toStdString());
+        const pid_t child = ::fork();
+        if (child == 0) {
+            setup::setStepHook([&](const std::string& at) {
+                if (at != step.toStdString())
+                    return;
+                bool ok = false;
+                if (writer == "counter") {
+                    xb::Connection c;
+                    xb::Table* t = c.open((to + "/Control.dbf").toStdString());
+                    ok = t && t->top() == xb::kSuccess && t->field("company")->assignInteger(150) &&
+                         t->close() == xb::kSuccess;
+                } else {
+                    ok = testsupport::writeTicketTable(to + "/ticket.dbf", {{77, "KIOSK TRUCK"}});
+                }
+                if (!ok)
+                    ::_exit(3);
+                if (killed)
+                    ::_exit(9);
+            });
+            ::_exit(setup::moveData(to.toStdString(), nullptr).ok ? 0 : 1);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        QVERIFY(WIFEXITED(status));
+        QVERIFY(WEXITSTATUS(status) == (killed ? 9 : 0) || (!killed && WEXITSTATUS(status) == 1));
+        if (killed)
+            setup::settleInterruptedMove();  // the next start
+        if (writer == "counter") {
+            const auto counter = testsupport::tableRows(to + "/Control.dbf");
+            QCOMPARE(counter.size(), std::size_t(1));
+            QVERIFY2(std::atol(counter[0].at("company").c_str()) >= 150,
+                     ("the kiosk's counter went back to " + counter[0].at("company")).c_str());
+        } else {
+            QVERIFY(contains(names(to + "/ticket.dbf", "customer"), "KIOSK TRUCK"));
+            QVERIFY(contains(names(to + "/ticket.dbf", "customer"), "OLD") ||
+                    contains(names(from + "/ticket.dbf", "customer"), "OLD"));
+        }
+    }
+
+    // After a move killed once its record was written, the kiosk's start and
+    // grazulo-admin (a nightly job) settle it at the same moment: both must
+    // agree on the outcome, and the directory the setup table names holds
+    // every table whole.
+    void settledTwiceAtOnce()
+    {
+        for (int round = 0; round < 30; ++round) {
+            QTemporaryDir home("/tmp/mv2-XXXXXX");
+            qputenv("GRAZULO_HOME", home.path().toUtf8());
+            const QString from = home.path() + "/old", to = home.path() + "/new";
+            writeTables(from, "OLD", 300);
+            QVERIFY(QDir().mkpath(to));
+            writeSetup(home.path(), (from + "/").toStdString());
+            const pid_t mover = ::fork();
+            if (mover == 0) {
+                setup::setStepHook([](const std::string& at) {
+                    if (at == "recorded")
+                        ::_exit(9);
+                });
+                ::_exit(setup::moveData(to.toStdString(), nullptr).ok ? 0 : 1);
+            }
+            int status = 0;
+            ::waitpid(mover, &status, 0);
+            QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 9);
+            int go[2], said[2];
+            QVERIFY(::pipe(go) == 0 && ::pipe(said) == 0);
+            pid_t settlers[2];
+            for (pid_t& p : settlers) {
+                p = ::fork();
+                if (p == 0) {
+                    ::close(go[1]);  // the parent's close of it is the signal
+                    char c;
+                    (void)!::read(go[0], &c, 1);
+                    const auto s = setup::settleInterruptedMove();
+                    const char r = !s.found ? 'n' : s.message.find("finished") != std::string::npos ? 'f' : 't';
+                    (void)!::write(said[1], &r, 1);
+                    ::_exit(0);
+                }
+            }
+            ::close(go[0]);
+            ::close(go[1]);
+            ::close(said[1]);
+            for (pid_t p : settlers)
+                ::waitpid(p, nullptr, 0);
+            char answers[2] = {0, 0};
+            QCOMPARE(::read(said[0], answers, 2), ssize_t(2));
+            ::close(said[0]);
+            const QString named = QString::fromStdString(catalogue::AddBackslash(datapath()));
+            for (const char* t : {"customer.dbf", "product.dbf", "house.dbf"})
+                QVERIFY2(testsupport::tableRows(named + t).size() == 300u,
+                         qPrintable(QString("round %1: %2 in %3").arg(round).arg(t).arg(named)));
+            QVERIFY2(!(answers[0] == 't' && answers[1] == 'f') && !(answers[0] == 'f' && answers[1] == 't'),
+                     qPrintable(QString("round %1: one said finished, the other taken back; the setup table names %2")
+                                    .arg(round)
+                                    .arg(named)));
+        }
+    }
+
     // Once the setup table names the new directory the move has succeeded,
     // also when an old file cannot be removed: it is named, and the next
     // move goes ahead.

@@ -58,6 +58,30 @@ private slots:
         TfrmSetup::setDirectoryChooser({});
         qunsetenv("GRAZULO_HOME");
     }
+
+    // The kiosk's service runs the program from '/', not from its program
+    // directory: a directory typed relative is the program directory's.
+    void relativeTypedElsewhere()
+    {
+        QTemporaryDir home("/tmp/su-XXXXXX");
+        qputenv("GRAZULO_HOME", home.path().toUtf8());
+        QVERIFY(QDir().mkpath(home.path() + "/yard"));
+        QVERIFY(testsupport::writeTicketTable(home.path() + "/ticket.dbf", {{1, "OLD"}}));
+        const QString cwd = QDir::currentPath();
+        QVERIFY(QDir::setCurrent("/"));
+        dialogs::RecordingMessages rec;
+        TfrmSetup w;
+        w.show();
+        w.txtDatabasePath->setText("yard");
+        w.cmdApply->click();
+        QDir::setCurrent(cwd);
+        for (const auto& m : rec.shown)
+            qInfo("said: %s", m.line1.c_str());
+        QCOMPARE(w.result(), int(QDialog::Accepted));
+        QCOMPARE(QString::fromStdString(catalogue::dataDir()), home.path() + "/yard/");
+        QCOMPARE(testsupport::tableRows(home.path() + "/yard/ticket.dbf").size(), std::size_t(1));
+        qunsetenv("GRAZULO_HOME");
+    }
 };
 
 QTEST_MAIN(TestSetupWindow)
