@@ -130,7 +130,7 @@ look
 expect "$did" "deb-systemd-invoke stop grazulo-kiosk.service" "the removal"
 expect "$did" "deb-systemd-helper disable grazulo-kiosk.service" "the removal"
 expect "$did" "deb-systemd-invoke stop grazulo-mirror.timer grazulo-mirror.service" "the removal"
-expect "$did" "deb-systemd-helper disable grazulo-mirror.timer" "the removal"
+expect "$did" "deb-systemd-helper mask grazulo-mirror.timer" "the removal"
 [ -e "$root/usr/bin/grazulo" ] && fail "the removal left the program"
 site_state | cmp -s - "$tmp/site.before" || fail "the removal touched the site"
 run_dpkg -P grazulo

@@ -9,3 +9,10 @@ add_test(NAME site/session
                  $<TARGET_FILE:devsim> ${CMAKE_SOURCE_DIR}/tools/site/grazulo-session
                  ${CMAKE_SOURCE_DIR}/tools/site/grazulo-kiosk.service)
 set_tests_properties(site/session PROPERTIES TIMEOUT 600 SKIP_RETURN_CODE 77)
+# The maintainer scripts on their own, each sequence an administrator goes
+# through (install, upgrade, remove, purge, install again) a test.
+foreach(case install upgrade upgrade-timer-off remove purge reinstall)
+  add_test(NAME site/maintscripts/${case}
+           COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/maintscripts_test.sh ${CMAKE_SOURCE_DIR}/tools/site ${case})
+  set_tests_properties(site/maintscripts/${case} PROPERTIES TIMEOUT 60 SKIP_RETURN_CODE 77)
+endforeach()
