@@ -16,3 +16,6 @@ foreach(case install upgrade upgrade-timer-off remove purge reinstall)
            COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/maintscripts_test.sh ${CMAKE_SOURCE_DIR}/tools/site ${case})
   set_tests_properties(site/maintscripts/${case} PROPERTIES TIMEOUT 60 SKIP_RETURN_CODE 77)
 endforeach()
+add_test(NAME site/version
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/version_test.sh ${CMAKE_SOURCE_DIR}/tools/site/package-version.cmake)
+set_tests_properties(site/version PROPERTIES TIMEOUT 60 SKIP_RETURN_CODE 77)
