@@ -19,3 +19,6 @@ endforeach()
 add_test(NAME site/version
          COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/version_test.sh ${CMAKE_SOURCE_DIR}/tools/site/package-version.cmake)
 set_tests_properties(site/version PROPERTIES TIMEOUT 60 SKIP_RETURN_CODE 77)
+add_test(NAME site/session_restart
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/session_restart_test.sh ${CMAKE_SOURCE_DIR}/tools/site/grazulo-session)
+set_tests_properties(site/session_restart PROPERTIES TIMEOUT 120)
