@@ -49,7 +49,7 @@ state() {
   echo "kiosk $k, timer $t"
 }
 
-# case: steps; the links left after them
+# case: the steps; the units' state after them
 case "$case_name" in
   install) steps="install enable_kiosk"; want="kiosk on, timer on" ;;
   upgrade) steps="install enable_kiosk upgrade"; want="kiosk on, timer on" ;;
