@@ -55,13 +55,13 @@ QStringList entriesBelow(const QString& dir)
 }
 
 // The site as another user's: directories 0770 (a site shared with its
-// group), files 0660.
-bool giveTo(const QString& dir, const Owner& o)
+// group; 2770 that its new files are the group's), files 0660.
+bool giveTo(const QString& dir, const Owner& o, mode_t dirMode = 0770)
 {
     for (const QString& path : entriesBelow(dir)) {
         const QByteArray p = path.toLocal8Bit();
         const bool isDir = QFileInfo(path).isDir();
-        if (::chown(p.constData(), o.uid, o.gid) != 0 || ::chmod(p.constData(), isDir ? 0770 : 0660) != 0)
+        if (::chown(p.constData(), o.uid, o.gid) != 0 || ::chmod(p.constData(), isDir ? dirMode : 0660) != 0)
             return false;
     }
     return true;
@@ -143,11 +143,55 @@ private slots:
         QVERIFY(!QFile::exists(out));
     }
 
+    // A site that its group shares (directories 2770): what the tool makes
+    // there is the group's to write as well, whoever runs it and whatever
+    // umask it is started with (cron's 022), also when it cannot become the
+    // site's owner: root on a site root owns, or a member of the group.
+    void aSharedSiteStaysTheGroups_data()
+    {
+        QTest::addColumn<bool>("rootOwnsSite");
+        QTest::addColumn<bool>("runByMember");  // else by root
+        QTest::newRow("root, a site root owns") << true << false;
+        QTest::newRow("a member of the group, another user's site") << false << true;
+    }
+    void aSharedSiteStaysTheGroups()
+    {
+        QFETCH(bool, rootOwnsSite);
+        QFETCH(bool, runByMember);
+        Owner o;
+        QVERIFY(ownerOf("", o));
+        if (rootOwnsSite)
+            o.uid = 0;
+        QTemporaryDir base("/tmp/adm-owner-XXXXXX");
+        const QString home = base.path() + "/site";
+        QVERIFY(makeSite(base.path(), home, o, 02770));
+        QStringList command {testsupport::binDir() + "/grazulo-admin", "--home", home, "month-end", "2026", "1"};
+        if (runByMember) {
+            const passwd* nobody = ::getpwnam("nobody");
+            if (!nobody)
+                QSKIP("there is no user nobody");
+            command = QStringList {"--reuid=" + QString::number(nobody->pw_uid), "--regid=" + QString::number(nobody->pw_gid),
+                                   "--groups=" + QString::number(o.gid)} + command;
+        }
+        const mode_t before = ::umask(022);
+        const auto r = testsupport::run(runByMember ? "setpriv" : command.takeFirst(), command);
+        ::umask(before);
+        QVERIFY2(r.exitCode == 0, r.err.constData());
+        for (const QString& path : entriesBelow(base.path())) {
+            struct stat st {};
+            QVERIFY(::lstat(path.toLocal8Bit().constData(), &st) == 0);
+            const mode_t want = S_ISDIR(st.st_mode) ? 0070 : 0060;
+            QVERIFY2(st.st_gid == o.gid && (st.st_mode & want) == want,
+                     qPrintable(path + " is " + QString::number(st.st_uid) + ":" + QString::number(st.st_gid) + " " +
+                                QString::number(st.st_mode & 07777, 8) + ", not the group's to write"));
+        }
+    }
+
 private:
     // A site in `home` with its data directory, a day table of January 2026
     // and the station's ticket table; everything in `base` (which others may
     // pass through) given to `o`.
-    static bool makeSite(const QString& base, const QString& home, const Owner& o)
+    static bool makeSite(const QString& base, const QString& home, const Owner& o, mode_t dirMode = 0770)
     {
         if (::chmod(base.toLocal8Bit().constData(), 0755) != 0 || !QDir().mkpath(home + "/data"))
             return false;
@@ -159,7 +203,7 @@ private:
         t->field("datapath")->assign((home + "/data/").toStdString());
         return t->append() == xb::kSuccess && t->close() == xb::kSuccess &&
                testsupport::writeTicketTable(home + "/data/Jan0526.dbf", {{7, "ACME", "", 0, true}}) &&
-               testsupport::writeTicketTable(home + "/data/ticket.dbf", {{8, "ACME"}}) && giveTo(base, o);
+               testsupport::writeTicketTable(home + "/data/ticket.dbf", {{8, "ACME"}}) && giveTo(base, o, dirMode);
     }
 };
 

@@ -44,7 +44,15 @@ int workAsSiteOwner(const std::string& path)
 {
     struct stat st {};
     std::string site = path;
-    if (::geteuid() != 0 || !nearestExisting(site, st) || st.st_uid == 0)
+    if (!nearestExisting(site, st))
+        return 0;
+    // New directories get the site directory's modes, new files the same
+    // without the execute bits, whoever works on it: a group-shared site's
+    // new files stay the group's to write also when root owns the site or a
+    // member of its group runs the tool. The owner may always use what it
+    // makes.
+    ::umask(~st.st_mode & 0077);
+    if (::geteuid() != 0 || st.st_uid == 0)
         return 0;
     const uid_t uid = st.st_uid;
     gid_t gid = st.st_gid;
@@ -63,9 +71,6 @@ int workAsSiteOwner(const std::string& path)
         return fail(site + " belongs to " + who + "; run as root, this tool works as the site's owner, but it "
                     "cannot become " + who + " here (" + std::strerror(errno) + "). Run it as " + who +
                     (name.empty() ? std::string() : " (sudo -u " + name + " grazulo-admin ...)") + ".");
-    // New directories get the site directory's modes, new files the same
-    // without the execute bits; the owner may always use what it makes.
-    ::umask(~st.st_mode & 0077);
     if (!home.empty()) {
         ::setenv("HOME", home.c_str(), 1);
         ::setenv("USER", name.c_str(), 1);

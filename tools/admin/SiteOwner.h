@@ -11,7 +11,8 @@ namespace admin {
 // `path` is the site's program directory, or one about to be made (its
 // nearest existing parent says whose it is). Gives 0 when the tool may go on:
 // as the site's owner, or as itself when it is not root or the site is
-// root's own. Gives 1 after saying why on standard error when it cannot
+// root's own; either way with the umask that gives what it makes the modes
+// of that directory. Gives 1 after saying why on standard error when it cannot
 // become the owner.
 int workAsSiteOwner(const std::string& path);
 

@@ -3,11 +3,13 @@
 # package's version and the commit it was built from, as Debian asks of
 # every package.
 set(doc "${CPACK_TEMPORARY_INSTALL_DIRECTORY}${CPACK_PACKAGING_INSTALL_PREFIX}/share/doc/grazulo")
-execute_process(COMMAND git -C "${CPACK_GRAZULO_SOURCE_DIR}" log -1 "--format=%h%n%aD"
-                OUTPUT_VARIABLE head RESULT_VARIABLE failed ERROR_QUIET OUTPUT_STRIP_TRAILING_WHITESPACE)
-if(NOT failed AND head MATCHES "^([0-9a-f]+)\n(.+)$")
-  set(built "  * Built from commit ${CMAKE_MATCH_1}.")
-  set(date "${CMAKE_MATCH_2}")
+# The commit is found with the version (package-version.cmake).
+if(CPACK_GRAZULO_COMMIT)
+  set(built "  * Built from commit ${CPACK_GRAZULO_COMMIT}.")
+  if(NOT CPACK_GRAZULO_LOCAL_CHANGES STREQUAL "")
+    set(built "  * Built from commit ${CPACK_GRAZULO_COMMIT} with changes not committed.")
+  endif()
+  set(date "${CPACK_GRAZULO_COMMIT_DATE}")
 else()
   set(built "  * Built from a source without git history.")
   execute_process(COMMAND date -R OUTPUT_VARIABLE date OUTPUT_STRIP_TRAILING_WHITESPACE)
