@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <map>
 #include <sys/stat.h>
+#include <unordered_map>
 
 namespace mirror {
 
@@ -303,6 +304,35 @@ std::optional<std::pair<int, int>> monthOfFolderName(const std::string& name, in
     return std::pair {yearOf(*yy, thisYear), *month};
 }
 
+// The month of a folder a month end takes the day tables into while it
+// closes the month ("ME_26Nov.closing", in MonthEnd/).
+std::optional<std::pair<int, int>> monthOfClosingFolderName(const std::string& name, int thisYear)
+{
+    const std::string l = lower(name);
+    if (l.size() != 16 || l.rfind("me_", 0) != 0 || l.substr(8) != ".closing")
+        return std::nullopt;
+    return monthOfFolderName(name.substr(3, 5), thisYear);
+}
+
+// Gives `put` the day tables of a month's folder (of `month` only).
+template <typename Put>
+bool listMonthFolder(const std::filesystem::path& folder, std::pair<int, int> month, int thisYear, Put put,
+                     std::string& error)
+{
+    namespace fs = std::filesystem;
+    std::error_code inner;
+    for (fs::directory_iterator f(folder, inner), fend; !inner && f != fend; f.increment(inner)) {
+        const std::string file = f->path().filename().string();
+        const auto d = dayOfTableName(file, thisYear);
+        std::error_code fileError;
+        if (d && d->year == month.first && d->month == month.second && f->is_regular_file(fileError))
+            put(*d, f->path().string());
+    }
+    if (inner)
+        error = "the month folder " + folder.string() + " cannot be listed: " + inner.message();
+    return !inner;
+}
+
 }  // namespace
 
 std::string dayKey(const xb::Date& day) { return "day " + RowReader::dateText(day); }
@@ -346,8 +376,12 @@ SiteParts siteParts(const std::string& dataDir)
     }
     const int thisYear = xb::now().year;
     // The tables as the listing names them (whatever their letter case),
-    // by day: the data directory's, and the month folder's.
-    std::map<long, std::pair<std::string, std::string>> days;
+    // by day: the data directory's, the month folder's, and one a month end
+    // has taken out of the way and not yet filed or removed.
+    struct Found {
+        std::string data, folder, closing;
+    };
+    std::map<long, Found> days;
     std::map<std::string, std::string> files;  // by lower-case name: the data directory's other files
     std::error_code ec;
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
@@ -355,24 +389,34 @@ SiteParts siteParts(const std::string& dataDir)
         std::error_code typeError;
         if (it->is_regular_file(typeError)) {
             if (const auto d = dayOfTableName(name, thisYear))
-                days[d->julianDay()].first = dir + name;
+                days[d->julianDay()].data = dir + name;
             else
                 files.emplace(lower(name), dir + name);
             continue;
         }
-        const auto month = monthOfFolderName(name, thisYear);
-        if (!month || !it->is_directory(typeError))
+        if (!it->is_directory(typeError))
+            continue;
+        if (const auto month = monthOfFolderName(name, thisYear)) {
+            if (!listMonthFolder(it->path(), *month, thisYear,
+                                 [&](const xb::Date& d, const std::string& path) { days[d.julianDay()].folder = path; },
+                                 out.error))
+                return out;
+            continue;
+        }
+        if (lower(name) != "monthend")
             continue;
         std::error_code inner;
-        for (fs::directory_iterator f(it->path(), inner), fend; !inner && f != fend; f.increment(inner)) {
-            const std::string file = f->path().filename().string();
-            const auto d = dayOfTableName(file, thisYear);
-            std::error_code fileError;
-            if (d && d->year == month->first && d->month == month->second && f->is_regular_file(fileError))
-                days[d->julianDay()].second = dir + name + "/" + file;
+        for (fs::directory_iterator c(it->path(), inner), cend; !inner && c != cend; c.increment(inner)) {
+            const auto month = monthOfClosingFolderName(c->path().filename().string(), thisYear);
+            std::error_code closingError;
+            if (month && c->is_directory(closingError) &&
+                !listMonthFolder(c->path(), *month, thisYear,
+                                 [&](const xb::Date& d, const std::string& path) { days[d.julianDay()].closing = path; },
+                                 out.error))
+                return out;
         }
         if (inner) {
-            out.error = "the month folder " + it->path().string() + " cannot be listed: " + inner.message();
+            out.error = "the folder " + it->path().string() + " cannot be listed: " + inner.message();
             return out;
         }
     }
@@ -386,9 +430,10 @@ SiteParts siteParts(const std::string& dataDir)
         p.day = xb::Date::fromJulianDay(jd);
         p.key = dayKey(p.day);
         const std::string name = catalogue::dayTableName(p.day);
-        p.tables = {found.first.empty() ? dir + name : found.first,
-                    found.second.empty() ? dir + catalogue::monthDirName(p.day.year, p.day.month) + "/" + name
-                                         : found.second};
+        const std::string month = catalogue::monthDirName(p.day.year, p.day.month);
+        p.tables = {found.data.empty() ? dir + name : found.data,
+                    found.folder.empty() ? dir + month + "/" + name : found.folder,
+                    found.closing.empty() ? dir + "MonthEnd/ME_" + month + ".closing/" + name : found.closing};
         out.parts.push_back(std::move(p));
     }
     const std::pair<PartKind, const char*> lists[] = {{PartKind::kOpenTickets, "Ticket.dbf"},
@@ -439,19 +484,38 @@ PartRows readPart(const Part& part)
         if (!readTable(part.tables.at(0), part.kind, out.lines, out.error))
             return out;
     } else {
-        // The data directory's table first: a month end copies it into the
-        // folder before it removes it, so read in this order the day's
-        // tickets are in one of the two whatever the month end does meanwhile.
-        std::vector<std::string> data, folder;
+        // The data directory's table first, then the one a month end took
+        // out of the way, then the folder's: a month end renames the table
+        // out of the way, files its tickets into the folder and only then
+        // removes it, so read in this order the day's tickets are in one of
+        // them whatever the month end does meanwhile.
+        std::vector<std::string> data, closing, folder;
         if (!readTable(part.tables.at(0), part.kind, data, out.error) ||
+            (part.tables.size() > 2 && !readTable(part.tables[2], part.kind, closing, out.error)) ||
             !readTable(part.tables.at(1), part.kind, folder, out.error))
             return out;
-        const bool copied = !data.empty() && folder.size() >= data.size() &&
-                            std::equal(data.begin(), data.end(), folder.end() - std::ptrdiff_t(data.size()));
+        // Each ticket once, as the month end files them: the folder's, then
+        // those of the table taken out of the way that the folder lacks, then
+        // those of the data directory's that neither holds.
+        std::unordered_map<std::string, long> held;
+        for (const std::string& l : folder)
+            ++held[l];
         out.lines = std::move(folder);
-        if (!copied)
-            out.lines.insert(out.lines.end(), std::make_move_iterator(data.begin()),
-                             std::make_move_iterator(data.end()));
+        for (std::vector<std::string>* more : {&closing, &data}) {
+            std::vector<std::string> added;
+            for (std::string& l : *more) {
+                const auto it = held.find(l);
+                if (it != held.end() && it->second > 0) {
+                    --it->second;
+                    continue;
+                }
+                added.push_back(std::move(l));
+            }
+            for (std::string& l : added) {
+                ++held[l];
+                out.lines.push_back(std::move(l));
+            }
+        }
     }
     out.signature = signatureOf(part.key, out.lines);
     return out;

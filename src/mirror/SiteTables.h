@@ -26,8 +26,9 @@ struct Part {
     xb::Date day;     // kDay: the day
     std::string key;  // "day 2026-12-08", "open tickets", "customers", "products"
     // The tables read, as found on the disk (or as they would be named when
-    // missing): for a day its table in the data directory, then its copy in
-    // the month's folder; otherwise the one table.
+    // missing): for a day its table in the data directory, its copy in the
+    // month's folder, and the table a month end took out of the way
+    // (MonthEnd/ME_yymmm.closing/); otherwise the one table.
     std::vector<std::string> tables;
 };
 
@@ -43,8 +44,9 @@ struct SiteParts {
 };
 
 // The parts of the site whose data directory is `dataDir`: a day for every
-// day table (mmmddyy.dbf, any letter case) in the data directory or in its
-// month's folder (yymmm/); the open tickets (Ticket.dbf), the customers
+// day table (mmmddyy.dbf, any letter case) in the data directory, in its
+// month's folder (yymmm/) or in a month end's MonthEnd/ME_yymmm.closing/;
+// the open tickets (Ticket.dbf), the customers
 // (Customer.dbf) and the products (Product.dbf), whether or not they exist.
 SiteParts siteParts(const std::string& dataDir);
 
@@ -73,10 +75,11 @@ struct PartRows {
     bool ok() const { return error.empty(); }
 };
 
-// Reads the part. A day's table and its copy in the month's folder both
-// count, the copy's tickets first, except that a data directory's table
-// whose tickets end the copy already (a month end that has copied the day
-// and not yet removed it) is not read twice. Missing tables give no rows.
+// Reads the part. A day's tables all count, each ticket once as the month
+// end files them: the folder copy's tickets first, then those of the table
+// a month end took out of the way that the copy lacks, then those of the
+// data directory's table that neither holds (a month end that has copied
+// the day and not yet removed it counts it once). Missing tables give no rows.
 PartRows readPart(const Part& part);
 
 // The form of the lines. A change to it (a column more, another text
