@@ -20,6 +20,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace testmirror;
@@ -622,6 +623,41 @@ private slots:
         QCOMPARE(r.daysSent, 1);
         QEXPECT_FAIL("", "found by the break test, to be mended", Continue);
         QCOMPARE(count(hq, "SELECT count(*) FROM grazulo.tickets"), 6L);
+    }
+
+    // grazulo-admin mirror --init run twice at once, on one database or on
+    // two of one server (whose roles are the server's, not a database's).
+    void initAtOnce_data()
+    {
+        QTest::addColumn<bool>("twoDatabases");
+        QTest::newRow("one database") << false;
+        QTest::newRow("two databases") << true;
+    }
+    void initAtOnce()
+    {
+        QFETCH(bool, twoDatabases);
+        std::unique_ptr<testpg::PgServer> fresh;  // for two databases: a server without the program's roles yet
+        std::string one, two;
+        if (twoDatabases) {
+            fresh = std::make_unique<testpg::PgServer>();
+            QVERIFY2(fresh->ok(), fresh->problem().c_str());
+            QVERIFY(fresh->sql("postgres", "CREATE DATABASE one") && fresh->sql("postgres", "CREATE DATABASE two"));
+            one = fresh->conninfo("one");
+            two = fresh->conninfo("two");
+        } else {
+            one = two = server_->conninfo(database(false));
+        }
+        std::string error;
+        auto a = mirror::Pg::connect(one, error);
+        auto b = mirror::Pg::connect(two, error);
+        QVERIFY(a && b);
+        mirror::InitResult ra, rb;
+        std::thread other([&] { rb = mirror::initSchema(*b); });
+        ra = mirror::initSchema(*a);
+        other.join();
+        QVERIFY2(ra.ok, ra.message.c_str());
+        QVERIFY2(rb.ok, rb.message.c_str());
+        QVERIFY(!mirror::schemaProblem(*a) && !mirror::schemaProblem(*b));
     }
 };
 
