@@ -659,6 +659,50 @@ private slots:
         QVERIFY2(rb.ok, rb.message.c_str());
         QVERIFY(!mirror::schemaProblem(*a) && !mirror::schemaProblem(*b));
     }
+
+    // Tables other xBase programs wrote: a day of tickets (a ticket weighed
+    // in only, a logical that is neither T nor F), customers and products
+    // with a deleted record and blank numbers.
+    void otherProgramsTables()
+    {
+        REQUIRE_FIXTURES();
+        const std::string hq = database();
+        addSite(hq, "site_fx", "quarry");
+        QTemporaryDir home;
+        const auto s = siteSettings(home.path().toStdString(), "quarry", server_->conninfo(hq, "site_fx"));
+        const QString data = QString::fromStdString(s.dataDir);
+        for (const char* name : {"ticket.dbf", "customer.dbf", "product.dbf"})
+            QVERIFY(!testsupport::copyFixture(name, data).isEmpty());
+        QVERIFY(QFile::copy(data + "ticket.dbf", data + "Mar1424.dbf"));
+        const auto r = run(s);
+        QVERIFY2(r.status == 0, problems(r).c_str());
+        QCOMPARE(r.daysSent, 1);
+        const auto t = query(hq, "SELECT t.ticket, t.user_id, t.in_time, t.in_date, t.out_time, t.out_date, gross, tare, "
+                                 "net, coalesce(t.remarks, '') FROM grazulo.tickets t "
+                                 "JOIN grazulo.ticket_weights USING (site, day, seq) ORDER BY seq");
+        QCOMPARE(t.size(), std::size_t(3));
+        QStringList got;
+        for (const auto& row : t) {
+            QStringList cells;
+            for (const auto& v : row)
+                cells << QString::fromStdString(v.value_or("-"));
+            got << cells.join('|');
+        }
+        QCOMPARE(got, (QStringList {
+                          "1001|SCALEOP1|07:30:00|2024-03-14|08:05:00|2024-03-14|36500|16500|20000|FIRST LOAD",
+                          "1002|SCALEOP1|14:59:00|2024-03-14|15:12:00|2024-03-14|52000|32000|20000|",
+                          "1003|SCALEOP2|23:59:00|2024-03-15|-|-|-|-|-|INBOUND ONLY - NOT WEIGHED OUT"}));
+        QCOMPARE(count(hq, "SELECT count(*) FROM grazulo.open_tickets WHERE site = 'quarry'"), 3L);
+        const auto c = query(hq, "SELECT coalesce(code_num::text, '-') || ' ' || name FROM grazulo.customers ORDER BY seq");
+        QCOMPARE(c.size(), std::size_t(4));
+        QCOMPARE(*c[2][0], std::string("- acme gravel ltd"));
+        const auto p = query(hq, "SELECT coalesce(price::text, '-') || ' ' || coalesce(balance::text, '-') "
+                                 "FROM grazulo.products ORDER BY seq");
+        QCOMPARE(p.size(), std::size_t(4));
+        QCOMPARE(*p[0][0], std::string("12.50 1200"));
+        QCOMPARE(*p[1][0], std::string("9.75 -350"));
+        QCOMPARE(*p[2][0], std::string("- -"));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestMirror)
