@@ -160,7 +160,8 @@ public:
             const PartKind kind = item.part->kind;
             replaced.insert(kind);
             std::string& out = data[kind];
-            std::string front = site_;
+            std::string front;  // the site's id is a COPY text value like any other: a backslash in it is escaped
+            appendCopyText(front, site_);
             if (kind == PartKind::kDay) {
                 days.push_back(item.part->key.substr(4));
                 front += '\t' + item.part->key.substr(4);

@@ -5,6 +5,7 @@
 #include "data/TicketValues.h"
 #include "kiosk/IniFile.h"
 
+#include <algorithm>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,7 +23,9 @@ std::optional<std::string> siteIdProblem(const std::string& site)
 {
     if (site.empty())
         return "the site's id is empty";
-    if (site.size() > 63)
+    // Characters, not bytes: a letter beyond ASCII takes two or more in UTF-8.
+    const auto characters = std::count_if(site.begin(), site.end(), [](char c) { return (c & 0xC0) != 0x80; });
+    if (characters > 63)
         return "the site's id \"" + site + "\" is longer than 63 characters";
     for (unsigned char c : site)
         if (c < 0x20 || c == 0x7F)

@@ -32,10 +32,12 @@ struct Result {
 
 std::unique_ptr<Pg> Pg::connect(const std::string& conninfo, std::string& error)
 {
-    // Later settings win over earlier ones: the site's string comes last.
-    const char* keys[] = {"connect_timeout", "application_name", "client_encoding", "keepalives_idle",
-                          "keepalives_interval", "keepalives_count", "dbname", nullptr};
-    const char* values[] = {"15", "grazulo-mirror", "UTF8", "30", "10", "3", conninfo.c_str(), nullptr};
+    // Later settings win over earlier ones: the site's string comes after
+    // the defaults it may change, and before the client encoding, which it
+    // must not (the rows are sent as UTF-8, whatever the string says).
+    const char* keys[] = {"connect_timeout", "application_name", "keepalives_idle", "keepalives_interval",
+                          "keepalives_count", "dbname", "client_encoding", nullptr};
+    const char* values[] = {"15", "grazulo-mirror", "30", "10", "3", conninfo.c_str(), "UTF8", nullptr};
     PGconn* c = PQconnectdbParams(keys, values, 1);
     if (!c) {
         error = "out of memory";

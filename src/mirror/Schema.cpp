@@ -54,13 +54,18 @@ const Migration kMigrations[] = {
      "CREATE INDEX tickets_day ON grazulo.tickets (day, site);"},
     {2, 1,
      // Who may do what: a site's role changes its own site's rows only; a
-     // reader reads every site's. The views for the head office.
+     // reader reads every site's. The views for the head office. The roles
+     // are the server's, shared by its databases: a set-up of another
+     // database at the same moment (which the lock of this one does not
+     // hold off) may make them first.
      "DO $$ BEGIN"
      "  IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'grazulo_site') THEN"
-     "    CREATE ROLE grazulo_site NOLOGIN;"
+     "    BEGIN CREATE ROLE grazulo_site NOLOGIN;"
+     "    EXCEPTION WHEN duplicate_object OR unique_violation THEN NULL; END;"
      "  END IF;"
      "  IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'grazulo_reader') THEN"
-     "    CREATE ROLE grazulo_reader NOLOGIN;"
+     "    BEGIN CREATE ROLE grazulo_reader NOLOGIN;"
+     "    EXCEPTION WHEN duplicate_object OR unique_violation THEN NULL; END;"
      "  END IF;"
      "END $$;"
      "CREATE FUNCTION grazulo.my_site() RETURNS text"

@@ -45,8 +45,9 @@ struct SiteParts {
 };
 
 // The parts of the site whose data directory is `dataDir`: a day for every
-// day table (mmmddyy.dbf, any letter case) in the data directory or in its
-// month's folder (yymmm/); the open tickets (Ticket.dbf), the customers
+// day table (mmmddyy.dbf, any letter case) in the data directory, in its
+// month's folder (yymmm/) or in a month end's MonthEnd/ME_yymmm.closing/;
+// the open tickets (Ticket.dbf), the customers
 // (Customer.dbf) and the products (Product.dbf), whether or not they exist.
 SiteParts siteParts(const std::string& dataDir);
 

@@ -379,6 +379,31 @@ private slots:
         QCOMPARE(s.connectionFile, std::string("/etc/hq.conn"));
         QVERIFY(error.find("longer than 63") != std::string::npos);
     }
+
+    // A site's id: 1 to 63 characters (letters beyond ASCII are one each),
+    // no control characters.
+    void siteIdLimits_data()
+    {
+        QTest::addColumn<QString>("site");
+        QTest::addColumn<QString>("problem");  // part of the message, empty: taken
+        QTest::newRow("63 letters") << QString(63, 'x') << "";
+        QTest::newRow("64 letters") << QString(64, 'x') << "longer than 63";
+        QTest::newRow("40 umlauts") << QString(40, QChar(0xE4)) << "";
+        QTest::newRow("63 umlauts") << QString(63, QChar(0xE4)) << "";
+        QTest::newRow("64 umlauts") << QString(64, QChar(0xE4)) << "longer than 63";
+        QTest::newRow("empty") << "" << "empty";
+        QTest::newRow("a tab") << "quarry\tnorth" << "control character";
+    }
+    void siteIdLimits()
+    {
+        QFETCH(QString, site);
+        QFETCH(QString, problem);
+        const auto p = mirror::siteIdProblem(site.toStdString());
+        if (problem.isEmpty())
+            QVERIFY2(!p, p->c_str());
+        else
+            QVERIFY2(p && p->find(problem.toStdString()) != std::string::npos, p ? p->c_str() : "taken");
+    }
 };
 
 QTEST_GUILESS_MAIN(TestSiteTables)
