@@ -86,6 +86,12 @@ struct KnownFault {
     const char* what;
 };
 const std::vector<KnownFault> kKnownFaults = {
+    {"move_kiosk_makes_open_table",
+     "a move away from the kiosk's directory when it has no open-ticket table yet, while the kiosk weighs "
+     "a truck in before the switch: the table the kiosk makes meanwhile is not in the move's plan and "
+     "stays behind, so the station in the new directory never sees that open ticket (seed 7 at "
+     "--known-faults --disable kiosk_visit --disable stale_header_count --disable station_inbound "
+     "--disable station_outbound, step 14)"},
     {"move_kiosk_after_placed",
      "a move back to the kiosk's directory while the kiosk weighs a truck in after the copies are placed "
      "(before the setup table is switched): the old open-ticket table is kept beside the new one, as it "
@@ -913,7 +919,7 @@ void Sim::otherHandle()
     EXPECT(t, "the other program opens the customer table");
     EXPECT(t->appendStart() == xb::kSuccess, "append start");
     t->blank();
-    t->field("code_num")->assignInteger(900 + nextCustomer_);
+    t->field("code_num")->assignInteger(nextCustomer_ % 1000);
     t->field("n_ame")->assign(name);
     t->field("fax_no")->assign(card);
     EXPECT(t->append() == xb::kSuccess && t->close() == xb::kSuccess, "the other program's customer");
@@ -962,7 +968,7 @@ void Sim::otherProcess()
     const std::string card = std::to_string(nextCard_);
     const std::string table = dataDir() + "Customer.dbf";
     std::vector<std::string> args = {dbftool_, "append", table, "n_ame=" + name, "fax_no=" + card,
-                                     "code_num=" + std::to_string(800 + nextCustomer_)};
+                                     "code_num=" + std::to_string(nextCustomer_ % 1000)};
     std::vector<char*> argv;
     for (auto& a : args)
         argv.push_back(a.data());
@@ -1077,8 +1083,9 @@ void Sim::moveData()
     const int to = 1 - data_;
     std::vector<std::string> asked;
     std::optional<Meanwhile> meanwhile;
+    const bool openTable = xb::fileExists(xb::resolvePath(dataDir() + "ticket.dbf"));
     if (rng_.chance(30)) {
-        const bool kiosk = rng_.chance(60);
+        const bool kiosk = rng_.chance(60) && (openTable || opt_.faultOn("move_kiosk_makes_open_table"));
         // The steps "copied", "recorded" and "placed" come before the switch.
         const int steps = opt_.faultOn("move_kiosk_after_placed") ? 3 : 2;
         meanwhile.emplace(&setup::setStepHook, 1 + int(rng_.below(steps)), [this, kiosk](const std::string& step) {
@@ -1700,7 +1707,14 @@ std::string Sim::run()
                 break;
             if (opt_.visits ? n_.visits >= opt_.visits : dateOf(gNow).julianDay() >= lastDay)
                 break;
+            const long before = n_.visits;
             step();
+            if (opt_.visits && n_.visits / 2000 != before / 2000) {
+                const double t = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+                std::printf("  ... %ld visits, %ld steps, %ld crashes, %ld month ends, %ld moves, %s, %.0f s\n",
+                            n_.visits, n_.steps, n_.crashes, n_.monthEnds, n_.moves, text(gNow).c_str(), t);
+                std::fflush(stdout);
+            }
         }
         startUp();
         checkAll();
