@@ -133,6 +133,10 @@ struct Rng {
 
 xb::LocalTime gNow;
 
+// Set by SIGINT or SIGTERM: a long run stops after the step it is in, with
+// its final checks and its figures.
+volatile std::sig_atomic_t gStop = 0;
+
 xb::Date dateOf(const xb::LocalTime& t) { return {t.year, t.month, t.day}; }
 xb::Date addDays(const xb::Date& d, long n) { return xb::Date::fromJulianDay(d.julianDay() + n); }
 std::string text(const xb::LocalTime& t)
@@ -867,7 +871,8 @@ void Sim::recordWindow()
         const std::string name =
             customer ? "C" + std::to_string(nextCustomer_) : "P" + std::to_string(nextProduct_);
         const std::string card = customer ? std::to_string(nextCard_) : "";
-        records::MasterEntry e {std::to_string(rows.size() + 1), name, card};
+        // The code as an operator types it: three places at most.
+        records::MasterEntry e {std::to_string((rows.size() + 1) % 1000), name, card};
         EXPECT(window_->checkInput(e, std::nullopt) == records::Check::kOk, "a new name is accepted");
         const records::Written w = window_->write(e, std::nullopt, {});
         EXPECT(w == records::Written::kStored, "the record window adds " + name);
@@ -1703,7 +1708,7 @@ std::string Sim::run()
         checkAll();
         const long lastDay = firstDay_.julianDay() + opt_.days;
         while (true) {
-            if (opt_.maxSteps && n_.steps >= opt_.maxSteps)
+            if (gStop || (opt_.maxSteps && n_.steps >= opt_.maxSteps))
                 break;
             if (opt_.visits ? n_.visits >= opt_.visits : dateOf(gNow).julianDay() >= lastDay)
                 break;
@@ -1806,6 +1811,8 @@ int main(int argc, char** argv)
     std::printf("site_sim --seed %llu --days %d --visits %ld --crash %d\n", (unsigned long long)o.seed, o.days,
                 o.visits, o.crashPercent);
 
+    std::signal(SIGINT, [](int) { gStop = 1; });
+    std::signal(SIGTERM, [](int) { gStop = 1; });
     std::string failure;
     std::vector<std::string> trail;
     long failedAt = 0;
@@ -1827,7 +1834,8 @@ int main(int argc, char** argv)
     Options shrunk = o;
     shrunk.maxSteps = failedAt;
     shrunk.keep = false;
-    if (o.shrink) {
+    // (A failure far into a long run is not shrunk: each try replays it.)
+    if (o.shrink && failedAt <= 5000) {
         for (const Operation& op : Sim::operations()) {
             if (shrunk.disabled.count(op.name))
                 continue;
