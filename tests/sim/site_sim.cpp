@@ -81,6 +81,14 @@ namespace {
 // off this list. A key is an operation's name (the operation is left out) or
 // the name of one variant of an operation (only that variant is left out).
 // ---------------------------------------------------------------------------
+//
+// Seeds known to fail on a fault not yet understood well enough to list its
+// sequence here (none of them is a seed of the test run):
+//   --seed 11 --visits 20000, step 844: a customer appended through a second
+//   engine handle, while the record window holds the customer table open in
+//   this process and dbftool appended to it one step before, is refused:
+//   "Customer.dbf: the index cannot be written (the index is open for
+//   reading only): the new record was not saved".
 struct KnownFault {
     const char* key;
     const char* what;
