@@ -302,35 +302,6 @@ std::optional<std::pair<int, int>> monthOfFolderName(const std::string& name, in
     return std::pair {yearOf(*yy, thisYear), *month};
 }
 
-// The month of a folder a month end takes the day tables into while it
-// closes the month ("ME_26Nov.closing", in MonthEnd/).
-std::optional<std::pair<int, int>> monthOfClosingFolderName(const std::string& name, int thisYear)
-{
-    const std::string l = lower(name);
-    if (l.size() != 16 || l.rfind("me_", 0) != 0 || l.substr(8) != ".closing")
-        return std::nullopt;
-    return monthOfFolderName(name.substr(3, 5), thisYear);
-}
-
-// Gives `put` the day tables of a month's folder (of `month` only).
-template <typename Put>
-bool listMonthFolder(const std::filesystem::path& folder, std::pair<int, int> month, int thisYear, Put put,
-                     std::string& error)
-{
-    namespace fs = std::filesystem;
-    std::error_code inner;
-    for (fs::directory_iterator f(folder, inner), fend; !inner && f != fend; f.increment(inner)) {
-        const std::string file = f->path().filename().string();
-        const auto d = dayOfTableName(file, thisYear);
-        std::error_code fileError;
-        if (d && d->year == month.first && d->month == month.second && f->is_regular_file(fileError))
-            put(*d, f->path().string());
-    }
-    if (inner)
-        error = "the month folder " + folder.string() + " cannot be listed: " + inner.message();
-    return !inner;
-}
-
 }  // namespace
 
 std::string dayKey(const xb::Date& day) { return "day " + RowReader::dateText(day); }
