@@ -137,7 +137,7 @@ void TestKioskTimeouts::longTimeOutsHoldToADay()
                      QByteArray::fromStdString(site.linkOf("printer")) + "\r\n";
     Site::writeFile(site.path("setup.ini"), ini);
     dialogs::RecordingMessages shown;
-    TfrmSwipe* swipe = site.startKiosk();
+    site.startKiosk();
     QVERIFY(site.weigh("15000"));
 
     QVERIFY(site.swipeCard("1001"));

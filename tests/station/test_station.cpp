@@ -688,7 +688,6 @@ private slots:
         const auto rows = testsupport::tableRows(data.file("Ticket.dbf"));
         QCOMPARE(rows.size(), std::size_t(1));
         // Stored as UTF-8, each Ü takes two of the field's 35 bytes.
-        QEXPECT_FAIL("", "until the table boundary converts the code page", Continue);
         QCOMPARE(QString::fromStdString(rows[0].at("customer")), shown);
     }
 
@@ -1072,6 +1071,12 @@ private slots:
                         boxesWithQuestion += qobject_cast<TfrmMsgBox*>(other) && other->isVisible();
                     q->button(QMessageBox::No)->click();
                     return;
+                } else if (q && q->isVisible() && q->button(QMessageBox::Ok)) {
+                    // The printer's reason, in the operator's dialog, before the question.
+                    for (QWidget* other : QApplication::topLevelWidgets())
+                        boxesWithQuestion += qobject_cast<TfrmMsgBox*>(other) && other->isVisible();
+                    q->button(QMessageBox::Ok)->click();
+                    return;
                 }
         });
         answer.start(50);
@@ -1082,9 +1087,7 @@ private slots:
         dialogs::dismissMsgBoxes("the test ended");
         dialogs::setMessageHandler(previous);
         QCOMPARE(questions, 1);
-        QEXPECT_FAIL("", "mended on the station's branch", Continue);
         QCOMPARE(boxesWithQuestion, 0);
-        QEXPECT_FAIL("", "mended on the station's branch", Continue);
         QVERIFY2(!boxLeft, "a kiosk box is left over the station");
         QCOMPARE(completedRows(data.file("Dec0826.dbf")), QStringList {"42|1500|12|1488|1405"});
     }
