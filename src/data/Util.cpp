@@ -173,6 +173,17 @@ struct TableLock {
             t->unlockTable();
     }
 };
+// Reports a source record that could not be copied: a value that cannot be
+// read (named by `unreadable`), or one the target cannot hold.
+void reportNotCopied(xb::Table* src, xb::Table* dst, const std::string& unreadable)
+{
+    const std::string record = "record " + std::to_string(src->recNo());
+    if (!unreadable.empty())
+        xb::reportError(src->path(), record + ": " + unreadable + ": nothing was appended to " + dst->path());
+    else
+        xb::reportError(dst->path(), record + " of " + src->path() + " does not fit the table: nothing was appended");
+}
+
 }  // namespace
 
 bool cbAppendFrom(std::string_view sourcePath, std::string_view targetPath)
@@ -220,12 +231,7 @@ bool cbAppendFrom(std::string_view sourcePath, std::string_view targetPath)
         dst->blank();
         std::string unreadable;
         if (!copyInto(pairs, unreadable)) {
-            const std::string record = "record " + std::to_string(src->recNo());
-            if (!unreadable.empty())
-                xb::reportError(src->path(), record + ": " + unreadable + ": nothing was appended to " + dst->path());
-            else
-                xb::reportError(dst->path(), record + " of " + src->path() +
-                                                 " does not fit the table: nothing was appended");
+            reportNotCopied(src, dst, unreadable);
             dst->top();  // gives up the record begun
             return false;
         }
@@ -304,12 +310,7 @@ std::optional<long> cbAppendMissing(const std::vector<std::string>& sources, std
             dst->blank();
             std::string unreadable;
             if (!copyInto(pairs, unreadable)) {
-                const std::string record = "record " + std::to_string(src->recNo());
-                if (!unreadable.empty())
-                    xb::reportError(src->path(), record + ": " + unreadable + ": nothing was appended to " + dst->path());
-                else
-                    xb::reportError(dst->path(), record + " of " + src->path() +
-                                                     " does not fit the table: nothing was appended");
+                reportNotCopied(src, dst, unreadable);
                 return takeBack();
             }
             auto it = held.find(std::string(dst->recordBuffer() + 1, width));
